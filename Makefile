@@ -1,0 +1,56 @@
+# Quick start: `make run` builds imgchk and lists the samples in examples/;
+# `make test` builds and runs every test, then again under ASan and UBSan.
+# Both install whatever Debian packages are missing first.
+
+PREFIX ?= /usr/local
+BUILD_TYPE ?= Release
+FUZZ_SECONDS ?= 600
+JOBS ?= $(shell nproc)
+
+.PHONY: all build run test test-normal test-sanitize fuzz bench install clean
+
+all: build
+
+build:
+	@tools/install-deps.sh build
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build --target imgchk
+
+run: build
+	build/imgchk examples
+
+test: test-normal test-sanitize
+
+test-normal:
+	@tools/install-deps.sh test
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build
+	@ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The second compiler (clang) also keeps the code clean of its warnings.
+test-sanitize:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIMGCHK_SANITIZE=ON -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build-sanitize
+	@ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+fuzz:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target zip_reader_fuzz
+	@mkdir -p build-fuzz/corpus
+	build-fuzz/tests/zip_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
+	  build-fuzz/corpus tests/fuzz/corpus
+
+bench:
+	@tools/install-deps.sh bench
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build
+	bench/run.sh
+
+install: build
+	install -D -m 755 build/imgchk $(DESTDIR)$(PREFIX)/bin/imgchk
+	install -D -m 644 imgchk.1 $(DESTDIR)$(PREFIX)/share/man/man1/imgchk.1
+
+clean:
+	rm -rf build build-sanitize build-fuzz

@@ -1,0 +1,21 @@
+// Sorting the catalogue by CRC and name, and marking duplicates.
+#pragma once
+
+#include "catalogue/rom_entry.h"
+
+// g_rom_count record pointers in sorted order; null until build_sorted_index.
+extern RomEntry** g_sorted;
+
+// Fills g_sorted from g_rom_list and sorts it with compare_roms.
+void build_sorted_index();
+
+// qsort comparison of two g_sorted slots: by CRC as unsigned 32-bit, then by
+// the names compared as unsigned bytes (strcmp's result as it comes).
+int compare_roms(const void* a, const void* b);
+
+// Gives every record Unique or Duplicate and writes the "CRC collision!"
+// reports to standard output.
+void mark_duplicates();
+
+// Releases g_sorted. Only for tests, as clear_catalogue.
+void clear_sorted_index();

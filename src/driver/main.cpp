@@ -1,0 +1,32 @@
+// imgchk: catalogues ROM images given as files, directories and zip archives.
+#include <cstdio>
+
+#include "catalogue/ordering.h"
+#include "catalogue/run_mode.h"
+#include "driver/options.h"
+#include "report/listing.h"
+#include "walk/path_walker.h"
+
+namespace {
+
+// The listing is written in many small pieces; one large buffer keeps it to
+// a few writes, also on a terminal.
+char output_buffer[1 << 16];
+
+void finish_run() {
+  if (g_mode == RunMode::Pzc) return;
+  build_sorted_index();
+  mark_duplicates();
+  print_report();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int first_path = read_options(argc, argv);
+  if (first_path < 0) return 1;
+  std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
+  finish_run();
+  return 0;
+}

@@ -1,0 +1,29 @@
+// An open zip archive with its comment, and the two ways to open one.
+#pragma once
+
+#include <cstdint>
+
+#include "zip/zip_reader.h"
+
+inline constexpr int max_kept_comment_size = 511;
+
+struct ZipArchive {
+  ZipReader reader;
+  uint16_t comment_size;  // as stored in the end record, never capped
+  char comment[max_kept_comment_size + 1];  // first bytes of it, then NUL
+};
+
+// Both take an archive whose every byte the caller set to zero. True when the
+// archive is open and its comment captured; false with nothing left open.
+// An archive must not be moved or copied while it is open.
+bool zip_open_file(ZipArchive& archive, const char* path);
+// Reads the block in place: the caller keeps it alive and unchanged until
+// the archive is closed.
+bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size);
+
+// Fills comment_size and comment from the end record of an opened reader.
+bool read_archive_comment(ZipArchive& archive);
+
+// The offset of the end-of-central-directory record: the last signature,
+// searching from the back, with at least 22 bytes from it to the end.
+bool find_end_record(const ZipReader& reader, uint64_t& offset);

@@ -1,0 +1,50 @@
+// Running a program with its output captured in temporary files.
+#include "support/run_imgchk.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "support/temp_dir.h"
+
+const char* imgchk_path() { return IMGCHK_PATH; }
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd) {
+  TempDir capture;
+  const std::string out_path = capture.at("stdout");
+  const std::string err_path = capture.at("stderr");
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int wait_status = 0;
+  while (waitpid(child, &wait_status, 0) < 0) {
+  }
+  RunResult result;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  return result;
+}
+
+RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd) {
+  return run_program(imgchk_path(), args, cwd);
+}
