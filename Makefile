@@ -17,7 +17,7 @@ build:
 	@cmake --build build --target imgchk
 
 run: build
-	build/imgchk examples
+	build/imgchk examples/roms
 
 test: test-normal test-sanitize
 

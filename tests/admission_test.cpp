@@ -1,0 +1,91 @@
+// Admission into the catalogue: the size filter per mode, owned copies, CRC.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/rom_entry.h"
+#include "catalogue/run_mode.h"
+
+namespace {
+
+struct Admission : testing::Test {
+  void TearDown() override {
+    clear_catalogue();
+    g_mode = RunMode::All;
+  }
+};
+
+void add_image_of_size(uint64_t size) {
+  const std::vector<uint8_t> bytes(size, 0x5A);
+  add_rom("image", size, bytes.data());
+}
+
+}  // namespace
+
+TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
+  struct Case {
+    RunMode mode;
+    std::vector<uint64_t> sizes;
+    int32_t admitted;
+    int32_t skipped;
+  };
+  const Case cases[] = {
+      {RunMode::All, {0, 1, 2048, 12288, 100000}, 5, 0},
+      {RunMode::M1, {12288, 14336, 16384}, 3, 0},
+      {RunMode::M1, {12289, 16383, 2048, 0, 14335}, 0, 5},
+      {RunMode::M2, {2048}, 1, 0},
+      {RunMode::M2, {2047, 2049, 4096, 0, 12288}, 0, 5},
+      {RunMode::Pzc, {0, 2048, 12288}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << ", "
+                                    << c.sizes.size() << " sizes from " << c.sizes[0]);
+    clear_catalogue();
+    g_mode = c.mode;
+    for (const uint64_t size : c.sizes) add_image_of_size(size);
+    EXPECT_EQ(g_rom_count, c.admitted);
+    EXPECT_EQ(g_skipped, c.skipped);
+    int32_t listed = 0;
+    for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) ++listed;
+    EXPECT_EQ(listed, c.admitted);
+  }
+}
+
+TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
+  std::string name = "first";
+  std::string bytes = "123456789";
+  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  name = "caf\xE9-second";
+  bytes = "abc";
+  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  add_rom("empty", 0, reinterpret_cast<const uint8_t*>(""));
+  // The caller reuses its buffers at once.
+  name.assign(name.size(), 'X');
+  bytes.assign(bytes.size(), 'X');
+
+  struct Want {
+    const char* name;
+    std::string data;
+    uint32_t crc;
+  };
+  const Want want[] = {
+      {"empty", "", 0x00000000},
+      {"caf\xE9-second", "abc", 0x352441C2},
+      {"first", "123456789", 0xCBF43926},
+  };
+  const RomEntry* entry = g_rom_list;
+  for (const Want& w : want) {
+    SCOPED_TRACE(w.name);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_STREQ(entry->name, w.name);
+    EXPECT_EQ(entry->size, w.data.size());
+    ASSERT_NE(entry->data, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry->data), entry->size), w.data);
+    EXPECT_EQ(entry->crc, w.crc);
+    EXPECT_EQ(entry->status, RomStatus::Unchecked);
+    entry = entry->next;
+  }
+  EXPECT_EQ(entry, nullptr);
+  EXPECT_EQ(g_rom_count, 3);
+}

@@ -1,0 +1,222 @@
+// The path walker, run in-process: what it catalogues and what it reports.
+#include "walk/path_walker.h"
+
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "catalogue/rom_entry.h"
+#include "catalogue/run_mode.h"
+#include "support/capture_stdout.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string get_current_directory() {
+  char buffer[4096];
+  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : ".";
+}
+
+struct Walk {
+  std::vector<std::string> images;  // "name size crc", sorted
+  std::string out;
+  std::string err;
+};
+
+// Walks the paths in `mode` from inside `cwd` and collects the catalogue.
+Walk walk(RunMode mode, const std::vector<std::string>& paths, const std::string& cwd) {
+  clear_catalogue();
+  g_mode = mode;
+  const std::string old_cwd = get_current_directory();
+  EXPECT_EQ(chdir(cwd.c_str()), 0);
+  const CapturedOutput output = capture_output([&] {
+    for (const std::string& path : paths) scan_path(path.c_str());
+  });
+  EXPECT_EQ(chdir(old_cwd.c_str()), 0);
+  Walk result{{}, output.out, output.err};
+  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+    char line[64];
+    std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->size), entry->crc);
+    result.images.push_back(entry->name + std::string(line));
+  }
+  std::sort(result.images.begin(), result.images.end());
+  return result;
+}
+
+struct PathWalker : testing::Test {
+  TempDir tree;
+  void TearDown() override {
+    clear_catalogue();
+    g_mode = RunMode::All;
+  }
+};
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(PathWalker, WalksDirectoriesDepthFirstUnderJoinedNames) {
+  tree.write("roms/a.bin", "abc");
+  tree.write("roms/sub/deeper/b.rom", "123456789");
+  tree.write("roms/sub/empty.bin", "");
+  tree.make_dir("roms/nothing");
+  tree.write("loose.bin", "abc");
+
+  const Walk all = walk(RunMode::All, {"roms", "loose.bin", "roms/"}, tree.path);
+  EXPECT_EQ(all.images, (Lines{"loose.bin 3 352441C2", "roms//a.bin 3 352441C2",
+                               "roms//sub/deeper/b.rom 9 CBF43926", "roms//sub/empty.bin 0 00000000",
+                               "roms/a.bin 3 352441C2", "roms/sub/deeper/b.rom 9 CBF43926",
+                               "roms/sub/empty.bin 0 00000000"}));
+  EXPECT_EQ(all.err, "");
+  EXPECT_EQ(all.out, "");
+  EXPECT_EQ(g_skipped, 0);
+
+  const Walk m1 = walk(RunMode::M1, {"roms"}, tree.path);
+  EXPECT_EQ(m1.images, Lines{});
+  EXPECT_EQ(g_skipped, 3);
+}
+
+TEST_F(PathWalker, ReportsWhatItCannotReadAndGoesOn) {
+  tree.write("d/good.bin", "abc");
+  tree.write("x.zip", "not an archive");
+  tree.make_dir("d.zip");
+  tree.write("d.zip/inside.bin", "abc");
+  ASSERT_EQ(symlink("nowhere", tree.at("d/dangling").c_str()), 0);
+
+  struct Case {
+    RunMode mode;
+    std::vector<std::string> paths;
+    Lines images;
+    std::string err;
+  };
+  const Case cases[] = {
+      {RunMode::All, {"missing.bin"}, {}, "imgchk: error opening missing.bin\n"},
+      {RunMode::Pzc, {"missing.bin"}, {}, ""},
+      {RunMode::All, {""}, {}, "imgchk: error opening \n"},
+      {RunMode::Pzc, {""}, {}, ""},
+      {RunMode::All, {"d"}, {"d/good.bin 3 352441C2"}, "imgchk: error opening d/dangling\n"},
+      {RunMode::Pzc, {"d"}, {}, ""},
+      {RunMode::All, {"x.zip", "missing.zip"}, {},
+       "imgchk: error opening x.zip\nimgchk: error opening missing.zip\n"},
+      {RunMode::Pzc, {"x.zip", "MISSING.ZIP"}, {},
+       "imgchk: error opening x.zip\nimgchk: error opening MISSING.ZIP\n"},
+      {RunMode::All, {"d.zip"}, {}, "imgchk: error opening d.zip\n"},
+      {RunMode::All, {"d.zip/"}, {"d.zip//inside.bin 3 352441C2"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << " " << c.paths[0]);
+    const Walk result = walk(c.mode, c.paths, tree.path);
+    EXPECT_EQ(result.images, c.images);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST_F(PathWalker, ReportsPermissionDeniedAndGoesOn) {
+  // Root reads everything: walk as nobody, and let nobody into the tree.
+  chmod(tree.path.c_str(), 0755);
+  tree.write("d/secret.bin", "xyz");
+  tree.write("d/closed/hidden.bin", "abc");
+  chmod(tree.at("d/secret.bin").c_str(), 0);
+  chmod(tree.at("d/closed").c_str(), 0);
+  const bool drop_root = geteuid() == 0;
+  if (drop_root) {
+    ASSERT_EQ(seteuid(65534), 0);
+  }
+  const Walk all = walk(RunMode::All, {"d/secret.bin", "d/closed"}, tree.path);
+  const Walk pzc = walk(RunMode::Pzc, {"d/secret.bin", "d/closed"}, tree.path);
+  if (drop_root) {
+    ASSERT_EQ(seteuid(0), 0);
+  }
+  EXPECT_EQ(all.images, Lines{});
+  EXPECT_EQ(all.err, "imgchk: error opening d/secret.bin\nimgchk: error opening d/closed\n");
+  EXPECT_EQ(pzc.err, "");
+}
+
+TEST_F(PathWalker, ReportsSeekAndReadFailuresOfSpecialFiles) {
+  ASSERT_EQ(mkfifo(tree.at("pipe").c_str(), 0600), 0);
+  struct Case {
+    RunMode mode;
+    std::string path;
+    std::string err;
+  };
+  std::vector<Case> cases = {
+      // A named pipe must neither block the open nor the read.
+      {RunMode::All, "pipe", "imgchk: seek error on pipe\n"},
+      {RunMode::Pzc, "pipe", ""},
+      {RunMode::All, "/proc/self/mem", "imgchk: seek error on /proc/self/mem\n"},
+  };
+  // sysfs files claim 4 KiB and deliver less: the read falls short.
+  const char* short_file = "/sys/kernel/mm/transparent_hugepage/enabled";
+  if (access(short_file, R_OK) == 0) {
+    cases.push_back({RunMode::All, short_file, std::string("imgchk: read error on ") + short_file + "\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Walk result = walk(c.mode, {c.path}, tree.path);
+    EXPECT_EQ(result.images, Lines{});
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+TEST_F(PathWalker, StopsAtDirectoryLoopsButFollowsOtherLinks) {
+  tree.write("top/a.bin", "abc");
+  tree.write("top/other/b.bin", "123456789");
+  ASSERT_EQ(symlink("..", tree.at("top/other/up").c_str()), 0);
+  ASSERT_EQ(symlink(".", tree.at("top/self").c_str()), 0);
+  tree.write("side/c.bin", "");
+  ASSERT_EQ(symlink("../side", tree.at("top/to-side").c_str()), 0);
+
+  for (const RunMode mode : {RunMode::All, RunMode::Pzc}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    const Walk result = walk(mode, {"top"}, tree.path);
+    // Enumeration order is the file system's: compare the messages as a set.
+    std::vector<std::string> messages;
+    std::string rest = result.err;
+    for (size_t end; (end = rest.find('\n')) != std::string::npos; rest.erase(0, end + 1)) {
+      messages.push_back(rest.substr(0, end + 1));
+    }
+    std::sort(messages.begin(), messages.end());
+    EXPECT_EQ(messages, (Lines{"imgchk: directory loop at top/other/up\n",
+                               "imgchk: directory loop at top/self\n"}));
+    if (mode == RunMode::All) {
+      EXPECT_EQ(result.images, (Lines{"top/a.bin 3 352441C2", "top/other/b.bin 9 CBF43926",
+                                      "top/to-side/c.bin 0 00000000"}));
+    }
+  }
+}
+
+TEST_F(PathWalker, ReadsFilesOfTwoGibibytesAndMore) {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  unsigned long long available_kib = 0;
+  while (meminfo >> key && key != "MemAvailable:") meminfo.ignore(1 << 10, '\n');
+  meminfo >> available_kib;
+  if (available_kib < 10ull << 20) GTEST_SKIP() << "needs 10 GiB of free memory";
+
+  // Sparse: 2 GiB of zeros and then three bytes, so the 32-bit position overflows.
+  const uint64_t size = (2ull << 30) + 3;
+  const std::string path = tree.write("big.bin", "");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(size - 3));
+    out.write("abc", 3);
+  }
+  std::vector<uint8_t> chunk(1 << 20, 0);
+  uint32_t crc = 0;
+  for (uint64_t done = 0; done < size - 3; done += chunk.size()) crc = libdeflate_crc32(crc, chunk.data(), chunk.size());
+  crc = libdeflate_crc32(crc, "abc", 3);
+
+  char want[64];
+  std::snprintf(want, sizeof want, "big.bin %llu %08X", static_cast<unsigned long long>(size), crc);
+  const Walk result = walk(RunMode::All, {"big.bin"}, tree.path);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.images, Lines{want});
+}
