@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Archives written by the zip tools users meet, listed by imgchk.
+
+Every entry's CRC, byte sum and size in imgchk's listing must match what
+Python's zipfile reads from the same archive; entries imgchk cannot unpack
+(encryption, bzip2, LZMA) must end in the uncompress message.
+
+Usage: real_archives_test.py path/to/imgchk
+"""
+import io
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+IMGCHK = None
+LINE = re.compile(rb"^([ D]) ([0-9A-F]{8}) ([0-9A-F]{4}) +([0-9A-F]+) (.*)$")
+
+
+def sample_files():
+    """Names and contents: text-like, random, empty, and one large image."""
+    rng = random.Random(20261207)
+    text = b"".join(b"LDA #$%02X\nSTA $%04X\n" % (i & 0xFF, i) for i in range(3000))
+    return {
+        "code.asm": text,
+        "noise.bin": bytes(rng.randrange(256) for _ in range(70000)),
+        "empty.rom": b"",
+        "sub/dir/tile.chr": bytes(i % 7 for i in range(8192)),
+        "big.rom": bytes(rng.randrange(4) for _ in range(1 << 20)),
+    }
+
+
+def escape_name(name):
+    return b"".join(b"%%%02X" % byte if byte >= 0x80 else bytes([byte]) for byte in name)
+
+
+def listing_of(output):
+    """(name bytes, crc, sum, size) of every record line."""
+    records = []
+    for line in output.split(b"\n"):
+        match = LINE.match(line)
+        if match:
+            records.append((match.group(5), int(match.group(2), 16), int(match.group(3), 16),
+                            int(match.group(4), 16)))
+    return sorted(records)
+
+
+def expected_from_zipfile(archive_path, display_name, unreadable=()):
+    """What imgchk should list, taken from Python's own reading of the archive."""
+    records, failures = [], []
+    with zipfile.ZipFile(archive_path) as archive:
+        for info in archive.infolist():
+            if info.is_dir():
+                continue
+            if info.filename in unreadable:
+                failures.append(b"imgchk: uncompress of %s?%s failed\n"
+                                % (display_name.encode(), info.filename.encode()))
+                continue
+            data = archive.read(info)
+            name = (display_name + "?" + info.filename).encode()
+            records.append((escape_name(name), info.CRC, sum(data) & 0xFFFF, len(data) & 0xFFFFFFFF))
+    return sorted(records), failures
+
+
+class Fixture:
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="imgchk-real-")
+        self.files = sample_files()
+        for name, data in self.files.items():
+            path = os.path.join(self.dir, "in", name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as out:
+                out.write(data)
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run(self, command, stdin=None):
+        subprocess.run(command, cwd=os.path.join(self.dir, "in"), check=True, input=stdin,
+                       stdout=subprocess.PIPE if stdin is not None else subprocess.DEVNULL)
+
+
+class RealArchives(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fixture = Fixture()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.fixture.close()
+
+    def archive(self, name):
+        return os.path.join(self.fixture.dir, name)
+
+    def check(self, name, unreadable=(), options=()):
+        result = subprocess.run([IMGCHK, *options, name], cwd=self.fixture.dir, capture_output=True)
+        self.assertEqual(result.returncode, 0)
+        want, failures = expected_from_zipfile(self.archive(name), name, unreadable)
+        self.assertGreater(len(want), 0)
+        self.assertEqual(listing_of(result.stdout), want)
+        self.assertEqual(sorted(result.stderr.splitlines(keepends=True)), sorted(failures))
+
+    # Info-ZIP zip
+    def test_infozip_writes(self):
+        cases = {
+            "iz-stored.zip": ["-0"],
+            "iz-deflate.zip": [],
+            "iz-best.zip": ["-9"],
+            "iz-zip64.zip": ["-fz"],
+        }
+        for name, flags in cases.items():
+            with self.subTest(name):
+                self.fixture.run(["zip", "-q", "-r", *flags, self.archive(name), "."])
+                self.check(name)
+
+    def test_infozip_streamed_input_and_output(self):
+        # A pipe on both sides: zip cannot seek back, so it writes data descriptors.
+        data = self.fixture.files["noise.bin"] + self.fixture.files["code.asm"]
+        piped = subprocess.run(["sh", "-c", "zip -q - - | cat"], input=data, capture_output=True,
+                               check=True).stdout
+        with open(self.archive("iz-streamed.zip"), "wb") as out:
+            out.write(piped)
+        with zipfile.ZipFile(self.archive("iz-streamed.zip")) as archive:
+            self.assertTrue(archive.infolist()[0].flag_bits & 0x08)
+        self.check("iz-streamed.zip")
+
+    def test_infozip_encryption_fails_only_the_encrypted_entries(self):
+        self.fixture.run(["zip", "-q", "-P", "secret", self.archive("iz-secret.zip"), "code.asm"])
+        self.fixture.run(["zip", "-q", self.archive("iz-secret.zip"), "noise.bin"])
+        result = subprocess.run([IMGCHK, "iz-secret.zip"], cwd=self.fixture.dir, capture_output=True)
+        self.assertEqual(result.stderr, b"imgchk: uncompress of iz-secret.zip?code.asm failed\n")
+        self.assertEqual([record[0] for record in listing_of(result.stdout)], [b"iz-secret.zip?noise.bin"])
+
+    def test_infozip_comment_in_pzc_mode(self):
+        self.fixture.run(["zip", "-q", "-z", self.archive("iz-comment.zip"), "code.asm"],
+                         stdin=b"Collection of 2026\n")
+        result = subprocess.run([IMGCHK, "-pzc", "iz-comment.zip"], cwd=self.fixture.dir, capture_output=True)
+        self.assertEqual(result.stdout, b"iz-comment.zip: Collection of 2026\n")
+        self.assertEqual(result.stderr, b"")
+        self.check("iz-comment.zip")
+
+    # Python's zipfile
+    def write_with_zipfile(self, target, compression, force_zip64=False):
+        with zipfile.ZipFile(target, "w", compression=compression) as archive:
+            archive.writestr(zipfile.ZipInfo("sub/"), b"")
+            for name, data in self.fixture.files.items():
+                with archive.open(zipfile.ZipInfo(name), "w", force_zip64=force_zip64) as entry:
+                    entry.write(data)
+
+    def test_zipfile_writes(self):
+        for name, compression, zip64 in [("py-stored.zip", zipfile.ZIP_STORED, False),
+                                         ("py-deflate.zip", zipfile.ZIP_DEFLATED, False),
+                                         ("py-zip64.zip", zipfile.ZIP_DEFLATED, True)]:
+            with self.subTest(name):
+                self.write_with_zipfile(self.archive(name), compression, zip64)
+                self.check(name)
+
+    def test_zipfile_to_an_unseekable_stream(self):
+        class Unseekable(io.RawIOBase):
+            def __init__(self, sink):
+                self.sink = sink
+
+            def writable(self):
+                return True
+
+            def write(self, data):
+                return self.sink.write(data)
+
+        with open(self.archive("py-stream.zip"), "wb") as sink:
+            self.write_with_zipfile(Unseekable(sink), zipfile.ZIP_DEFLATED)
+        self.check("py-stream.zip")
+
+    def test_zipfile_methods_we_cannot_unpack(self):
+        for name, compression in [("py-bzip2.zip", zipfile.ZIP_BZIP2), ("py-lzma.zip", zipfile.ZIP_LZMA)]:
+            with self.subTest(name):
+                with zipfile.ZipFile(self.archive(name), "w", compression=compression) as archive:
+                    archive.writestr("packed.bin", self.fixture.files["code.asm"])
+                    archive.writestr(zipfile.ZipInfo("plain.bin"), b"stored beside it")
+                self.check(name, unreadable={"packed.bin"})
+
+    # libarchive's bsdtar
+    def test_bsdtar_writes(self):
+        for name, options in [("bsd-deflate.zip", []), ("bsd-stored.zip", ["--options", "zip:compression=store"])]:
+            with self.subTest(name):
+                self.fixture.run(["bsdtar", "-a", "-cf", self.archive(name), *options, "."])
+                self.check(name)
+
+
+if __name__ == "__main__":
+    IMGCHK = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
