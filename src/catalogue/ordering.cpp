@@ -45,7 +45,7 @@ void start_group(Group& group, int32_t head_slot) {
 }
 
 // The index of the variant with the record's bytes; a new one if none has.
-size_t find_variant(Group& group, int32_t slot) {
+size_t find_or_add_variant(Group& group, int32_t slot) {
   const RomEntry& record = *g_sorted[slot];
   for (size_t v = 0; v < group.variant_slots.size(); ++v) {
     const RomEntry& known = *g_sorted[group.variant_slots[v]];
@@ -70,7 +70,7 @@ void report_collisions_with_earlier(const Group& group, size_t variant, int32_t 
 }
 
 void add_to_group(Group& group, int32_t slot) {
-  const size_t variant = find_variant(group, slot);
+  const size_t variant = find_or_add_variant(group, slot);
   // Only one run means every earlier record holds a single content.
   const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
   g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
