@@ -1,7 +1,123 @@
-// TODO: ordering (stub so the skeleton links)
+// Ordering by CRC and name, then one pass over the order that splits it into
+// groups of equal CRC and size and marks duplicates and CRC collisions.
+//
+// A group is a run of records with the CRC and size of its first record, the
+// head. A later record is a Duplicate when its bytes equal those of every
+// earlier record of the group, and each earlier record whose bytes differ
+// from it makes one "CRC collision!" report, in the order of the earlier
+// records. Comparing every record with every earlier one would cost k*k/2
+// full comparisons for a group of k copies of one image, which a big
+// collection of empty files or copied sets easily reaches. So the pass
+// keeps the group's distinct contents (its variants) and the runs of
+// consecutive records that share a variant: a new record is compared once
+// with each variant, and the reports are found by skipping the runs of its
+// own variant. The result is the same as comparing with every earlier record.
 #include "catalogue/ordering.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
 RomEntry** g_sorted = nullptr;
-void build_sorted_index() {}
-int compare_roms(const void*, const void*) { return 0; }
-void mark_duplicates() {}
-void clear_sorted_index() {}
+
+namespace {
+
+// Consecutive slots [first_slot, end_slot) of one group holding one variant.
+struct VariantRun {
+  int32_t first_slot;
+  int32_t end_slot;
+  size_t variant;
+};
+
+struct Group {
+  std::vector<int32_t> variant_slots;  // a slot of each distinct content
+  std::vector<VariantRun> runs;        // every slot of the group, in order
+};
+
+bool joins_group(const RomEntry& head, const RomEntry& record) {
+  return record.crc == head.crc && record.size == head.size;
+}
+
+void start_group(Group& group, int32_t head_slot) {
+  group.variant_slots.assign(1, head_slot);
+  group.runs.assign(1, VariantRun{head_slot, head_slot + 1, 0});
+}
+
+// The index of the variant with the record's bytes; a new one if none has.
+size_t find_or_add_variant(Group& group, int32_t slot) {
+  const RomEntry& record = *g_sorted[slot];
+  for (size_t v = 0; v < group.variant_slots.size(); ++v) {
+    const RomEntry& known = *g_sorted[group.variant_slots[v]];
+    if (std::memcmp(record.data, known.data, record.size) == 0) return v;
+  }
+  group.variant_slots.push_back(slot);
+  return group.variant_slots.size() - 1;
+}
+
+void report_collision(const RomEntry& earlier, const RomEntry& later) {
+  // Names as stored, unescaped, unlike in the listing.
+  std::printf("CRC collision!\n\t%s\n\t%s\n", earlier.name, later.name);
+}
+
+void report_collisions_with_earlier(const Group& group, size_t variant, int32_t slot) {
+  for (const VariantRun& run : group.runs) {
+    if (run.variant == variant) continue;
+    for (int32_t earlier = run.first_slot; earlier < run.end_slot; ++earlier) {
+      report_collision(*g_sorted[earlier], *g_sorted[slot]);
+    }
+  }
+}
+
+void add_to_group(Group& group, int32_t slot) {
+  const size_t variant = find_or_add_variant(group, slot);
+  // Only one run means every earlier record holds a single content.
+  const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
+  g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
+  if (!same_as_all_earlier) report_collisions_with_earlier(group, variant, slot);
+
+  VariantRun& last = group.runs.back();
+  if (last.variant == variant) {
+    last.end_slot = slot + 1;
+    return;
+  }
+  group.runs.push_back(VariantRun{slot, slot + 1, variant});
+}
+
+}  // namespace
+
+void build_sorted_index() {
+  g_sorted = new RomEntry*[static_cast<size_t>(g_rom_count)];
+  int32_t slot = 0;
+  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted[slot++] = entry;
+  std::qsort(g_sorted, static_cast<size_t>(g_rom_count), sizeof *g_sorted, compare_roms);
+}
+
+int compare_roms(const void* a, const void* b) {
+  const RomEntry& left = **static_cast<RomEntry* const*>(a);
+  const RomEntry& right = **static_cast<RomEntry* const*>(b);
+  if (left.crc != right.crc) return left.crc < right.crc ? -1 : 1;
+  return std::strcmp(left.name, right.name);
+}
+
+void mark_duplicates() {
+  if (g_rom_count == 0) return;
+  Group group;
+  int32_t head_slot = 0;
+  g_sorted[0]->status = RomStatus::Unique;
+  start_group(group, 0);
+  for (int32_t slot = 1; slot < g_rom_count; ++slot) {
+    if (joins_group(*g_sorted[head_slot], *g_sorted[slot])) {
+      add_to_group(group, slot);
+      continue;
+    }
+    head_slot = slot;
+    g_sorted[slot]->status = RomStatus::Unique;
+    start_group(group, slot);
+  }
+}
+
+void clear_sorted_index() {
+  delete[] g_sorted;
+  g_sorted = nullptr;
+}

@@ -5,6 +5,7 @@
 #include "catalogue/run_mode.h"
 #include "driver/options.h"
 #include "report/listing.h"
+#include "walk/messages.h"
 #include "walk/path_walker.h"
 
 namespace {
@@ -20,6 +21,14 @@ void finish_run() {
   print_report();
 }
 
+// A listing cut short by a full disk or a closed pipe must not pass for a
+// complete one.
+int finish_output() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  report_failure("imgchk: write error on standard output\n");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,5 +37,5 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
   finish_run();
-  return 0;
+  return finish_output();
 }

@@ -1,3 +1,84 @@
-// TODO: listing (stub so the skeleton links)
+// The listing: a line per record in sorted order, each group under an empty
+// line, then the summary with the counts by status.
 #include "report/listing.h"
-void print_report() {}
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "catalogue/ordering.h"
+#include "catalogue/rom_entry.h"
+#include "catalogue/run_mode.h"
+#include "report/checksums.h"
+
+namespace {
+
+struct StatusCounts {
+  int32_t unique = 0;
+  int32_t duplicate = 0;
+  int32_t unchecked = 0;
+};
+
+bool is_plain_name_byte(unsigned char byte) { return byte < 0x80; }
+
+// Bytes from 0x80 up are written as %XX; everything else, the percent sign
+// and control characters included, goes out as it is.
+void print_escaped_name(const char* name) {
+  static constexpr char hex_digits[] = "0123456789ABCDEF";
+  const char* pos = name;
+  while (*pos != '\0') {
+    const char* plain_end = pos;
+    while (*plain_end != '\0' && is_plain_name_byte(static_cast<unsigned char>(*plain_end))) ++plain_end;
+    std::fwrite(pos, 1, static_cast<size_t>(plain_end - pos), stdout);
+    pos = plain_end;
+    if (*pos == '\0') return;
+    const auto byte = static_cast<unsigned char>(*pos++);
+    const char escape[3] = {'%', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
+    std::fwrite(escape, 1, sizeof escape, stdout);
+  }
+}
+
+void print_record_line(const RomEntry& rom) {
+  if (rom.status == RomStatus::Unique) std::putchar('\n');
+  const char mark = rom.status == RomStatus::Duplicate ? 'D' : ' ';
+  // The size column shows only the low 32 bits of sizes from 4 GiB up.
+  const auto size_low_bits = static_cast<uint32_t>(rom.size);
+  std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, rom.crc, unsigned{sum16(rom.size, rom.data)},
+              size_low_bits);
+  print_mode_sums(rom.size, rom.data);
+  print_escaped_name(rom.name);
+  std::putchar('\n');
+}
+
+void count_status(StatusCounts& counts, RomStatus status) {
+  switch (status) {
+    case RomStatus::Unique:
+      ++counts.unique;
+      return;
+    case RomStatus::Duplicate:
+      ++counts.duplicate;
+      return;
+    case RomStatus::Unchecked:
+      ++counts.unchecked;
+      return;
+  }
+}
+
+void print_summary(const StatusCounts& counts) {
+  // The words stay plural whatever the counts; scripts read this line.
+  std::printf("\n%" PRId32 " ROMs, %" PRId32 " unique, %" PRId32 " duplicates, %" PRId32 " unchecked", g_rom_count,
+              counts.unique, counts.duplicate, counts.unchecked);
+  if (g_mode != RunMode::All) std::printf(", %" PRId32 " skipped\n", g_skipped);
+  std::putchar('\n');
+}
+
+}  // namespace
+
+void print_report() {
+  StatusCounts counts;
+  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
+    const RomEntry& rom = *g_sorted[slot];
+    print_record_line(rom);
+    count_status(counts, rom.status);
+  }
+  print_summary(counts);
+}

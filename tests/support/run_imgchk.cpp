@@ -12,9 +12,9 @@
 const char* imgchk_path() { return IMGCHK_PATH; }
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd) {
+                      const std::string& cwd, const std::string& stdout_path) {
   TempDir capture;
-  const std::string out_path = capture.at("stdout");
+  const std::string out_path = stdout_path.empty() ? capture.at("stdout") : stdout_path;
   const std::string err_path = capture.at("stderr");
 
   std::vector<char*> argv;
@@ -39,12 +39,13 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   while (waitpid(child, &wait_status, 0) < 0) {
   }
   RunResult result;
-  result.out = read_file(out_path);
+  result.out = stdout_path.empty() ? read_file(out_path) : "";
   result.err = read_file(err_path);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   return result;
 }
 
-RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd) {
-  return run_program(imgchk_path(), args, cwd);
+RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::string& stdout_path) {
+  return run_program(imgchk_path(), args, cwd, stdout_path);
 }

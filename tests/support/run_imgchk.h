@@ -11,11 +11,13 @@ struct RunResult {
 };
 
 // Runs imgchk with `args` (not including the program name) in `cwd`.
-RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd = ".");
+// With `stdout_path`, standard output goes to that file instead of `out`.
+RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd = ".",
+                     const std::string& stdout_path = "");
 
 // The same for any program, found on PATH when `program` has no slash.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd = ".");
+                      const std::string& cwd = ".", const std::string& stdout_path = "");
 
 // The path of the imgchk binary under test.
 const char* imgchk_path();

@@ -1,0 +1,55 @@
+// Forcing a CRC-32 by choosing the last four bytes of an image.
+//
+// The register of the reflected CRC-32 takes a byte b as
+//   r' = (r >> 8) ^ table[(r ^ b) & 0xFF].
+// The top byte of r' comes from the table entry alone, and the table's top
+// bytes are all different, so the step can be run backwards. Feeding four
+// bytes B from state s ends where feeding four zero bytes from s ^ B ends;
+// so we run four zero steps back from the wanted register to a state u and
+// take B = s ^ u.
+#include "support/forced_crc.h"
+
+#include <libdeflate.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace {
+
+constexpr uint32_t reflected_polynomial = 0xEDB88320;
+
+std::array<uint32_t, 256> make_crc_table() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t index = 0; index < 256; ++index) {
+    uint32_t value = index;
+    for (int bit = 0; bit < 8; ++bit) value = (value >> 1) ^ ((value & 1u) ? reflected_polynomial : 0u);
+    table[index] = value;
+  }
+  return table;
+}
+
+// The register before a zero byte that leaves the register at `after`.
+uint32_t step_back_over_zero(const std::array<uint32_t, 256>& table, uint32_t after) {
+  for (uint32_t index = 0; index < 256; ++index) {
+    if ((table[index] >> 24) != (after >> 24)) continue;
+    return ((after ^ table[index]) << 8) | index;
+  }
+  throw std::logic_error("CRC table top bytes are not a permutation");
+}
+
+}  // namespace
+
+uint32_t crc_of(const std::string& image) { return libdeflate_crc32(0, image.data(), image.size()); }
+
+void force_crc(std::string& image, uint32_t wanted_crc) {
+  if (image.size() < 4) throw std::invalid_argument("force_crc needs four bytes to patch");
+  static const std::array<uint32_t, 256> table = make_crc_table();
+  const size_t patch_offset = image.size() - 4;
+  // The register holds the complement of the CRC of what it has read so far.
+  const uint32_t before_patch = ~libdeflate_crc32(0, image.data(), patch_offset);
+  uint32_t state = ~wanted_crc;
+  for (int i = 0; i < 4; ++i) state = step_back_over_zero(table, state);
+  const uint32_t patch = before_patch ^ state;
+  for (int i = 0; i < 4; ++i) image[patch_offset + i] = static_cast<char>(patch >> (8 * i));
+  if (crc_of(image) != wanted_crc) throw std::logic_error("force_crc missed its target");
+}
