@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,21 @@ struct Totals {
   uint32_t crc_xor = 0;
 };
 
+// A reused block of memory. Growing it drops the old contents: nothing is
+// copied and nothing is zeroed, so pages are touched only by the data.
+struct Buffer {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t capacity = 0;
+
+  uint8_t* make_room(size_t size) {
+    if (size > capacity) {
+      capacity = std::max(size, 2 * capacity);
+      bytes.reset(new uint8_t[capacity]);
+    }
+    return bytes.get();
+  }
+};
+
 struct DecompressorFree {
   void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
@@ -55,7 +71,7 @@ std::unique_ptr<libdeflate_decompressor, DecompressorFree> g_decompressor;
 // One reused buffer per nesting depth: a nested archive stays in its
 // parent's buffer while its own entries are inflated into the next one. A
 // deque, so that adding a depth leaves the others where they are.
-std::deque<std::vector<uint8_t>> g_buffers;
+std::deque<Buffer> g_buffers;
 
 [[noreturn]] void fail(const std::string& name, const char* what) {
   std::fprintf(stderr, "zip_floor: %s: %s\n", name.c_str(), what);
@@ -68,7 +84,7 @@ uint32_t get_u32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-std::vector<uint8_t>& buffer_at_depth(size_t depth) {
+Buffer& buffer_at_depth(size_t depth) {
   if (g_buffers.size() <= depth) g_buffers.resize(depth + 1);
   return g_buffers[depth];
 }
@@ -114,14 +130,13 @@ void read_entry(const uint8_t* data, size_t size, const uint8_t* header, size_t 
 
   const uint8_t* bytes = data + packed_at;
   if (method == method_deflate) {
-    std::vector<uint8_t>& out = buffer_at_depth(depth + 1);
-    if (out.size() < entry_size) out.resize(entry_size);
+    uint8_t* out = buffer_at_depth(depth + 1).make_room(entry_size);
     size_t inflated = 0;
-    if (libdeflate_deflate_decompress(g_decompressor.get(), bytes, packed_size, out.data(),
-                                      entry_size, &inflated) != LIBDEFLATE_SUCCESS ||
+    if (libdeflate_deflate_decompress(g_decompressor.get(), bytes, packed_size, out, entry_size,
+                                      &inflated) != LIBDEFLATE_SUCCESS ||
         inflated != entry_size)
       fail(name, "inflate failed");
-    bytes = out.data();
+    bytes = out;
   } else if (method != method_stored || packed_size != entry_size) {
     fail(name, "unsupported compression method");
   }
@@ -166,15 +181,14 @@ void read_archive_file(const std::string& path) {
   const std::unique_ptr<const int, FileClose> closer(&fd);
   struct stat info {};
   if (fstat(fd, &info) != 0) fail(path, "cannot stat");
-  std::vector<uint8_t>& buffer = buffer_at_depth(0);
   const size_t size = size_t(info.st_size);
-  if (buffer.size() < size) buffer.resize(size);
+  uint8_t* buffer = buffer_at_depth(0).make_room(size);
   for (size_t done = 0; done < size;) {
-    const ssize_t got = read(fd, buffer.data() + done, size - done);
+    const ssize_t got = read(fd, buffer + done, size - done);
     if (got <= 0) fail(path, "read error");
     done += size_t(got);
   }
-  walk_archive(buffer.data(), size, 0, path);
+  walk_archive(buffer, size, 0, path);
 }
 
 void read_argument(const std::string& path) {
