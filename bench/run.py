@@ -33,6 +33,7 @@ from dataclasses import dataclass, field
 BENCH = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(BENCH)
 MIB = 1024 * 1024
+GNU_TIME = "/usr/bin/time"
 TREES = ("loose", "small", "zip")
 TREE_TITLES = {"loose": "Loose tree", "small": "Many-small-files tree", "zip": "Zip tree"}
 # The issue's targets: imgchk's paired ratio to the floor, per tree, and the
@@ -58,7 +59,7 @@ class Command:
     name: str
     argv: list
     shown: str          # the command line as the results show it
-    role: str           # "floor", "peer" or "imgchk"
+    role: str           # "floor", "reference" (a second floor), "peer" or "imgchk"
     mode: str = ""      # "All" or "M1" for imgchk
     runs: list = field(default_factory=list)
 
@@ -71,19 +72,23 @@ class CommandFailed(Exception):
 
 def run_once(argv, stdout=subprocess.DEVNULL):
     """Runs argv to completion; returns its Run and what it wrote to stderr.
-    CPU time and peak RSS come from wait4, so they cover every process the
-    command started and waited for."""
-    with tempfile.TemporaryFile() as errors:
+    CPU time comes from wait4, so it covers every process the command started
+    and waited for. Peak RSS comes from GNU time around the command: a child
+    forked from this script inherits the script's own high-water mark, which
+    would hide anything smaller; time's is a megabyte."""
+    with tempfile.TemporaryFile() as errors, tempfile.NamedTemporaryFile("r") as rss_file:
         start = time.perf_counter()
-        child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=errors)
+        child = subprocess.Popen([GNU_TIME, "-f", "%M", "-o", rss_file.name, *argv],
+                                 stdin=subprocess.DEVNULL, stdout=stdout, stderr=errors)
         _, status, usage = os.wait4(child.pid, 0)
         wall = time.perf_counter() - start
         child.returncode = os.waitstatus_to_exitcode(status)
         errors.seek(0)
         error_text = errors.read().decode(errors="replace")
+        rss_lines = rss_file.read().split()
     if child.returncode != 0:
         raise CommandFailed(f"exit status {child.returncode}: {' '.join(argv)}\n{error_text[-2000:]}")
-    return Run(wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024), error_text
+    return Run(wall, usage.ru_utime + usage.ru_stime, int(rss_lines[-1]) * 1024), error_text
 
 
 def shell(script, tree):
@@ -95,14 +100,18 @@ def per_archive(program):
     return f"find \"$1\" -type f -iname '*.zip' -print0 | xargs -0 -n1 {program}"
 
 
-def tree_commands(tree, path, scale, options, with_peers):
-    """The commands of one tree, floor first. Returns (commands, skipped peers)."""
-    floor_cat = "find \"$1\" -type f -exec cat {} + >/dev/null"
+def floor_commands(tree, path, scale, options):
+    """The tree's floor, which the ratios divide by, and for the loose trees
+    read_floor beside it: cat's own per-file overhead can outweigh the reading."""
     if tree == "zip":
-        floor = Command(tree, scale, "zip_floor", [options.zip_floor, path], "zip_floor TREE", "floor")
-    else:
-        floor = Command(tree, scale, "cat floor", shell(floor_cat, path),
-                        floor_cat.replace('"$1"', "TREE"), "floor")
+        return [Command(tree, scale, "zip_floor", [options.zip_floor, path], "zip_floor TREE", "floor")]
+    cat = "find \"$1\" -type f -exec cat {} + >/dev/null"
+    return [Command(tree, scale, "cat floor", shell(cat, path), cat.replace('"$1"', "TREE"), "floor"),
+            Command(tree, scale, "read_floor", [options.read_floor, path], "read_floor TREE", "reference")]
+
+
+def peer_commands(tree, path):
+    """(name, argv, shown, programs it needs) of what a user would run instead."""
     peers = []
     if tree in ("loose", "small"):
         peers.append(("rhash --crc32", ["rhash", "--crc32", "-r", path], "rhash --crc32 -r TREE", ["rhash"]))
@@ -114,17 +123,20 @@ def tree_commands(tree, path, scale, options, with_peers):
              "rhash --crc32 -r TREE && jdupes -r TREE", ["rhash", "jdupes"]),
         ]
     if tree == "zip":
-        for name, program, tool in (("unzip -tqq", "unzip -tqq", "unzip"),
-                                    ("bsdtar -xOf", "bsdtar -xOf", "bsdtar"),
-                                    ("7z t", "7z t", "7z")):
+        for name, program in (("unzip -tqq", "unzip -tqq"), ("bsdtar -xOf", "bsdtar -xOf"), ("7z t", "7z t")):
             script = per_archive(program)
             peers.append((f"{name}, per archive", shell(script, path),
-                          script.replace('"$1"', "TREE") + " >/dev/null", [tool]))
+                          script.replace('"$1"', "TREE") + " >/dev/null", [program.split()[0]]))
         peers.append(("Python zipfile", [sys.executable, os.path.join(BENCH, "zipfile_read.py"), path],
                       "python3 bench/zipfile_read.py TREE", []))
-    commands, skipped = [floor], []
-    for name, argv, shown, tools in peers if with_peers else []:
-        missing = [tool for tool in tools if shutil.which(tool) is None]
+    return peers
+
+
+def tree_commands(tree, path, scale, options, with_peers):
+    """The commands of one tree, its floor first. Returns (commands, peers not installed)."""
+    commands, skipped = floor_commands(tree, path, scale, options), []
+    for name, argv, shown, programs in peer_commands(tree, path) if with_peers else []:
+        missing = [program for program in programs if shutil.which(program) is None]
         if missing:
             skipped.append(f"{name} ({', '.join(missing)} not installed)")
             continue
@@ -308,6 +320,10 @@ def target_rows(groups, manifests, scale):
                 limit = RATIO_TARGETS[tree]
                 rows.append(f"| {TREE_TITLES[tree]}: imgchk / {floor.name}, median paired wall ratio | "
                             f"≤ {limit:.1f}× | {fmt(ratio)}× | {'yes' if ratio <= limit else 'NO'} |")
+                reference = next((c for c in commands if c.role == "reference"), None)
+                if reference:
+                    rows.append(f"| {TREE_TITLES[tree]}: imgchk / {reference.name}, median paired wall ratio | "
+                                f"none, for reference | {fmt(stats(command, reference, 0)['ratio'])}× | |")
             admitted = admitted_bytes(command.mode, manifest)
             rss = max(run.max_rss for run in command.runs)
             limit = rss_limit(admitted)
@@ -372,7 +388,7 @@ def write_results(path, options, groups, manifests, corpora, notes, skipped, loa
              f"- Tools: {tool_versions()}.",
              "- Columns: wall and CPU seconds (user + system, of the command and every process it waited for) "
              "are medians over the rounds; peak RSS is the highest over the rounds, of the largest single "
-             "process; MB/s is the tree's image bytes (10^6) over the median wall time; the paired ratio is a "
+             "process, as GNU time reports it; MB/s is the tree's image bytes (10^6) over the median wall time; the paired ratio is a "
              "run's wall time over its floor's wall time in the same round, median and range over the rounds; "
              "the CPU ratio is the same for CPU seconds.",
              "- The peers do not descend into nested archives (they test or extract the nested archive as one "
@@ -411,6 +427,7 @@ def parse_options():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--imgchk", default=os.path.join(REPO, "build", "imgchk"), help="the imgchk to measure")
     parser.add_argument("--zip-floor", default=os.path.join(REPO, "build", "bench", "zip_floor"))
+    parser.add_argument("--read-floor", default=os.path.join(REPO, "build", "bench", "read_floor"))
     parser.add_argument("--scale", type=float, default=1.0, help="corpus scale of the main tables")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--rounds", type=int, default=7)
@@ -423,11 +440,14 @@ def parse_options():
     options.trees = [tree for tree in options.trees.split(",") if tree]
     if options.rounds < 1 or any(tree not in TREES for tree in options.trees):
         parser.error("--rounds must be at least 1 and --trees a subset of loose,small,zip")
-    for program in (options.imgchk, options.zip_floor):
+    for program in (options.imgchk, options.zip_floor, options.read_floor):
         if not os.access(program, os.X_OK):
             parser.error(f"{program} is not an executable; build it first (cmake --build build)")
+    if not os.access(GNU_TIME, os.X_OK):
+        parser.error(f"{GNU_TIME} is missing; install GNU time (tools/install-deps.sh bench)")
     options.imgchk = os.path.abspath(options.imgchk)
     options.zip_floor = os.path.abspath(options.zip_floor)
+    options.read_floor = os.path.abspath(options.read_floor)
     return options
 
 
