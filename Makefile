@@ -6,6 +6,8 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?= Release
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
+# Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
+BENCH_ARGS ?= --growth
 
 .PHONY: all build run test test-normal test-sanitize fuzz bench install clean
 
@@ -46,7 +48,7 @@ bench:
 	@tools/install-deps.sh bench
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build
-	bench/run.sh
+	bench/run.sh $(BENCH_ARGS)
 
 install: build
 	install -D -m 755 build/imgchk $(DESTDIR)$(PREFIX)/bin/imgchk

@@ -1,0 +1,489 @@
+#!/usr/bin/env python3
+"""Benchmarks imgchk against the floors of its work and against the programs
+a user would run instead, and writes bench/RESULTS.md.
+
+Every command runs on the same generated corpus (bench/make_corpus.py): first
+once untimed, to warm the page cache and to stop at once if a command fails,
+then in rounds, each round running every command once in turn, so that a
+command and its floor always run close together. The floor of a tree is the
+least work any reader of it must do: `cat` of every file for the loose
+trees, bench/zip_floor (read, inflate, CRC-32) for the zip tree. Each run's
+wall time is divided by its floor's in the same round (the paired ratio),
+which holds up far better than raw times on a shared machine.
+
+With --growth, the floors and imgchk also run on corpora of other scales, and
+RESULTS.md gets a table of how time and memory grow with the image bytes.
+"""
+
+import argparse
+import datetime
+import json
+import math
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(BENCH)
+MIB = 1024 * 1024
+GNU_TIME = "/usr/bin/time"
+TREES = ("loose", "small", "zip")
+TREE_TITLES = {"loose": "Loose tree", "small": "Many-small-files tree", "zip": "Zip tree"}
+# The issue's targets: imgchk's paired ratio to the floor, per tree, and the
+# memory bound, admitted bytes plus a tenth plus a fixed allowance.
+RATIO_TARGETS = {"loose": 2.0, "small": 2.5, "zip": 1.5}
+RSS_SHARE = 0.10
+RSS_ALLOWANCE = 32 * MIB
+PEER_PACKAGES = ["rhash", "fdupes", "jdupes", "unzip", "libarchive-tools", "p7zip-full",
+                 "libdeflate0", "coreutils", "findutils"]
+
+
+@dataclass
+class Run:
+    wall: float
+    cpu: float
+    max_rss: int  # bytes
+
+
+@dataclass
+class Command:
+    tree: str
+    scale: float
+    name: str
+    argv: list
+    shown: str          # the command line as the results show it
+    role: str           # "floor", "reference" (a second floor), "peer" or "imgchk"
+    mode: str = ""      # "All" or "M1" for imgchk
+    runs: list = field(default_factory=list)
+
+
+class CommandFailed(Exception):
+    pass
+
+
+# ---------------------------------------------------------------- running
+
+def run_once(argv, stdout=subprocess.DEVNULL):
+    """Runs argv to completion; returns its Run and what it wrote to stderr.
+    CPU time comes from wait4, so it covers every process the command started
+    and waited for. Peak RSS comes from GNU time around the command: a child
+    forked from this script inherits the script's own high-water mark, which
+    would hide anything smaller; time's is a megabyte."""
+    with tempfile.TemporaryFile() as errors, tempfile.NamedTemporaryFile("r") as rss_file:
+        start = time.perf_counter()
+        child = subprocess.Popen([GNU_TIME, "-f", "%M", "-o", rss_file.name, *argv],
+                                 stdin=subprocess.DEVNULL, stdout=stdout, stderr=errors)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.perf_counter() - start
+        child.returncode = os.waitstatus_to_exitcode(status)
+        errors.seek(0)
+        error_text = errors.read().decode(errors="replace")
+        rss_lines = rss_file.read().split()
+    if child.returncode != 0:
+        raise CommandFailed(f"exit status {child.returncode}: {' '.join(argv)}\n{error_text[-2000:]}")
+    return Run(wall, usage.ru_utime + usage.ru_stime, int(rss_lines[-1]) * 1024), error_text
+
+
+def shell(script, tree):
+    """A shell pipeline with the tree as $1, so no quoting is needed."""
+    return ["sh", "-c", script, "sh", tree]
+
+
+def per_archive(program):
+    return f"find \"$1\" -type f -iname '*.zip' -print0 | xargs -0 -n1 {program}"
+
+
+def floor_commands(tree, path, scale, options):
+    """The tree's floor, which the ratios divide by, and for the loose trees
+    read_floor beside it: cat's own per-file overhead can outweigh the reading."""
+    if tree == "zip":
+        return [Command(tree, scale, "zip_floor", [options.zip_floor, path], "zip_floor TREE", "floor")]
+    cat = "find \"$1\" -type f -exec cat {} + >/dev/null"
+    return [Command(tree, scale, "cat floor", shell(cat, path), cat.replace('"$1"', "TREE"), "floor"),
+            Command(tree, scale, "read_floor", [options.read_floor, path], "read_floor TREE", "reference")]
+
+
+def peer_commands(tree, path):
+    """(name, argv, shown, programs it needs) of what a user would run instead."""
+    peers = []
+    if tree in ("loose", "small"):
+        peers.append(("rhash --crc32", ["rhash", "--crc32", "-r", path], "rhash --crc32 -r TREE", ["rhash"]))
+    if tree == "loose":
+        peers += [
+            ("fdupes", ["fdupes", "-rq", path], "fdupes -rq TREE", ["fdupes"]),
+            ("jdupes", ["jdupes", "-r", path], "jdupes -r TREE", ["jdupes"]),
+            ("rhash, then jdupes", shell('rhash --crc32 -r "$1" && jdupes -r "$1"', path),
+             "rhash --crc32 -r TREE && jdupes -r TREE", ["rhash", "jdupes"]),
+        ]
+    if tree == "zip":
+        for name, program in (("unzip -tqq", "unzip -tqq"), ("bsdtar -xOf", "bsdtar -xOf"), ("7z t", "7z t")):
+            script = per_archive(program)
+            peers.append((f"{name}, per archive", shell(script, path),
+                          script.replace('"$1"', "TREE") + " >/dev/null", [program.split()[0]]))
+        peers.append(("Python zipfile", [sys.executable, os.path.join(BENCH, "zipfile_read.py"), path],
+                      "python3 bench/zipfile_read.py TREE", []))
+    return peers
+
+
+def tree_commands(tree, path, scale, options, with_peers):
+    """The commands of one tree, its floor first. Returns (commands, peers not installed)."""
+    commands, skipped = floor_commands(tree, path, scale, options), []
+    for name, argv, shown, programs in peer_commands(tree, path) if with_peers else []:
+        missing = [program for program in programs if shutil.which(program) is None]
+        if missing:
+            skipped.append(f"{name} ({', '.join(missing)} not installed)")
+            continue
+        commands.append(Command(tree, scale, name, argv, shown, "peer"))
+    commands.append(Command(tree, scale, "imgchk", [options.imgchk, path], "imgchk TREE", "imgchk", "All"))
+    commands.append(Command(tree, scale, "imgchk -m1", [options.imgchk, "-m1", path],
+                            "imgchk -m1 TREE", "imgchk", "M1"))
+    return commands, skipped
+
+
+def warm_up(commands, manifests, notes):
+    """Runs every command once, untimed; checks imgchk's summary line."""
+    for command in commands:
+        print(f"warm-up: {command.tree} x{command.scale:g}: {command.name}", file=sys.stderr, flush=True)
+        with tempfile.TemporaryFile() as output:
+            _, error_text = run_once(command.argv, stdout=output)
+            if command.role != "imgchk":
+                continue
+            output.seek(0)
+            text = output.read().decode(errors="replace")
+        manifest = manifests[command.scale]["trees"][command.tree]
+        notes.append(check_imgchk_output(command, text, error_text, manifest))
+
+
+def run_rounds(commands, rounds):
+    for number in range(1, rounds + 1):
+        start = time.perf_counter()
+        for command in commands:
+            run, _ = run_once(command.argv)
+            command.runs.append(run)
+        print(f"round {number}/{rounds} done in {time.perf_counter() - start:.1f} s",
+              file=sys.stderr, flush=True)
+
+
+# ---------------------------------------------------------------- checking
+
+SUMMARY = re.compile(r"^(-?\d+) ROMs, (-?\d+) unique, (-?\d+) duplicates, (-?\d+) unchecked"
+                     r"(?:, (-?\d+) skipped)?$", re.MULTILINE)
+
+
+def expected_summary(mode, manifest):
+    if mode == "M1":
+        images, distinct = manifest["m1_images"], manifest["m1_distinct"]
+        skipped = manifest["images"] - images
+        return f"{images} ROMs, {distinct} unique, {images - distinct} duplicates, 0 unchecked, {skipped} skipped"
+    images, distinct = manifest["images"], manifest["distinct"]
+    return f"{images} ROMs, {distinct} unique, {images - distinct} duplicates, 0 unchecked"
+
+
+def check_imgchk_output(command, output, error_text, manifest):
+    """One line for the results: does imgchk's summary agree with the corpus?"""
+    label = f"`{command.shown}` on the {command.tree} tree at scale {command.scale:g}"
+    want = expected_summary(command.mode, manifest)
+    found = SUMMARY.findall(output)
+    if not found:
+        verdict = f"printed no summary line (expected \"{want}\")"
+    else:
+        got = SUMMARY.search(output).group(0)
+        verdict = "summary matches the corpus" if got == want else f"MISMATCH: printed \"{got}\", expected \"{want}\""
+    error_lines = error_text.splitlines()
+    if error_lines:
+        verdict += f"; {len(error_lines)} lines on stderr, the first: `{error_lines[0]}`"
+    if "matches" not in verdict or error_lines:
+        print(f"warning: imgchk {label}: {verdict}", file=sys.stderr)
+    return f"{label}: {verdict}."
+
+
+# ---------------------------------------------------------------- numbers
+
+def median_paired(command, floor, attribute):
+    ratios = [getattr(run, attribute) / getattr(base, attribute)
+              for run, base in zip(command.runs, floor.runs) if getattr(base, attribute) > 0]
+    if not ratios:
+        return math.nan, math.nan, math.nan
+    return statistics.median(ratios), min(ratios), max(ratios)
+
+
+def stats(command, floor, image_bytes):
+    wall = statistics.median(run.wall for run in command.runs)
+    ratio, low, high = median_paired(command, floor, "wall")
+    return {"wall": wall, "cpu": statistics.median(run.cpu for run in command.runs),
+            "rss": max(run.max_rss for run in command.runs),
+            "mbps": image_bytes / 1e6 / wall if wall > 0 else math.nan,
+            "ratio": ratio, "low": low, "high": high,
+            "cpu_ratio": median_paired(command, floor, "cpu")[0]}
+
+
+def admitted_bytes(mode, manifest):
+    return manifest["m1_bytes"] if mode == "M1" else manifest["image_bytes"]
+
+
+def rss_limit(admitted):
+    return admitted * (1 + RSS_SHARE) + RSS_ALLOWANCE
+
+
+# ---------------------------------------------------------------- writing
+
+def read_text(path):
+    try:
+        with open(path) as handle:
+            return handle.read()
+    except OSError:
+        return ""
+
+
+def machine_line(load_before):
+    memory = re.search(r"MemTotal:\s+(\d+) kB", read_text("/proc/meminfo"))
+    cpu = re.search(r"model name\s*:\s*(.+)", read_text("/proc/cpuinfo"))
+    memory_text = f"{int(memory.group(1)) / MIB:.1f} GiB memory" if memory else "memory unknown"
+    return (f"nproc {os.cpu_count()} ({cpu.group(1).strip() if cpu else 'unknown CPU'}), {memory_text}, "
+            f"kernel {platform.system()} {platform.release()} {platform.machine()}; "
+            f"load average {load_before:.2f} before the runs, {os.getloadavg()[0]:.2f} after")
+
+
+def imgchk_line(path):
+    described = subprocess.run(["git", "-C", os.path.dirname(os.path.abspath(path)), "describe",
+                                "--always", "--dirty"], capture_output=True, text=True)
+    commit = described.stdout.strip() if described.returncode == 0 else "not in a git work tree"
+    return f"`{path}` (source {commit})"
+
+
+def tool_versions():
+    versions = []
+    for package in PEER_PACKAGES:
+        found = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", package],
+                               capture_output=True, text=True)
+        if found.returncode == 0 and found.stdout:
+            versions.append(f"{package} {found.stdout}")
+    versions.append(f"Python {platform.python_version()}")
+    return ", ".join(versions)
+
+
+def corpus_line(scale, path, manifest):
+    loose, zipped, small = (manifest["trees"][t] for t in ("loose", "zip", "small"))
+    return (f"seed {manifest['seed']}, scale {scale:g} (`{os.path.relpath(path, REPO)}`): "
+            f"loose tree {loose['images']:,} images ({loose['distinct']:,} distinct, "
+            f"{loose['images'] - loose['distinct']:,} exact copies in other folders), "
+            f"{loose['image_bytes'] / 1e6:.1f} MB in {loose['folders']} folders, "
+            f"{loose['m1_images']:,} of them of the -m1 sizes ({loose['m1_bytes'] / 1e6:.1f} MB); "
+            f"zip tree the same images in {zipped['archives']} deflate archives of "
+            f"{zipped['archive_bytes'] / 1e6:.1f} MB, holding {zipped['nested_archives']} nested archives; "
+            f"many-small-files tree {small['images']:,} images of 2 KiB, {small['image_bytes'] / 1e6:.1f} MB")
+
+
+def fmt(value, digits=2):
+    return "n/a" if value is None or (isinstance(value, float) and math.isnan(value)) else f"{value:.{digits}f}"
+
+
+def tree_table(commands, manifest):
+    """One row per command; the last column says how many times longer the
+    command took than imgchk (mode All), both as paired ratios to the floor."""
+    floor = commands[0]
+    image_bytes = manifest["image_bytes"]
+    imgchk = next(c for c in commands if c.role == "imgchk" and c.mode == "All")
+    imgchk_ratio = stats(imgchk, floor, image_bytes)["ratio"]
+    lines = ["| Command | Wall s | CPU s | Peak RSS MiB | MB/s | Paired ratio (range) | CPU ratio | Time / imgchk's |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for command in commands:
+        s = stats(command, floor, image_bytes)
+        lines.append(f"| {command.name} | {fmt(s['wall'], 3)} | {fmt(s['cpu'], 3)} | {s['rss'] / MIB:.1f} | "
+                     f"{fmt(s['mbps'], 0)} | {fmt(s['ratio'])} ({fmt(s['low'])}–{fmt(s['high'])}) | "
+                     f"{fmt(s['cpu_ratio'])} | {fmt(s['ratio'] / imgchk_ratio)} |")
+    lines.append("")
+    lines += [f"- {command.name}: `{command.shown}`" for command in commands]
+    return lines
+
+
+def target_rows(groups, manifests, scale):
+    rows = ["| Target | Limit | Measured | Met |", "|---|---|---|---|"]
+    for tree in TREES:
+        commands = groups.get((tree, scale))
+        if not commands:
+            continue
+        floor = commands[0]
+        manifest = manifests[scale]["trees"][tree]
+        for command in commands:
+            if command.role != "imgchk":
+                continue
+            if command.mode == "All":
+                ratio = stats(command, floor, 0)["ratio"]
+                limit = RATIO_TARGETS[tree]
+                rows.append(f"| {TREE_TITLES[tree]}: imgchk / {floor.name}, median paired wall ratio | "
+                            f"≤ {limit:.1f}× | {fmt(ratio)}× | {'yes' if ratio <= limit else 'NO'} |")
+                reference = next((c for c in commands if c.role == "reference"), None)
+                if reference:
+                    rows.append(f"| {TREE_TITLES[tree]}: imgchk / {reference.name}, median paired wall ratio | "
+                                f"none, for reference | {fmt(stats(command, reference, 0)['ratio'])}× | |")
+            admitted = admitted_bytes(command.mode, manifest)
+            rss = max(run.max_rss for run in command.runs)
+            limit = rss_limit(admitted)
+            rows.append(f"| {TREE_TITLES[tree]}: peak RSS of `{command.shown}` | ≤ {limit / MIB:.1f} MiB "
+                        f"(admitted {admitted / MIB:.1f} MiB + 10 % + 32 MiB) | {rss / MIB:.1f} MiB | "
+                        f"{'yes' if rss <= limit else 'NO'} |")
+    return rows
+
+
+def growth_lines(groups, manifests, scales):
+    """Per tree: floor and imgchk at every scale, normalised by bytes and images."""
+    lines = []
+    for tree in TREES:
+        rows, exponents = [], []
+        by_name = {}
+        for scale in scales:
+            commands = groups.get((tree, scale))
+            if not commands:
+                continue
+            manifest = manifests[scale]["trees"][tree]
+            for command in commands:
+                if command.role == "peer":
+                    continue
+                s = stats(command, commands[0], manifest["image_bytes"])
+                admitted = admitted_bytes(command.mode, manifest) if command.role == "imgchk" else 0
+                by_name.setdefault(command.name, []).append((manifest["image_bytes"], s))
+                rows.append(f"| {scale:g} | {command.name} | {manifest['images']:,} | "
+                            f"{manifest['image_bytes'] / 1e6:.1f} | {fmt(s['wall'], 3)} | {fmt(s['cpu'], 3)} | "
+                            f"{s['rss'] / MIB:.1f} | {fmt(s['cpu'] / (manifest['image_bytes'] / 1e9))} | "
+                            f"{fmt(s['cpu'] / manifest['images'] * 1e6, 1)} | "
+                            f"{fmt((s['rss'] - admitted) / MIB, 1) if command.role == 'imgchk' else ''} | "
+                            f"{fmt(s['ratio'])} |")
+        if not rows:
+            continue
+        for name, points in by_name.items():
+            if len(points) < 2 or points[0][0] == points[-1][0]:
+                continue
+            (bytes_low, low), (bytes_high, high) = points[0], points[-1]
+            span = math.log(bytes_high / bytes_low)
+            exponents.append(f"{name}: CPU {fmt(math.log(high['cpu'] / low['cpu']) / span)}, "
+                             f"wall {fmt(math.log(high['wall'] / low['wall']) / span)}, "
+                             f"RSS {fmt(math.log(high['rss'] / low['rss']) / span)}")
+        lines += [f"### {TREE_TITLES[tree]}", "",
+                  "| Scale | Command | Images | Image MB | Wall s | CPU s | Peak RSS MiB | CPU s per GB | "
+                  "CPU µs per image | RSS over admitted, MiB | Paired ratio |",
+                  "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|", *rows, ""]
+        if exponents:
+            lines += ["Growth exponents from the smallest to the largest scale (log of the time or RSS "
+                      "ratio over log of the image-bytes ratio; 1.00 is linear): " + "; ".join(exponents) + ".", ""]
+    return lines
+
+
+def write_results(path, options, groups, manifests, corpora, notes, skipped, load_before, started):
+    lines = ["# imgchk benchmark results", "",
+             f"Written by `bench/run.py` (`make bench`) on {started:%Y-%m-%d %H:%M} UTC. "
+             f"After one untimed warm-up run of every command (so the page cache is warm), "
+             f"{options.rounds} rounds ran, each running every command once in the order of the tables, "
+             "so a command and its floor always ran close together.", "",
+             f"- Machine: {machine_line(load_before)}.",
+             f"- imgchk: {imgchk_line(options.imgchk)}.",
+             *[f"- Corpus: {corpus_line(scale, corpora[scale], manifests[scale])}." for scale in sorted(corpora)],
+             f"- Tools: {tool_versions()}.",
+             "- Columns: wall and CPU seconds (user + system, of the command and every process it waited for) "
+             "are medians over the rounds; peak RSS is the highest over the rounds, of the largest single "
+             "process, as GNU time reports it; MB/s is the tree's image bytes (10^6) over the median wall time; the paired ratio is a "
+             "run's wall time over its floor's wall time in the same round, median and range over the rounds; "
+             "the CPU ratio is the same for CPU seconds.",
+             "- The peers do not descend into nested archives (they test or extract the nested archive as one "
+             "member); zip_floor, Python zipfile and imgchk do.",
+             ""]
+    if skipped:
+        lines += [f"- Not run: {'; '.join(skipped)}.", ""]
+    lines += ["## Targets of issue 6", "", *target_rows(groups, manifests, options.scale), ""]
+    for tree in TREES:
+        commands = groups.get((tree, options.scale))
+        if commands:
+            manifest = manifests[options.scale]["trees"][tree]
+            lines += [f"## {TREE_TITLES[tree]}: {manifest['images']:,} images, "
+                      f"{manifest['image_bytes'] / 1e6:.1f} MB", "", *tree_table(commands, manifest), ""]
+    if options.growth:
+        lines += ["## Growth", "",
+                  "The floors and imgchk at every scale, in the same rounds as the tables above. The corpus "
+                  "grows its image count and its image bytes in the same proportion, so one exponent serves both: "
+                  "time that grows as n log n in the count would show as an exponent a little above 1 "
+                  "(about 1.1 from a quarter to twice the scale).", "",
+                  *growth_lines(groups, manifests, sorted(corpora))]
+    lines += ["## imgchk's output", "",
+              "Checked once per command in the warm-up against the corpus manifest.", "",
+              *[f"- {note}" for note in notes], ""]
+    with open(path, "w") as handle:
+        handle.write("\n".join(lines))
+
+
+# ---------------------------------------------------------------- setup
+
+def make_corpus(root, seed, scale):
+    path = os.path.join(root, f"corpus-seed{seed}-scale{scale:g}")
+    subprocess.run([sys.executable, os.path.join(BENCH, "make_corpus.py"), "--seed", str(seed),
+                    "--scale", str(scale), "--out", path], check=True)
+    with open(os.path.join(path, "manifest.json")) as handle:
+        return path, json.load(handle)
+
+
+def parse_options():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--imgchk", default=os.path.join(REPO, "build", "imgchk"), help="the imgchk to measure")
+    parser.add_argument("--zip-floor", default=os.path.join(REPO, "build", "bench", "zip_floor"))
+    parser.add_argument("--read-floor", default=os.path.join(REPO, "build", "bench", "read_floor"))
+    parser.add_argument("--scale", type=float, default=1.0, help="corpus scale of the main tables")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--trees", default=",".join(TREES), help="comma-separated subset of loose,small,zip")
+    parser.add_argument("--growth", action="store_true", help="also run the floors and imgchk at --growth-scales")
+    parser.add_argument("--growth-scales", default="0.25,1,2")
+    parser.add_argument("--corpus-root", default=os.path.join(BENCH, "out"))
+    parser.add_argument("--output", default=os.path.join(BENCH, "RESULTS.md"))
+    options = parser.parse_args()
+    options.trees = [tree for tree in options.trees.split(",") if tree]
+    if options.rounds < 1 or any(tree not in TREES for tree in options.trees):
+        parser.error("--rounds must be at least 1 and --trees a subset of loose,small,zip")
+    for program in (options.imgchk, options.zip_floor, options.read_floor):
+        if not os.access(program, os.X_OK):
+            parser.error(f"{program} is not an executable; build it first (cmake --build build)")
+    if not os.access(GNU_TIME, os.X_OK):
+        parser.error(f"{GNU_TIME} is missing; install GNU time (tools/install-deps.sh bench)")
+    options.imgchk = os.path.abspath(options.imgchk)
+    options.zip_floor = os.path.abspath(options.zip_floor)
+    options.read_floor = os.path.abspath(options.read_floor)
+    return options
+
+
+def main():
+    options = parse_options()
+    started = datetime.datetime.now(datetime.timezone.utc)
+    scales = [options.scale]
+    if options.growth:
+        scales += [float(s) for s in options.growth_scales.split(",") if float(s) != options.scale]
+    corpora, manifests = {}, {}
+    for scale in scales:
+        corpora[scale], manifests[scale] = make_corpus(options.corpus_root, options.seed, scale)
+
+    groups, skipped = {}, []
+    for scale in sorted(scales):
+        for tree in options.trees:
+            path = os.path.join(corpora[scale], tree)
+            groups[(tree, scale)], missing = tree_commands(tree, path, scale, options,
+                                                           with_peers=scale == options.scale)
+            skipped += [m for m in missing if m not in skipped]
+    commands = [command for group in groups.values() for command in group]
+
+    load_before = os.getloadavg()[0]
+    notes = []
+    try:
+        warm_up(commands, manifests, notes)
+        run_rounds(commands, options.rounds)
+    except CommandFailed as failure:
+        sys.exit(f"run.py: a command failed, no results written: {failure}")
+    write_results(options.output, options, groups, manifests, corpora, notes, skipped, load_before, started)
+    print(f"run.py: wrote {options.output}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
