@@ -28,6 +28,13 @@ extern int32_t g_skipped;     // images refused by the -m1/-m2 size filter
 // or counts it as skipped. The caller keeps its buffers. Does nothing in Pzc.
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
 
-// Releases every record and zeroes the counts. Only for tests and tools that
+// Whether g_mode's size filter admits an image of `size` bytes.
+bool is_admitted_size(uint64_t size);
+
+// As add_rom for an image of an admitted size whose bytes the walker wrote
+// into a block from allocate_image: the record takes the block over.
+void adopt_rom(const char* name, uint64_t size, uint8_t* image);
+
+// Releases every record and image and zeroes the counts. Only for tests and tools that
 // build more than one catalogue in a process; a run never calls it.
 void clear_catalogue();

@@ -16,6 +16,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
+#include "walk/image_buffer.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -78,11 +79,11 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   walk_path.pop_back();
 }
 
-// Reads until `size` bytes have come or the file ends early.
-bool read_exactly(int fd, uint8_t* buffer, uint64_t size) {
+// Reads from the start until `size` bytes have come or the file ends early.
+bool read_whole(int fd, uint8_t* buffer, uint64_t size) {
   uint64_t done = 0;
   while (done < size) {
-    const ssize_t got = read(fd, buffer + done, size - done);
+    const ssize_t got = pread(fd, buffer + done, size - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     done += static_cast<uint64_t>(got);
@@ -103,21 +104,14 @@ void read_plain_file(const char* path) {
     report_failure("imgchk: seek error on %s\n", path);
     return;
   }
-  const uint64_t size = static_cast<uint64_t>(end);
-  if (size == 0) {
-    add_rom(path, 0, reinterpret_cast<const uint8_t*>(""));
-    return;
-  }
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
-  if (lseek(file.fd, 0, SEEK_SET) != 0) {
-    report_failure("imgchk: seek error on %s\n", path);
-    return;
-  }
-  if (!read_exactly(file.fd, buffer.get(), size)) {
+  // Sizes are 64-bit: files of 2 GiB and more are read like any other.
+  ImageBuffer image(static_cast<uint64_t>(end));
+  // pread reads from the start without a seek back.
+  if (!read_whole(file.fd, image.bytes, image.size)) {
     report_failure("imgchk: read error on %s\n", path);
     return;
   }
-  add_rom(path, size, buffer.get());
+  hand_in_image(path, image);
 }
 
 void scan_path_below(const char* path, WalkPath& walk_path) {
