@@ -25,5 +25,7 @@ bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size);
 bool read_archive_comment(ZipArchive& archive);
 
 // The offset of the end-of-central-directory record: the last signature,
-// searching from the back, with at least 22 bytes from it to the end.
+// searching from the back, with at least 22 bytes from it to the end, within
+// the last 69,584 bytes (or the whole of a shorter archive). Reads only
+// through zip_read_at.
 bool find_end_record(const ZipReader& reader, uint64_t& offset);
