@@ -3,14 +3,10 @@
 
 #include <cassert>
 #include <cstring>
-#include <type_traits>
 
 #include "zip/zip_format.h"
 #include "zip/zip_reader_open.h"
 #include "zip/zip_source.h"
-
-static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layout_v<ZipArchive>,
-              "owners clear an archive with ZipArchive{} or memset");
 
 namespace {
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "zip/zip_reader.h"
 
@@ -12,6 +13,8 @@ struct ZipArchive {
   uint16_t comment_size;  // as stored in the end record, never capped
   char comment[max_kept_comment_size + 1];  // first bytes of it, then NUL
 };
+static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layout_v<ZipArchive>,
+              "owners clear an archive with ZipArchive{} or memset; all zero is closed");
 
 // Both take an archive whose every byte the caller set to zero. True when the
 // archive is open and its comment captured; false with nothing left open.
