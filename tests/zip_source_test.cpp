@@ -2,6 +2,7 @@
 // or stray descriptor.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,4 +160,55 @@ TEST(ZipSource, ReadAtRefusesBytesPastTheEnd) {
   EXPECT_FALSE(zip_read_at(zip.archive.reader, 1, out, 22));
   EXPECT_FALSE(zip_read_at(zip.archive.reader, 23, out, 0));
   EXPECT_FALSE(zip_read_at(zip.archive.reader, UINT64_MAX, out, 2));
+}
+
+namespace {
+
+long peak_memory_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+// A zip64 archive at the end of a sparse file larger than 4 GiB: offsets and
+// sizes are 64-bit, and opening and extracting read only the records and the
+// entry, never the file as a whole.
+TEST(ZipSource, ReadsOnlyWhatItNeedsOfAFileBeyond4GiB) {
+  const uint64_t hole = (uint64_t{5} << 30) + 12345;
+  ZipSpec spec = zip_of({deflated_entry("far.bin", text(20000)), stored_entry("b.bin", "bravo")});
+  spec.zip64 = true;
+  for (ZipEntrySpec& entry : spec.entries) entry.zip64 = true;
+  ZipLayout layout = build_zip_layout(spec);
+  // Move every offset the records state past the hole.
+  for (size_t i = 0; i < spec.entries.size(); ++i) {
+    const uint64_t zip64_offset_field = layout.central_record_offsets[i] + 46 + spec.entries[i].name.size() + 4 + 16;
+    put_u64(layout.bytes, zip64_offset_field, layout.local_header_offsets[i] + hole);
+  }
+  put_u64(layout.bytes, *layout.zip64_end_record_offset + zip_field::zip64_directory_offset,
+          layout.central_directory_offset + hole);
+  put_u64(layout.bytes, *layout.zip64_locator_offset + zip_field::locator_record_offset,
+          *layout.zip64_end_record_offset + hole);
+
+  const TempDir dir;
+  const std::string path = dir.at("far.zip");
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  const bool written = ftruncate(fd, static_cast<off_t>(hole)) == 0 &&
+                       pwrite(fd, layout.bytes.data(), layout.bytes.size(), static_cast<off_t>(hole)) ==
+                           static_cast<ssize_t>(layout.bytes.size());
+  close(fd);
+  if (!written) GTEST_SKIP() << "no room for a sparse file here";
+
+  const long memory_before = peak_memory_kib();
+  OpenedZipFile zip(path);
+  ASSERT_TRUE(zip.is_open);
+  EXPECT_EQ(zip.archive.reader.archive_size, hole + layout.bytes.size());
+  ZipEntryStat stat{};
+  ASSERT_TRUE(zip_stat_entry(zip.archive.reader, 0, stat));
+  EXPECT_EQ(stat.local_header_offset, hole);
+  EXPECT_EQ(extract_entry(zip.archive, 0), text(20000));
+  EXPECT_EQ(extract_entry(zip.archive, 1), "bravo");
+  EXPECT_LT(peak_memory_kib() - memory_before, 64 * 1024);
 }
