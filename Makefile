@@ -42,6 +42,7 @@ fuzz:
 	@cmake --build build-fuzz --target zip_reader_fuzz
 	@mkdir -p build-fuzz/corpus
 	build-fuzz/tests/zip_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
+	  -dict=tests/fuzz/zip.dict -print_final_stats=1 \
 	  build-fuzz/corpus tests/fuzz/corpus
 
 bench:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "zip/zip_reader.h"
 
@@ -12,6 +13,8 @@ struct ZipArchive {
   uint16_t comment_size;  // as stored in the end record, never capped
   char comment[max_kept_comment_size + 1];  // first bytes of it, then NUL
 };
+static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layout_v<ZipArchive>,
+              "owners clear an archive with ZipArchive{} or memset; all zero is closed");
 
 // Both take an archive whose every byte the caller set to zero. True when the
 // archive is open and its comment captured; false with nothing left open.
@@ -25,5 +28,7 @@ bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size);
 bool read_archive_comment(ZipArchive& archive);
 
 // The offset of the end-of-central-directory record: the last signature,
-// searching from the back, with at least 22 bytes from it to the end.
+// searching from the back, with at least 22 bytes from it to the end, within
+// the last 69,584 bytes (or the whole of a shorter archive). Reads only
+// through zip_read_at.
 bool find_end_record(const ZipReader& reader, uint64_t& offset);

@@ -1,8 +1,28 @@
-// TODO: zip reader (stub so the skeleton links)
+// Opening a reader over its byte source, and closing it.
 #include "zip/zip_reader.h"
-bool zip_read_at(const ZipReader&, uint64_t, void*, uint64_t) { return false; }
-uint32_t zip_entry_count(const ZipReader&) { return 0; }
-bool zip_stat_entry(const ZipReader&, uint32_t, ZipEntryStat&) { return false; }
-bool zip_entry_is_directory(const ZipReader&, uint32_t) { return false; }
-void zip_free(void*) {}
-void zip_close(ZipReader&) {}
+
+#include <libdeflate.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "zip/zip_central_directory.h"
+#include "zip/zip_end_records.h"
+#include "zip/zip_reader_open.h"
+#include "zip/zip_source.h"
+
+bool zip_reader_read_directory(ZipReader& reader) {
+  ZipDirectoryPlace place{};
+  return locate_central_directory(reader, place) && read_central_directory(reader, place) &&
+         index_local_headers(reader);
+}
+
+void zip_close(ZipReader& reader) {
+  zip_source_close(reader);
+  std::free(reader.central_directory_copy);
+  std::free(reader.entries);
+  std::free(reader.names);
+  std::free(reader.local_headers);
+  if (reader.decompressor != nullptr) libdeflate_free_decompressor(reader.decompressor);
+  std::memset(&reader, 0, sizeof reader);
+}

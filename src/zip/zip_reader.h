@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+
+struct libdeflate_decompressor;
 
 // What the walkers learn of one entry from the central directory.
 struct ZipEntryStat {
@@ -20,10 +23,49 @@ struct ZipEntryStat {
   uint16_t flags;
 };
 
-struct ZipReader {
-  // TODO(zip reader): the reader's own fields; all zero must mean closed.
-  uint64_t archive_size;
+// Where the archive's bytes come from; zero is "none", so that a cleared
+// reader never looks as if it held descriptor 0.
+enum class ZipSourceKind : uint8_t { None = 0, File = 1, Memory = 2 };
+
+// One entry's central record (offset in the central directory) and its name
+// (offset in the names block).
+struct ZipIndexEntry {
+  uint64_t record_offset;
+  uint64_t name_offset;
 };
+
+// A local header offset and the entry whose central record points at it;
+// kept sorted by offset, then index, to find where each entry's data must end.
+struct ZipLocalHeaderRef {
+  uint64_t offset;
+  uint32_t index;
+};
+
+struct ZipReader {
+  ZipSourceKind source_kind;
+  int fd;                       // File: the open descriptor
+  const uint8_t* memory;        // Memory: the caller's block, read in place
+  uint64_t archive_size;
+
+  // The central directory: in place for a memory archive, else the block
+  // read at open (central_directory_copy, which the reader owns).
+  const uint8_t* central_directory;
+  uint8_t* central_directory_copy;
+  uint64_t central_directory_offset;
+  uint64_t central_directory_size;
+  uint64_t end_records_offset;  // the zip64 end record's, or else the end record's
+  uint64_t end_record_offset;
+
+  uint32_t entry_count;
+  uint32_t local_header_count;   // entries whose record gave a local header offset
+  ZipIndexEntry* entries;        // entry_count of them (malloc)
+  char* names;                   // every name, each NUL-terminated (malloc)
+  ZipLocalHeaderRef* local_headers;  // sorted (malloc)
+  libdeflate_decompressor* decompressor;  // made at the first inflate, reused
+};
+static_assert(std::is_trivially_copyable_v<ZipReader> && std::is_standard_layout_v<ZipReader>,
+              "owners clear a reader by setting its bytes to zero");
+static_assert(static_cast<int>(ZipSourceKind::None) == 0, "all zero must mean closed");
 
 // Reads `size` bytes at `offset` of the archive; false on a short read.
 bool zip_read_at(const ZipReader& reader, uint64_t offset, void* out, uint64_t size);
@@ -36,12 +78,14 @@ bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat)
 // True when the name ends in "/" or the DOS directory attribute is set.
 bool zip_entry_is_directory(const ZipReader& reader, uint32_t index);
 
-// The entry's bytes in a new block released with zip_free, and their count
-// in `size`; null (size 0) on any failure. An empty entry gives a non-null
-// block of 0 bytes.
+// The entry's bytes in a new block from malloc, released with zip_free (that
+// is, free), and their count in `size`; null (size 0) on any failure. An
+// empty entry gives a non-null block of 0 bytes.
 uint8_t* zip_extract_entry(ZipReader& reader, uint32_t index, uint64_t& size);
 
+// Releases a block from zip_extract_entry; the same as free.
 void zip_free(void* block);
 
-// Releases the reader's state and closes its file; the reader is then all zero.
+// Releases the reader's state and closes its file; the reader is then all
+// zero. Closing an all-zero reader does nothing.
 void zip_close(ZipReader& reader);

@@ -1,0 +1,103 @@
+// An entry's fields from its central record, with the zip64 extra block.
+#include "zip/zip_format.h"
+#include "zip/zip_reader.h"
+
+namespace {
+
+// The fields that a zip64 extra block may carry, in the order it holds them.
+struct Zip64Fields {
+  uint64_t uncompressed_size;
+  uint64_t compressed_size;
+  uint64_t local_header_offset;
+  bool needs_uncompressed_size;
+  bool needs_compressed_size;
+  bool needs_local_header_offset;
+};
+
+// Finds the zip64 block among the extra field's blocks; false when it is
+// missing or the blocks before it are broken.
+bool find_zip64_block(const uint8_t* extra, uint64_t extra_size, const uint8_t*& data, uint64_t& data_size) {
+  uint64_t position = 0;
+  while (is_range_inside(position, 4, extra_size)) {
+    const uint16_t id = load_u16(extra + position);
+    const uint64_t size = load_u16(extra + position + 2);
+    if (!is_range_inside(position + 4, size, extra_size)) return false;
+    if (id == zip64_extra_id) {
+      data = extra + position + 4;
+      data_size = size;
+      return true;
+    }
+    position += 4 + size;
+  }
+  return false;
+}
+
+// Takes the 64-bit values of the fields whose short field is all ones; false
+// when the block is too short for them.
+bool read_zip64_fields(const uint8_t* extra, uint64_t extra_size, Zip64Fields& fields) {
+  const uint8_t* data = nullptr;
+  uint64_t data_size = 0;
+  if (!find_zip64_block(extra, extra_size, data, data_size)) return false;
+  const uint64_t needed = 8 * (uint64_t{fields.needs_uncompressed_size} + fields.needs_compressed_size +
+                               fields.needs_local_header_offset);
+  if (data_size < needed) return false;
+  if (fields.needs_uncompressed_size) {
+    fields.uncompressed_size = load_u64(data);
+    data += 8;
+  }
+  if (fields.needs_compressed_size) {
+    fields.compressed_size = load_u64(data);
+    data += 8;
+  }
+  if (fields.needs_local_header_offset) fields.local_header_offset = load_u64(data);
+  return true;
+}
+
+// Open checked that the record, name, extra field and comment are inside
+// the central directory.
+const uint8_t* central_record(const ZipReader& reader, uint32_t index) {
+  return reader.central_directory + reader.entries[index].record_offset;
+}
+
+}  // namespace
+
+uint32_t zip_entry_count(const ZipReader& reader) { return reader.entry_count; }
+
+bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat) {
+  if (index >= reader.entry_count) return false;
+  const uint8_t* record = central_record(reader, index);
+  const uint32_t compressed_size = load_u32(record + 20);
+  const uint32_t uncompressed_size = load_u32(record + 24);
+  const uint16_t name_size = load_u16(record + 28);
+  const uint16_t extra_size = load_u16(record + 30);
+  const uint32_t local_header_offset = load_u32(record + 42);
+  Zip64Fields fields{uncompressed_size,
+                     compressed_size,
+                     local_header_offset,
+                     uncompressed_size == zip64_marker_32,
+                     compressed_size == zip64_marker_32,
+                     local_header_offset == zip64_marker_32};
+  // The disk number that follows these fields is not needed: one disk only.
+  if ((fields.needs_uncompressed_size || fields.needs_compressed_size || fields.needs_local_header_offset) &&
+      !read_zip64_fields(record + central_record_size + name_size, extra_size, fields)) {
+    return false;
+  }
+  stat.name = reader.names + reader.entries[index].name_offset;
+  stat.name_size = name_size;
+  stat.compressed_size = fields.compressed_size;
+  stat.uncompressed_size = fields.uncompressed_size;
+  stat.local_header_offset = fields.local_header_offset;
+  stat.crc32 = load_u32(record + 16);
+  stat.external_attributes = load_u32(record + 38);
+  stat.method = load_u16(record + 10);
+  stat.flags = load_u16(record + 8);
+  return true;
+}
+
+bool zip_entry_is_directory(const ZipReader& reader, uint32_t index) {
+  if (index >= reader.entry_count) return false;
+  const uint8_t* record = central_record(reader, index);
+  const uint16_t name_size = load_u16(record + 28);
+  if (name_size > 0 && record[central_record_size + name_size - 1] == '/') return true;
+  return (load_u32(record + 38) & dos_directory_attribute) != 0;
+}

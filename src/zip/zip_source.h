@@ -1,0 +1,28 @@
+// Where a reader's bytes come from: a file read with pread, or a memory block
+// read in place.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "zip/zip_reader.h"
+
+struct FreeDeleter {
+  void operator()(void* block) const { std::free(block); }
+};
+using MallocBlock = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// Opens the file without blocking and takes its size by seeking. False, with
+// nothing open, for a path that can't be opened, a directory, or anything
+// whose size seeking can't tell (a named pipe, for one).
+bool zip_source_open_file(ZipReader& reader, const char* path);
+
+void zip_source_use_memory(ZipReader& reader, const void* block, uint64_t size);
+
+// `size` bytes at `offset`: in place for a memory archive; for a file, read
+// into a new block that `owned` then holds. Null when the bytes aren't all
+// there or memory runs out.
+const uint8_t* zip_view_at(const ZipReader& reader, uint64_t offset, uint64_t size, MallocBlock& owned);
+
+void zip_source_close(ZipReader& reader);

@@ -1,0 +1,119 @@
+// A test-only zip writer that writes raw records and can be told to lie:
+// sizes, CRC, flags, methods, names, comment lengths, zip64 records, shared
+// local headers, bytes before and after the archive. Tests build fixtures
+// with it, nested archives included (an archive's bytes as an entry's
+// content), and patch single fields through the offsets it reports.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ZipEntrySpec {
+  std::string name;
+  std::string content;  // the bytes the entry holds once unpacked
+  // 0: content stored; 8: content deflated here; any other: content written
+  // as the data, unchanged.
+  uint16_t method = 0;
+  uint16_t flags = 0;  // general purpose flags, in both headers
+  uint32_t external_attributes = 0;
+  uint16_t version_made_by = 0x031E;  // Unix, zip 3.0
+
+  // Lies, written in both headers unless the data descriptor hides them
+  // from the local one; left empty, the true value is written.
+  std::optional<uint32_t> crc32;
+  std::optional<uint64_t> compressed_size;
+  std::optional<uint64_t> uncompressed_size;
+  std::optional<std::string> data;  // written as the entry's data instead of the packed content
+
+  // Sizes and local header offset as 0xFFFFFFFF with a zip64 extra block
+  // (both headers); zip64_extra_size cuts the central block's data short.
+  bool zip64 = false;
+  std::optional<uint16_t> zip64_extra_size;
+  // Flag bit 3: zero CRC and sizes in the local header, a signed data
+  // descriptor after the data.
+  bool data_descriptor = false;
+  std::string central_extra;  // more raw extra blocks
+  std::string local_extra;
+  std::optional<std::string> local_name;  // the local header's name, when it differs
+  std::string entry_comment;
+  // Writes no local header or data: the central record points at the local
+  // header of the entry with this index (which must come earlier).
+  std::optional<size_t> shares_local_header_of;
+};
+
+struct ZipSpec {
+  std::vector<ZipEntrySpec> entries;
+  std::string comment;
+  std::optional<uint16_t> comment_size;  // the length the end record states, when it lies
+  bool zip64 = false;  // zip64 end record and locator; the end record says 0xFFFF...
+  std::string prefix;  // bytes before the first local header
+  // False: offsets count from the end of the prefix, as when bytes are
+  // prepended to a finished archive.
+  bool offsets_count_prefix = true;
+  std::string suffix;  // bytes after the comment
+};
+
+// The archive and where its records are, from the start of `bytes`.
+struct ZipLayout {
+  std::string bytes;
+  std::vector<uint64_t> local_header_offsets;  // per entry; shared ones repeat
+  std::vector<uint64_t> data_offsets;
+  std::vector<uint64_t> central_record_offsets;
+  uint64_t central_directory_offset = 0;
+  uint64_t central_directory_size = 0;
+  std::optional<uint64_t> zip64_end_record_offset;
+  std::optional<uint64_t> zip64_locator_offset;
+  uint64_t end_record_offset = 0;
+};
+
+// Plain entries and archives, for tests to adjust field by field.
+ZipEntrySpec stored_entry(std::string name, std::string content);
+ZipEntrySpec deflated_entry(std::string name, std::string content);
+ZipSpec zip_of(std::vector<ZipEntrySpec> entries);
+
+ZipLayout build_zip_layout(const ZipSpec& spec);
+std::string build_zip(const ZipSpec& spec);
+
+// An end record alone: no entries, or whatever the fields say.
+std::string bare_end_record(uint16_t entries = 0, uint32_t directory_size = 0, uint32_t directory_offset = 0,
+                            uint16_t comment_size = 0);
+
+// Raw deflate (no wrapper) at level 6, and the zip CRC-32.
+std::string deflate_bytes(const std::string& raw);
+uint32_t crc32_of(const std::string& bytes);
+
+// Little-endian writes into existing bytes, for patching one field.
+void put_u16(std::string& bytes, uint64_t offset, uint16_t value);
+void put_u32(std::string& bytes, uint64_t offset, uint32_t value);
+void put_u64(std::string& bytes, uint64_t offset, uint64_t value);
+
+// Field offsets inside the records, for patching.
+namespace zip_field {
+inline constexpr uint64_t end_this_disk = 4;
+inline constexpr uint64_t end_directory_disk = 6;
+inline constexpr uint64_t end_entries_on_disk = 8;
+inline constexpr uint64_t end_entries = 10;
+inline constexpr uint64_t end_directory_size = 12;
+inline constexpr uint64_t end_directory_offset = 16;
+inline constexpr uint64_t end_comment_size = 20;
+inline constexpr uint64_t locator_record_disk = 4;
+inline constexpr uint64_t locator_record_offset = 8;
+inline constexpr uint64_t locator_total_disks = 16;
+inline constexpr uint64_t zip64_rest_size = 4;
+inline constexpr uint64_t zip64_this_disk = 16;
+inline constexpr uint64_t zip64_entries_on_disk = 24;
+inline constexpr uint64_t zip64_entries = 32;
+inline constexpr uint64_t zip64_directory_size = 40;
+inline constexpr uint64_t zip64_directory_offset = 48;
+inline constexpr uint64_t central_flags = 8;
+inline constexpr uint64_t central_method = 10;
+inline constexpr uint64_t central_crc = 16;
+inline constexpr uint64_t central_name_size = 28;
+inline constexpr uint64_t central_extra_size = 30;
+inline constexpr uint64_t central_comment_size = 32;
+inline constexpr uint64_t central_external_attributes = 38;
+inline constexpr uint64_t central_local_header_offset = 42;
+inline constexpr uint64_t local_name_size = 26;
+}  // namespace zip_field
