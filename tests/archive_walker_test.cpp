@@ -1,0 +1,167 @@
+// Archives end to end: entries and nested archives catalogued under their
+// display names, what is reported, comments in -pzc, the nesting bound.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/run_imgchk.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace {
+
+struct Expected {
+  std::string out;
+  std::string err;
+};
+
+void expect_run(const TempDir& tree, const std::vector<std::string>& args, const Expected& want) {
+  const RunResult result = run_imgchk(args, tree.path);
+  EXPECT_EQ(result.out, want.out);
+  EXPECT_EQ(result.err, want.err);
+  EXPECT_EQ(result.status, 0);
+}
+
+std::string archive_with_comment(std::vector<ZipEntrySpec> entries, std::string comment) {
+  ZipSpec spec = zip_of(std::move(entries));
+  spec.comment = std::move(comment);
+  return build_zip(spec);
+}
+
+// An entry whose records lie: its stat fails (a zip64 extra block too short
+// for the fields it must hold).
+ZipEntrySpec entry_with_bad_zip64_extra(std::string name) {
+  ZipEntrySpec entry = stored_entry(std::move(name), "xyz");
+  entry.zip64 = true;
+  entry.zip64_extra_size = 0;
+  return entry;
+}
+
+}  // namespace
+
+TEST(ArchiveWalk, CataloguesEntriesAndNestedArchivesUnderJoinedNames) {
+  TempDir tree;
+  ZipEntrySpec folder_by_name = stored_entry("sub/", "");
+  ZipEntrySpec folder_by_attribute = stored_entry("flagged", "");
+  folder_by_attribute.external_attributes = 0x10;
+  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", "abc")}));
+  tree.write("roms/set.zip", build_zip(zip_of({stored_entry("a.bin", "abc"), folder_by_name,
+                                               deflated_entry("sub/b.bin", "123456789"), folder_by_attribute,
+                                               stored_entry("INNER.ZIP", inner), stored_entry("empty.rom", "")})));
+  expect_run(tree, {"roms"},
+             {"\n"
+              "  00000000 0000      0 roms/set.zip?empty.rom\n"
+              "\n"
+              "  352441C2 0126      3 roms/set.zip?INNER.ZIP?c.bin\n"
+              "D 352441C2 0126      3 roms/set.zip?a.bin\n"
+              "\n"
+              "  CBF43926 01DD      9 roms/set.zip?sub/b.bin\n"
+              "\n"
+              "4 ROMs, 3 unique, 1 duplicates, 0 unchecked\n",
+              ""});
+}
+
+TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
+  TempDir tree;
+  ZipEntrySpec encrypted = stored_entry("secret.bin", "hidden");
+  encrypted.flags = 0x0001;
+  ZipEntrySpec bzip2 = stored_entry("packed.bin", "BZh91AY&SY");
+  bzip2.method = 12;
+  ZipEntrySpec bad_crc = deflated_entry("rotten.bin", "abc");
+  bad_crc.crc32 = 0x12345678;
+  tree.write("mixed.zip",
+             build_zip(zip_of({stored_entry("first.bin", "abc"), encrypted, stored_entry("broken.zip", "not a zip"),
+                               entry_with_bad_zip64_extra("stat.bin"), bzip2, stored_entry("empty.zip", ""),
+                               bad_crc, stored_entry("last.bin", "123456789")})));
+  expect_run(tree, {"mixed.zip"},
+             {"\n"
+              "  352441C2 0126      3 mixed.zip?first.bin\n"
+              "\n"
+              "  CBF43926 01DD      9 mixed.zip?last.bin\n"
+              "\n"
+              "2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n",
+              "imgchk: uncompress of mixed.zip?secret.bin failed\n"
+              "imgchk: error opening mixed.zip?broken.zip\n"
+              "imgchk: file stat 3 of mixed.zip failed\n"
+              "imgchk: uncompress of mixed.zip?packed.bin failed\n"
+              "imgchk: error opening mixed.zip?empty.zip\n"
+              "imgchk: uncompress of mixed.zip?rotten.bin failed\n"});
+}
+
+TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
+  TempDir tree;
+  ZipEntrySpec rotten = stored_entry("rotten.bin", "abc");
+  rotten.crc32 = 0;  // would fail if it were unpacked
+  const std::string deep = archive_with_comment({stored_entry("d.bin", "d")}, "Deep");
+  const std::string inner = archive_with_comment({stored_entry("deep.zip", deep)}, std::string("\0hidden", 7));
+  const std::string long_comment = archive_with_comment({}, std::string(600, 'c'));
+  const std::string silent = build_zip(zip_of({stored_entry("s.bin", "s")}));
+  tree.write("set/outer.zip",
+             archive_with_comment({rotten, stored_entry("inner.zip", inner), stored_entry("long.zip", long_comment),
+                                   stored_entry("silent.zip", silent), stored_entry("bad.zip", "junk"),
+                                   entry_with_bad_zip64_extra("stat.zip")},
+                                  "Outer\tcomment"));
+  tree.write("set/loose.bin", "abc");
+  const std::string messages =
+      "imgchk: error opening set/outer.zip?bad.zip\n"
+      "imgchk: file stat 5 of set/outer.zip failed\n";
+  expect_run(tree, {"-pzc", "set", "missing", "missing.zip"},
+             {"set/outer.zip: Outer\tcomment\n"
+              "set/outer.zip?inner.zip: \n"
+              "set/outer.zip?inner.zip?deep.zip: Deep\n"
+              "set/outer.zip?long.zip: " +
+                  std::string(511, 'c') + "\n",
+              messages + "imgchk: error opening missing.zip\n"});
+  // Comments belong to -pzc alone.
+  expect_run(tree, {"set/outer.zip"},
+             {"\n"
+              "  1B0ECF0B 0073      1 set/outer.zip?silent.zip?s.bin\n"
+              "\n"
+              "  98DD4ACC 0064      1 set/outer.zip?inner.zip?deep.zip?d.bin\n"
+              "\n"
+              "2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n",
+              "imgchk: uncompress of set/outer.zip?rotten.bin failed\n" + messages});
+}
+
+TEST(ArchiveWalk, OpensArchivesSixteenLevelsDeepAndNoDeeper) {
+  // level1.zip holds f1.bin and level2.zip, and so on down to level 20.
+  std::string archive;
+  for (int level = 20; level >= 1; --level) {
+    std::vector<ZipEntrySpec> entries;
+    std::string image = "image of level ";
+    image += std::to_string(level);
+    std::string image_name = "f";
+    image_name += std::to_string(level);
+    image_name += ".bin";
+    entries.push_back(stored_entry(image_name, image));
+    if (!archive.empty()) {
+      std::string nested_name = "level";
+      nested_name += std::to_string(level + 1);
+      nested_name += ".zip";
+      entries.push_back(stored_entry(nested_name, archive));
+    }
+    std::string comment = "L";
+    comment += std::to_string(level);
+    archive = archive_with_comment(std::move(entries), comment);
+  }
+  TempDir tree;
+  tree.write("level1.zip", archive);
+
+  std::string too_deep = "level1.zip";
+  std::string comments;
+  for (int level = 2; level <= 17; ++level) {
+    comments += too_deep + ": L" + std::to_string(level - 1) + "\n";
+    too_deep += "?level";
+    too_deep += std::to_string(level);
+    too_deep += ".zip";
+  }
+  const std::string message = "imgchk: nesting too deep at " + too_deep + "\n";
+
+  const RunResult listed = run_imgchk({"level1.zip"}, tree.path);
+  EXPECT_EQ(listed.err, message);
+  EXPECT_NE(listed.out.find("\n16 ROMs, 16 unique, 0 duplicates, 0 unchecked\n"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("?level16.zip?f16.bin\n"), std::string::npos);
+  EXPECT_EQ(listed.out.find("f17.bin"), std::string::npos);
+  expect_run(tree, {"-pzc", "level1.zip"}, {comments, message});
+}
