@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "walk/image_buffer.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -33,33 +33,58 @@ void print_comment_line(const char* display_name, const ZipArchive& archive) {
   std::printf("%s: %s\n", display_name, archive.comment);
 }
 
-// Catalogues one entry, or walks it as a nested archive. The block outlives
-// the nested archive that reads it: the nested walk closes it first.
-void scan_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                int level) {
-  const bool is_archive = has_zip_suffix(stat.name);
-  if (g_mode == RunMode::Pzc && !is_archive) return;
-  const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
-  if (is_archive && level >= max_nesting_level) {
-    report_failure("imgchk: nesting too deep at %s\n", entry_name.get());
+void report_unpack_failure(const char* archive_name, const ZipEntryStat& stat) {
+  report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
+}
+
+// An image entry is inflated straight into the memory its record will keep.
+void catalogue_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
+                     const char* entry_name) {
+  ZipExtraction extraction{};
+  if (!zip_prepare_extraction(archive.reader, index, extraction)) {
+    report_unpack_failure(archive_name, stat);
+    return;
+  }
+  ImageBuffer image(extraction.uncompressed_size);
+  if (!zip_unpack_entry(archive.reader, extraction, image.bytes)) {
+    report_unpack_failure(archive_name, stat);
+    return;
+  }
+  hand_in_image(entry_name, image);
+}
+
+// The block outlives the nested archive that reads it: the nested walk
+// closes the archive before the block is released here.
+void walk_nested_archive(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
+                         const char* entry_name, int level) {
+  if (level >= max_nesting_level) {
+    report_failure("imgchk: nesting too deep at %s\n", entry_name);
     return;
   }
   ExtractedBlock block;
   block.bytes = zip_extract_entry(archive.reader, index, block.size);
   if (block.bytes == nullptr) {
-    report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
-    return;
-  }
-  if (!is_archive) {
-    add_rom(entry_name.get(), block.size, block.bytes);
+    report_unpack_failure(archive_name, stat);
     return;
   }
   ZipArchive nested{};
   if (!zip_open_memory(nested, block.bytes, block.size)) {
-    report_failure("imgchk: error opening %s\n", entry_name.get());
+    report_failure("imgchk: error opening %s\n", entry_name);
     return;
   }
-  scan_archive(entry_name.get(), nested, level + 1);
+  scan_archive(entry_name, nested, level + 1);
+}
+
+void scan_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
+                int level) {
+  const bool is_archive = has_zip_suffix(stat.name);
+  if (g_mode == RunMode::Pzc && !is_archive) return;
+  const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
+  if (is_archive) {
+    walk_nested_archive(archive_name, archive, index, stat, entry_name.get(), level);
+    return;
+  }
+  catalogue_entry(archive_name, archive, index, stat, entry_name.get());
 }
 
 }  // namespace

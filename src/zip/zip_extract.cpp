@@ -78,40 +78,66 @@ bool inflate_into(ZipReader& reader, const uint8_t* in, uint64_t in_size, uint8_
                                        static_cast<size_t>(out_size), nullptr) == LIBDEFLATE_SUCCESS;
 }
 
+// The compressed data of an entry: in place for a memory archive; for a file,
+// read into a buffer the reader keeps for the next entry, so that a large
+// archive does not fault in fresh memory for every entry.
+const uint8_t* read_entry_data(ZipReader& reader, uint64_t offset, uint64_t size) {
+  if (reader.source_kind == ZipSourceKind::Memory) {
+    MallocBlock unused;
+    return zip_view_at(reader, offset, size, unused);
+  }
+  if (reader.read_buffer_size < size) {
+    std::free(reader.read_buffer);
+    reader.read_buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+    reader.read_buffer_size = reader.read_buffer != nullptr ? size : 0;
+    if (reader.read_buffer == nullptr) return nullptr;
+  }
+  return zip_read_at(reader, offset, reader.read_buffer, size) ? reader.read_buffer : nullptr;
+}
+
 // Fills `out` with the entry's bytes: one read of the stored or compressed
 // data for a file, none for a memory archive.
-bool unpack_entry(ZipReader& reader, const ZipEntryStat& stat, uint64_t data_offset, uint8_t* out) {
-  if (stat.uncompressed_size == 0 && stat.compressed_size == 0) return true;
-  if (stat.method == method_stored && reader.source_kind == ZipSourceKind::File) {
-    return zip_read_at(reader, data_offset, out, stat.compressed_size);
+bool unpack_entry(ZipReader& reader, const ZipExtraction& entry, uint8_t* out) {
+  if (entry.uncompressed_size == 0 && entry.compressed_size == 0) return true;
+  if (entry.method == method_stored && reader.source_kind == ZipSourceKind::File) {
+    return zip_read_at(reader, entry.data_offset, out, entry.compressed_size);
   }
-  MallocBlock owned;
-  const uint8_t* data = zip_view_at(reader, data_offset, stat.compressed_size, owned);
+  const uint8_t* data = read_entry_data(reader, entry.data_offset, entry.compressed_size);
   if (data == nullptr) return false;
-  if (stat.method == method_stored) {
-    std::copy(data, data + stat.compressed_size, out);
+  if (entry.method == method_stored) {
+    std::copy(data, data + entry.compressed_size, out);
     return true;
   }
-  return inflate_into(reader, data, stat.compressed_size, out, stat.uncompressed_size);
+  return inflate_into(reader, data, entry.compressed_size, out, entry.uncompressed_size);
 }
 
 }  // namespace
 
+bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction) {
+  ZipEntryStat stat{};
+  if (!zip_stat_entry(reader, index, stat)) return false;
+  if ((stat.flags & refused_flags) != 0) return false;
+  if (stat.method != method_stored && stat.method != method_deflate) return false;
+  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return false;
+  uint64_t data_offset = 0;
+  if (!locate_entry_data(reader, index, stat, data_offset)) return false;
+  extraction = ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method};
+  return true;
+}
+
+bool zip_unpack_entry(ZipReader& reader, const ZipExtraction& extraction, uint8_t* out) {
+  return unpack_entry(reader, extraction, out) &&
+         libdeflate_crc32(0, out, static_cast<size_t>(extraction.uncompressed_size)) == extraction.crc32;
+}
+
 uint8_t* zip_extract_entry(ZipReader& reader, uint32_t index, uint64_t& size) {
   size = 0;
-  ZipEntryStat stat{};
-  if (!zip_stat_entry(reader, index, stat)) return nullptr;
-  if ((stat.flags & refused_flags) != 0) return nullptr;
-  if (stat.method != method_stored && stat.method != method_deflate) return nullptr;
-  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return nullptr;
-  uint64_t data_offset = 0;
-  if (!locate_entry_data(reader, index, stat, data_offset)) return nullptr;
-
+  ZipExtraction extraction{};
+  if (!zip_prepare_extraction(reader, index, extraction)) return nullptr;
   // malloc(0) may give null; an empty entry still gets a real block.
-  MallocBlock block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(stat.uncompressed_size) + 1)));
-  if (!block || !unpack_entry(reader, stat, data_offset, block.get())) return nullptr;
-  if (libdeflate_crc32(0, block.get(), static_cast<size_t>(stat.uncompressed_size)) != stat.crc32) return nullptr;
-  size = stat.uncompressed_size;
+  MallocBlock block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(extraction.uncompressed_size) + 1)));
+  if (!block || !zip_unpack_entry(reader, extraction, block.get())) return nullptr;
+  size = extraction.uncompressed_size;
   return block.release();
 }
 

@@ -23,6 +23,7 @@ void zip_close(ZipReader& reader) {
   std::free(reader.entries);
   std::free(reader.names);
   std::free(reader.local_headers);
+  std::free(reader.read_buffer);
   if (reader.decompressor != nullptr) libdeflate_free_decompressor(reader.decompressor);
   std::memset(&reader, 0, sizeof reader);
 }

@@ -62,6 +62,8 @@ struct ZipReader {
   char* names;                   // every name, each NUL-terminated (malloc)
   ZipLocalHeaderRef* local_headers;  // sorted (malloc)
   libdeflate_decompressor* decompressor;  // made at the first inflate, reused
+  uint8_t* read_buffer;          // File: compressed data, reused (malloc)
+  uint64_t read_buffer_size;
 };
 static_assert(std::is_trivially_copyable_v<ZipReader> && std::is_standard_layout_v<ZipReader>,
               "owners clear a reader by setting its bytes to zero");
@@ -77,6 +79,23 @@ bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat)
 
 // True when the name ends in "/" or the DOS directory attribute is set.
 bool zip_entry_is_directory(const ZipReader& reader, uint32_t index);
+
+// An entry that passed every check that can be made before memory is given
+// to its bytes: flags, method, sizes, local header, where its data end.
+struct ZipExtraction {
+  uint64_t data_offset;
+  uint64_t compressed_size;
+  uint64_t uncompressed_size;  // the bytes zip_unpack_entry writes
+  uint32_t crc32;
+  uint16_t method;
+};
+
+// False when the entry cannot be extracted, before anything is allocated.
+bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction);
+
+// Writes the entry's uncompressed_size bytes into `out` and checks their
+// length and CRC-32; false on any failure, with `out` undefined.
+bool zip_unpack_entry(ZipReader& reader, const ZipExtraction& extraction, uint8_t* out);
 
 // The entry's bytes in a new block from malloc, released with zip_free (that
 // is, free), and their count in `size`; null (size 0) on any failure. An
