@@ -47,7 +47,11 @@ struct FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
-void scan_path_below(const char* path, WalkPath& walk_path);
+// What a directory entry says it is; Unknown sends the path down the full
+// sequence of tests.
+enum class EntryKind { Unknown, PlainFile };
+
+void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind);
 
 void scan_archive_file(const char* path) {
   ZipArchive archive{};
@@ -74,7 +78,7 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   while (const dirent* entry = readdir(directory)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     const std::unique_ptr<char[]> entry_path = join_path(path, '/', entry->d_name);
-    scan_path_below(entry_path.get(), walk_path);
+    scan_path_below(entry_path.get(), walk_path, entry->d_type == DT_REG ? EntryKind::PlainFile : EntryKind::Unknown);
   }
   walk_path.pop_back();
 }
@@ -114,14 +118,17 @@ void read_plain_file(const char* path) {
   hand_in_image(path, image);
 }
 
-void scan_path_below(const char* path, WalkPath& walk_path) {
+void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {
   if (has_zip_suffix(path)) {
     scan_archive_file(path);
     return;
   }
-  if (const DirectoryStream directory{opendir(path)}) {
-    scan_directory(path, directory.get(), walk_path);
-    return;
+  // A plain file cannot be opened as a directory: save the attempt.
+  if (kind == EntryKind::Unknown) {
+    if (const DirectoryStream directory{opendir(path)}) {
+      scan_directory(path, directory.get(), walk_path);
+      return;
+    }
   }
   // Outside the archives, -pzc has nothing to read.
   if (g_mode == RunMode::Pzc) return;
@@ -132,5 +139,5 @@ void scan_path_below(const char* path, WalkPath& walk_path) {
 
 void scan_path(const char* path) {
   WalkPath walk_path;
-  scan_path_below(path, walk_path);
+  scan_path_below(path, walk_path, EntryKind::Unknown);
 }
