@@ -15,7 +15,7 @@ struct Scratch {
   uint64_t size = 0;
 };
 Scratch g_scratch;
-constexpr uint64_t largest_kept_scratch = 32ull << 20;
+constexpr uint64_t largest_kept_scratch = 1ull << 20;
 
 uint8_t* scratch_of_size(uint64_t size) {
   if (g_scratch.size < size) {

@@ -20,6 +20,7 @@ namespace {
 constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
 constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
 constexpr uint64_t deflate_slack = 4096;
+constexpr uint64_t largest_kept_read_buffer = 1ull << 20;
 
 bool has_possible_sizes(const ZipEntryStat& stat) {
   // Nothing to read would leave the block undefined.
@@ -95,6 +96,15 @@ const uint8_t* read_entry_data(ZipReader& reader, uint64_t offset, uint64_t size
   return zip_read_at(reader, offset, reader.read_buffer, size) ? reader.read_buffer : nullptr;
 }
 
+// The buffer is worth keeping for the many small entries of an archive; a
+// rare large one would only add to the memory the run holds.
+void release_large_read_buffer(ZipReader& reader) {
+  if (reader.read_buffer_size <= largest_kept_read_buffer) return;
+  std::free(reader.read_buffer);
+  reader.read_buffer = nullptr;
+  reader.read_buffer_size = 0;
+}
+
 // Fills `out` with the entry's bytes: one read of the stored or compressed
 // data for a file, none for a memory archive.
 bool unpack_entry(ZipReader& reader, const ZipExtraction& entry, uint8_t* out) {
@@ -126,8 +136,9 @@ bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtracti
 }
 
 bool zip_unpack_entry(ZipReader& reader, const ZipExtraction& extraction, uint8_t* out) {
-  return unpack_entry(reader, extraction, out) &&
-         libdeflate_crc32(0, out, static_cast<size_t>(extraction.uncompressed_size)) == extraction.crc32;
+  const bool unpacked = unpack_entry(reader, extraction, out);
+  release_large_read_buffer(reader);
+  return unpacked && libdeflate_crc32(0, out, static_cast<size_t>(extraction.uncompressed_size)) == extraction.crc32;
 }
 
 uint8_t* zip_extract_entry(ZipReader& reader, uint32_t index, uint64_t& size) {
