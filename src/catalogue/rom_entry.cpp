@@ -37,7 +37,7 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void adopt_rom(const char* name, uint64_t size, uint8_t* image) {
+void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc) {
   // If an allocation throws, the unique_ptrs give back what was obtained
   // and the catalogue stays as it was.
   auto entry = std::make_unique<RomEntry>();
@@ -47,7 +47,7 @@ void adopt_rom(const char* name, uint64_t size, uint8_t* image) {
 
   entry->size = size;
   entry->data = image;
-  entry->crc = libdeflate_crc32(0, image, size);
+  entry->crc = crc;
   entry->status = RomStatus::Unchecked;
   entry->name = name_copy.release();
   entry->next = g_rom_list;
@@ -63,7 +63,7 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
   }
   uint8_t* const image = allocate_image(size);
   if (size != 0) std::memcpy(image, bytes, size);
-  adopt_rom(name, size, image);
+  adopt_rom(name, size, image, libdeflate_crc32(0, image, size));
 }
 
 void clear_catalogue() {

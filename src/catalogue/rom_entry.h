@@ -32,8 +32,9 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
 bool is_admitted_size(uint64_t size);
 
 // As add_rom for an image of an admitted size whose bytes the walker wrote
-// into a block from allocate_image: the record takes the block over.
-void adopt_rom(const char* name, uint64_t size, uint8_t* image);
+// into a block from allocate_image: the record takes the block over. `crc`
+// is the CRC-32 of the bytes, which the walker took as it wrote them.
+void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc);
 
 // Releases every record and image and zeroes the counts. Only for tests and tools that
 // build more than one catalogue in a process; a run never calls it.

@@ -37,11 +37,11 @@ ImageBuffer::~ImageBuffer() {
   if (!kept && g_scratch.size > largest_kept_scratch) g_scratch = Scratch{};
 }
 
-void hand_in_image(const char* name, ImageBuffer& buffer) {
+void hand_in_image(const char* name, ImageBuffer& buffer, uint32_t crc) {
   if (!buffer.kept) {
     add_rom(name, buffer.size, buffer.bytes);  // only counts it
     return;
   }
-  adopt_rom(name, buffer.size, buffer.bytes);
+  adopt_rom(name, buffer.size, buffer.bytes, crc);
   buffer.bytes = nullptr;
 }

@@ -18,5 +18,6 @@ struct ImageBuffer {
   ImageBuffer& operator=(const ImageBuffer&) = delete;
 };
 
-// Hands the written image to the catalogue under `name`. Call once.
-void hand_in_image(const char* name, ImageBuffer& buffer);
+// Hands the written image, whose CRC-32 is `crc`, to the catalogue under
+// `name`. Call once.
+void hand_in_image(const char* name, ImageBuffer& buffer, uint32_t crc);

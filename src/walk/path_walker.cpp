@@ -3,6 +3,7 @@
 #include "walk/path_walker.h"
 
 #include <dirent.h>
+#include <libdeflate.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,13 +84,18 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   walk_path.pop_back();
 }
 
-// Reads from the start until `size` bytes have come or the file ends early.
-bool read_whole(int fd, uint8_t* buffer, uint64_t size) {
+// Reads from the start until `size` bytes have come or the file ends early,
+// and takes the CRC-32 of each piece while it is still in the cache.
+bool read_whole(int fd, uint8_t* buffer, uint64_t size, uint32_t& crc) {
+  constexpr uint64_t piece_size = 256 << 10;
+  crc = 0;
   uint64_t done = 0;
   while (done < size) {
-    const ssize_t got = pread(fd, buffer + done, size - done, static_cast<off_t>(done));
+    const uint64_t wanted = size - done < piece_size ? size - done : piece_size;
+    const ssize_t got = pread(fd, buffer + done, wanted, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
+    crc = libdeflate_crc32(crc, buffer + done, static_cast<size_t>(got));
     done += static_cast<uint64_t>(got);
   }
   return true;
@@ -111,11 +117,12 @@ void read_plain_file(const char* path) {
   // Sizes are 64-bit: files of 2 GiB and more are read like any other.
   ImageBuffer image(static_cast<uint64_t>(end));
   // pread reads from the start without a seek back.
-  if (!read_whole(file.fd, image.bytes, image.size)) {
+  uint32_t crc = 0;
+  if (!read_whole(file.fd, image.bytes, image.size, crc)) {
     report_failure("imgchk: read error on %s\n", path);
     return;
   }
-  hand_in_image(path, image);
+  hand_in_image(path, image, crc);
 }
 
 void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {
