@@ -36,7 +36,7 @@ MIB = 1024 * 1024
 GNU_TIME = "/usr/bin/time"
 TREES = ("loose", "small", "zip")
 TREE_TITLES = {"loose": "Loose tree", "small": "Many-small-files tree", "zip": "Zip tree"}
-# The issue's targets: imgchk's paired ratio to the floor, per tree, and the
+# The targets: imgchk's paired ratio to the floor, per tree, and the
 # memory bound, admitted bytes plus a tenth plus a fixed allowance.
 RATIO_TARGETS = {"loose": 2.0, "small": 2.5, "zip": 1.5}
 RSS_SHARE = 0.10
@@ -396,7 +396,7 @@ def write_results(path, options, groups, manifests, corpora, notes, skipped, loa
              ""]
     if skipped:
         lines += [f"- Not run: {'; '.join(skipped)}.", ""]
-    lines += ["## Targets of issue 6", "", *target_rows(groups, manifests, options.scale), ""]
+    lines += ["## Targets", "", *target_rows(groups, manifests, options.scale), ""]
     for tree in TREES:
         commands = groups.get((tree, options.scale))
         if commands:

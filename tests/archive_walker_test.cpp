@@ -23,16 +23,16 @@ void expect_run(const TempDir& tree, const std::vector<std::string>& args, const
   EXPECT_EQ(result.status, 0);
 }
 
-std::string archive_with_comment(std::vector<ZipEntrySpec> entries, std::string comment) {
-  ZipSpec spec = zip_of(std::move(entries));
-  spec.comment = std::move(comment);
-  return build_zip(spec);
+std::string archive_with_comment(std::vector<ZipEntryPlan> entries, std::string comment) {
+  ZipPlan plan = zip_of(std::move(entries));
+  plan.comment = std::move(comment);
+  return build_zip(plan);
 }
 
 // An entry whose records lie: its stat fails (a zip64 extra block too short
 // for the fields it must hold).
-ZipEntrySpec entry_with_bad_zip64_extra(std::string name) {
-  ZipEntrySpec entry = stored_entry(std::move(name), "xyz");
+ZipEntryPlan entry_with_bad_zip64_extra(std::string name) {
+  ZipEntryPlan entry = stored_entry(std::move(name), "xyz");
   entry.zip64 = true;
   entry.zip64_extra_size = 0;
   return entry;
@@ -42,8 +42,8 @@ ZipEntrySpec entry_with_bad_zip64_extra(std::string name) {
 
 TEST(ArchiveWalk, CataloguesEntriesAndNestedArchivesUnderJoinedNames) {
   TempDir tree;
-  ZipEntrySpec folder_by_name = stored_entry("sub/", "");
-  ZipEntrySpec folder_by_attribute = stored_entry("flagged", "");
+  ZipEntryPlan folder_by_name = stored_entry("sub/", "");
+  ZipEntryPlan folder_by_attribute = stored_entry("flagged", "");
   folder_by_attribute.external_attributes = 0x10;
   const std::string inner = build_zip(zip_of({deflated_entry("c.bin", "abc")}));
   tree.write("roms/set.zip", build_zip(zip_of({stored_entry("a.bin", "abc"), folder_by_name,
@@ -64,11 +64,11 @@ TEST(ArchiveWalk, CataloguesEntriesAndNestedArchivesUnderJoinedNames) {
 
 TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
   TempDir tree;
-  ZipEntrySpec encrypted = stored_entry("secret.bin", "hidden");
+  ZipEntryPlan encrypted = stored_entry("secret.bin", "hidden");
   encrypted.flags = 0x0001;
-  ZipEntrySpec bzip2 = stored_entry("packed.bin", "BZh91AY&SY");
+  ZipEntryPlan bzip2 = stored_entry("packed.bin", "BZh91AY&SY");
   bzip2.method = 12;
-  ZipEntrySpec bad_crc = deflated_entry("rotten.bin", "abc");
+  ZipEntryPlan bad_crc = deflated_entry("rotten.bin", "abc");
   bad_crc.crc32 = 0x12345678;
   tree.write("mixed.zip",
              build_zip(zip_of({stored_entry("first.bin", "abc"), encrypted, stored_entry("broken.zip", "not a zip"),
@@ -91,7 +91,7 @@ TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
 
 TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
   TempDir tree;
-  ZipEntrySpec rotten = stored_entry("rotten.bin", "abc");
+  ZipEntryPlan rotten = stored_entry("rotten.bin", "abc");
   rotten.crc32 = 0;  // would fail if it were unpacked
   const std::string deep = archive_with_comment({stored_entry("d.bin", "d")}, "Deep");
   const std::string inner = archive_with_comment({stored_entry("deep.zip", deep)}, std::string("\0hidden", 7));
@@ -128,7 +128,7 @@ TEST(ArchiveWalk, OpensArchivesSixteenLevelsDeepAndNoDeeper) {
   // level1.zip holds f1.bin and level2.zip, and so on down to level 20.
   std::string archive;
   for (int level = 20; level >= 1; --level) {
-    std::vector<ZipEntrySpec> entries;
+    std::vector<ZipEntryPlan> entries;
     std::string image = "image of level ";
     image += std::to_string(level);
     std::string image_name = "f";

@@ -18,7 +18,7 @@ std::string pattern(size_t size, const char* text = "comment-") {
   return out;
 }
 
-ZipSpec one_entry() { return zip_of({stored_entry("a.bin", "alpha")}); }
+ZipPlan one_entry() { return zip_of({stored_entry("a.bin", "alpha")}); }
 
 }  // namespace
 
@@ -49,10 +49,10 @@ TEST(ZipComment, CapturesTheStatedLengthAndAtMost511Bytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipSpec spec = one_entry();
-    spec.comment = c.comment;
-    spec.comment_size = c.stated;
-    OpenedZip zip(build_zip(spec));
+    ZipPlan plan = one_entry();
+    plan.comment = c.comment;
+    plan.comment_size = c.stated;
+    OpenedZip zip(build_zip(plan));
     ASSERT_EQ(zip.is_open, c.opens);
     if (!c.opens) continue;
     EXPECT_EQ(zip.archive.comment_size, c.want_size);
@@ -70,10 +70,10 @@ TEST(ZipComment, LeavesEveryCommentByteZeroWithoutAComment) {
 }
 
 TEST(ZipComment, AFailedOpenLeavesTheArchiveCleared) {
-  ZipSpec spec = one_entry();
-  spec.comment = "abcd";
-  spec.comment_size = 10;
-  const std::string bytes = build_zip(spec);
+  ZipPlan plan = one_entry();
+  plan.comment = "abcd";
+  plan.comment_size = 10;
+  const std::string bytes = build_zip(plan);
   ZipArchive archive{};
   ASSERT_FALSE(zip_open_memory(archive, bytes.data(), bytes.size()));
   const ZipArchive cleared{};
@@ -95,9 +95,9 @@ TEST(ZipEndRecord, TheLastSignatureWith22BytesAfterItWins) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipSpec spec = one_entry();
-    spec.comment = c.comment;
-    const ZipLayout layout = build_zip_layout(spec);
+    ZipPlan plan = one_entry();
+    plan.comment = c.comment;
+    const ZipLayout layout = build_zip_layout(plan);
     OpenedZip zip(layout.bytes);
     ASSERT_TRUE(zip.is_open);
     uint64_t offset = 0;
@@ -132,15 +132,15 @@ TEST(ZipEndRecord, NeedsAtLeast22Bytes) {
 // A small archive with a long comment has its end record before the first
 // 4,096-byte block; the last block is moved to offset 0 to reach it.
 TEST(ZipEndRecord, FindsTheRecordOfASmallArchiveWithALongComment) {
-  ZipSpec spec = one_entry();
-  const size_t without_comment = build_zip(spec).size();
-  spec.comment = pattern(5000 - without_comment);
-  const ZipLayout layout = build_zip_layout(spec);
+  ZipPlan plan = one_entry();
+  const size_t without_comment = build_zip(plan).size();
+  plan.comment = pattern(5000 - without_comment);
+  const ZipLayout layout = build_zip_layout(plan);
   ASSERT_EQ(layout.bytes.size(), 5000u);
   ASSERT_LT(layout.end_record_offset, 904u);
   OpenedZip zip(layout.bytes);
   ASSERT_TRUE(zip.is_open);
-  EXPECT_EQ(zip.archive.comment_size, spec.comment.size());
+  EXPECT_EQ(zip.archive.comment_size, plan.comment.size());
   EXPECT_EQ(extract_entry(zip.archive, 0), "alpha");
 }
 

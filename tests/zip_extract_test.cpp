@@ -30,7 +30,7 @@ std::string text(size_t size) {
 }  // namespace
 
 TEST(ZipExtract, GivesEachEntryItsBytes) {
-  std::vector<ZipEntrySpec> entries = {
+  std::vector<ZipEntryPlan> entries = {
       stored_entry("empty stored", ""),
       deflated_entry("empty deflated", ""),
       stored_entry("text stored", text(1000)),
@@ -54,8 +54,8 @@ TEST(ZipExtract, GivesEachEntryItsBytes) {
   entries.push_back(deflated_entry("deflate, no data", ""));
   entries.back().data = "";
 
-  const ZipSpec spec = zip_of(entries);
-  OpenedZip zip(build_zip(spec));
+  const ZipPlan plan = zip_of(entries);
+  OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
   ASSERT_EQ(zip_entry_count(zip.archive.reader), entries.size());
   for (uint32_t i = 0; i < entries.size(); ++i) {
@@ -66,29 +66,29 @@ TEST(ZipExtract, GivesEachEntryItsBytes) {
 }
 
 TEST(ZipExtract, EntriesWithEqualNamesEachGiveTheirOwnBytes) {
-  const ZipSpec spec = zip_of({stored_entry("x.bin", "first"), stored_entry("X.BIN", "second"),
+  const ZipPlan plan = zip_of({stored_entry("x.bin", "first"), stored_entry("X.BIN", "second"),
                                deflated_entry("x.bin", "third"), stored_entry("ROM.BIN", "fourth"),
                                stored_entry("rom.bin", "fifth")});
-  OpenedZip zip(build_zip(spec));
+  OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
-  for (uint32_t i = 0; i < spec.entries.size(); ++i) {
+  for (uint32_t i = 0; i < plan.entries.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(extract_entry(zip.archive, i), spec.entries[i].content);
+    EXPECT_EQ(extract_entry(zip.archive, i), plan.entries[i].content);
   }
 }
 
 TEST(ZipStat, GivesTheCentralRecordsFields) {
   const std::string long_name = std::string(599, 'n') + "/";
-  ZipSpec spec = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text(2000)),
+  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text(2000)),
                          stored_entry(long_name, "")});
-  spec.entries[1].name = std::string("b\0c", 3);
-  spec.entries[1].flags = 0x0800;
-  spec.entries[1].external_attributes = 0x81A40000;
-  const ZipLayout layout = build_zip_layout(spec);
+  plan.entries[1].name = std::string("b\0c", 3);
+  plan.entries[1].flags = 0x0800;
+  plan.entries[1].external_attributes = 0x81A40000;
+  const ZipLayout layout = build_zip_layout(plan);
   OpenedZip zip(layout.bytes);
   ASSERT_TRUE(zip.is_open);
 
-  ZipEntrySpec& deflated = spec.entries[1];
+  ZipEntryPlan& deflated = plan.entries[1];
   ZipEntryStat stat{};
   ASSERT_TRUE(zip_stat_entry(zip.archive.reader, 1, stat));
   EXPECT_EQ(stat.name_size, 3u);
@@ -125,10 +125,10 @@ TEST(ZipStat, TakesZip64FieldsOnlyForFieldsThatAreAllOnes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipSpec spec = zip_of({deflated_entry("a", text(500))});
-    spec.entries[0].zip64 = true;
-    spec.entries[0].zip64_extra_size = c.zip64_extra_size;
-    OpenedZip zip(build_zip(spec));
+    ZipPlan plan = zip_of({deflated_entry("a", text(500))});
+    plan.entries[0].zip64 = true;
+    plan.entries[0].zip64_extra_size = c.zip64_extra_size;
+    OpenedZip zip(build_zip(plan));
     ASSERT_TRUE(zip.is_open);
     ZipEntryStat stat{};
     ASSERT_EQ(zip_stat_entry(zip.archive.reader, 0, stat), c.states);
@@ -137,19 +137,19 @@ TEST(ZipStat, TakesZip64FieldsOnlyForFieldsThatAreAllOnes) {
 
   // Only the compressed size is all ones: the block holds that one field,
   // after a block of another kind.
-  ZipSpec spec = zip_of({stored_entry("a", "forty bytes of stored data, give or take"), stored_entry("b", "")});
+  ZipPlan plan = zip_of({stored_entry("a", "forty bytes of stored data, give or take"), stored_entry("b", "")});
   std::string zip64_block("\x01\x00\x08\x00", 4);
   zip64_block += std::string("\x28\0\0\0\0\0\0\0", 8);
-  spec.entries[0].compressed_size = 0xFFFFFFFF;
-  spec.entries[0].central_extra = std::string("UT\x01\x00\x07", 5) + zip64_block;
+  plan.entries[0].compressed_size = 0xFFFFFFFF;
+  plan.entries[0].central_extra = std::string("UT\x01\x00\x07", 5) + zip64_block;
   // All ones and no zip64 block at all.
-  spec.entries[1].uncompressed_size = 0xFFFFFFFF;
-  OpenedZip zip(build_zip(spec));
+  plan.entries[1].uncompressed_size = 0xFFFFFFFF;
+  OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
   ZipEntryStat stat{};
   ASSERT_TRUE(zip_stat_entry(zip.archive.reader, 0, stat));
   EXPECT_EQ(stat.compressed_size, 40u);
-  EXPECT_EQ(extract_entry(zip.archive, 0), spec.entries[0].content);
+  EXPECT_EQ(extract_entry(zip.archive, 0), plan.entries[0].content);
   EXPECT_FALSE(zip_stat_entry(zip.archive.reader, 1, stat));
 }
 
@@ -172,9 +172,9 @@ TEST(ZipEntry, IsADirectoryByNameOrByDosAttribute) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.name << "\" " << std::hex << c.external_attributes);
-    ZipSpec spec = zip_of({stored_entry(c.name, "")});
-    spec.entries[0].external_attributes = c.external_attributes;
-    OpenedZip zip(build_zip(spec));
+    ZipPlan plan = zip_of({stored_entry(c.name, "")});
+    plan.entries[0].external_attributes = c.external_attributes;
+    OpenedZip zip(build_zip(plan));
     ASSERT_TRUE(zip.is_open);
     EXPECT_EQ(zip_entry_is_directory(zip.archive.reader, 0), c.directory);
     EXPECT_FALSE(zip_entry_is_directory(zip.archive.reader, 1));
@@ -185,38 +185,38 @@ TEST(ZipEntry, IsADirectoryByNameOrByDosAttribute) {
 TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
   struct Case {
     const char* name;
-    std::function<void(ZipEntrySpec&)> lie;
+    std::function<void(ZipEntryPlan&)> lie;
   };
   const std::string zeros(100000, '\0');
   const uint64_t zeros_packed = deflate_bytes(zeros).size();
   const Case cases[] = {
-      {"encrypted", [](ZipEntrySpec& e) { e.flags = 0x0001; }},
-      {"patch data", [](ZipEntrySpec& e) { e.flags = 0x0020; }},
-      {"strong encryption", [](ZipEntrySpec& e) { e.flags = 0x0041; }},
-      {"bzip2", [](ZipEntrySpec& e) { e.method = 12; }},
-      {"lzma", [](ZipEntrySpec& e) { e.method = 14; }},
-      {"deflate64", [](ZipEntrySpec& e) { e.method = 9; }},
-      {"crc mismatch", [](ZipEntrySpec& e) { e.crc32 = crc32_of(e.content) ^ 1; }},
-      {"stored, sizes differ", [](ZipEntrySpec& e) { e.method = 0; e.uncompressed_size = e.content.size() - 1; }},
+      {"encrypted", [](ZipEntryPlan& e) { e.flags = 0x0001; }},
+      {"patch data", [](ZipEntryPlan& e) { e.flags = 0x0020; }},
+      {"strong encryption", [](ZipEntryPlan& e) { e.flags = 0x0041; }},
+      {"bzip2", [](ZipEntryPlan& e) { e.method = 12; }},
+      {"lzma", [](ZipEntryPlan& e) { e.method = 14; }},
+      {"deflate64", [](ZipEntryPlan& e) { e.method = 9; }},
+      {"crc mismatch", [](ZipEntryPlan& e) { e.crc32 = crc32_of(e.content) ^ 1; }},
+      {"stored, sizes differ", [](ZipEntryPlan& e) { e.method = 0; e.uncompressed_size = e.content.size() - 1; }},
       {"stored, both sizes too large",
-       [](ZipEntrySpec& e) {
+       [](ZipEntryPlan& e) {
          e.method = 0;
          e.compressed_size = e.uncompressed_size = e.content.size() + 1;
        }},
-      {"deflate, size understated", [](ZipEntrySpec& e) { e.uncompressed_size = e.content.size() - 1; }},
-      {"deflate, size overstated", [](ZipEntrySpec& e) { e.uncompressed_size = e.content.size() + 1; }},
-      {"no data but a size", [](ZipEntrySpec& e) { e.data = ""; }},
-      {"stored, no data but a size", [](ZipEntrySpec& e) { e.method = 0; e.data = ""; e.compressed_size = 0; }},
-      {"deflate stream broken", [](ZipEntrySpec& e) { e.data = std::string(20, '\xFF'); }},
+      {"deflate, size understated", [](ZipEntryPlan& e) { e.uncompressed_size = e.content.size() - 1; }},
+      {"deflate, size overstated", [](ZipEntryPlan& e) { e.uncompressed_size = e.content.size() + 1; }},
+      {"no data but a size", [](ZipEntryPlan& e) { e.data = ""; }},
+      {"stored, no data but a size", [](ZipEntryPlan& e) { e.method = 0; e.data = ""; e.compressed_size = 0; }},
+      {"deflate stream broken", [](ZipEntryPlan& e) { e.data = std::string(20, '\xFF'); }},
       {"past 1032 to 1",
-       [zeros, zeros_packed](ZipEntrySpec& e) {
+       [zeros, zeros_packed](ZipEntryPlan& e) {
          e.content = zeros;
          e.uncompressed_size = 1032 * zeros_packed + 4097;
        }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipEntrySpec bad = deflated_entry("bad", text(3000));
+    ZipEntryPlan bad = deflated_entry("bad", text(3000));
     c.lie(bad);
     OpenedZip zip(build_zip(zip_of({stored_entry("a", "alpha"), bad, deflated_entry("c", text(100))})));
     ASSERT_TRUE(zip.is_open);
@@ -230,19 +230,19 @@ TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
 // allocation: under the sanitizers an attempt to allocate 2^62 bytes would
 // end the test.
 TEST(ZipExtract, RefusesImpossibleSizesBeforeAllocating) {
-  ZipSpec spec = zip_of({stored_entry("stored", "tiny"), deflated_entry("deflated", text(100)),
+  ZipPlan plan = zip_of({stored_entry("stored", "tiny"), deflated_entry("deflated", text(100)),
                          deflated_entry("zip64", text(100)), stored_entry("nothing", "")});
-  spec.entries[0].uncompressed_size = uint64_t{1} << 62;
-  spec.entries[0].zip64 = true;
-  spec.entries[1].uncompressed_size = 0xFFFFFFF0;
-  spec.entries[2].uncompressed_size = uint64_t{1} << 62;
-  spec.entries[2].zip64 = true;
-  spec.entries[3].uncompressed_size = uint64_t{1} << 62;
-  spec.entries[3].zip64 = true;
-  OpenedZip zip(build_zip(spec));
+  plan.entries[0].uncompressed_size = uint64_t{1} << 62;
+  plan.entries[0].zip64 = true;
+  plan.entries[1].uncompressed_size = 0xFFFFFFF0;
+  plan.entries[2].uncompressed_size = uint64_t{1} << 62;
+  plan.entries[2].zip64 = true;
+  plan.entries[3].uncompressed_size = uint64_t{1} << 62;
+  plan.entries[3].zip64 = true;
+  OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
-  for (uint32_t i = 0; i < spec.entries.size(); ++i) {
-    SCOPED_TRACE(spec.entries[i].name);
+  for (uint32_t i = 0; i < plan.entries.size(); ++i) {
+    SCOPED_TRACE(plan.entries[i].name);
     EXPECT_EQ(extract_entry(zip.archive, i), std::nullopt);
   }
 }
@@ -277,13 +277,13 @@ TEST(ZipExtract, ChecksTheLocalHeaderAndWhereTheDataEnd) {
 // first in index order is extracted.
 TEST(ZipOverlap, OnlyTheFirstEntryOfASharedLocalHeaderExtracts) {
   const std::string payload = std::string(50000, 'z');
-  ZipSpec spec = zip_of({stored_entry("before", "x"), deflated_entry("a", payload)});
+  ZipPlan plan = zip_of({stored_entry("before", "x"), deflated_entry("a", payload)});
   for (int i = 0; i < 4; ++i) {
-    spec.entries.push_back(deflated_entry("copy" + std::to_string(i), payload));
-    spec.entries.back().shares_local_header_of = 1;
+    plan.entries.push_back(deflated_entry("copy" + std::to_string(i), payload));
+    plan.entries.back().shares_local_header_of = 1;
   }
-  spec.entries.push_back(stored_entry("after", "y"));
-  OpenedZip zip(build_zip(spec));
+  plan.entries.push_back(stored_entry("after", "y"));
+  OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
   EXPECT_EQ(extract_entry(zip.archive, 0), "x");
   EXPECT_EQ(extract_entry(zip.archive, 1), payload);
@@ -309,14 +309,14 @@ TEST(ZipOverlap, RefusesDataThatRunPastTheNextStructure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipSpec spec = zip_of({stored_entry("a", text(100)), stored_entry("b", text(100))});
-    const ZipLayout plain = build_zip_layout(spec);
+    ZipPlan plan = zip_of({stored_entry("a", text(100)), stored_entry("b", text(100))});
+    const ZipLayout plain = build_zip_layout(plan);
     const uint64_t start = plain.data_offsets[c.entry];
     const std::string claimed = plain.bytes.substr(start, 100 + c.extra);
-    ZipEntrySpec& entry = spec.entries[c.entry];
+    ZipEntryPlan& entry = plan.entries[c.entry];
     entry.compressed_size = entry.uncompressed_size = claimed.size();
     entry.crc32 = crc32_of(claimed);
-    OpenedZip zip(build_zip(spec));
+    OpenedZip zip(build_zip(plan));
     ASSERT_TRUE(zip.is_open);
     EXPECT_EQ(extract_entry(zip.archive, c.entry), c.extracts ? std::optional(claimed) : std::nullopt);
     EXPECT_EQ(extract_entry(zip.archive, 1 - c.entry), text(100));

@@ -11,7 +11,7 @@
 
 namespace {
 
-ZipSpec two_entries() {
+ZipPlan two_entries() {
   return zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b.bin", std::string(3000, 'b'))});
 }
 
@@ -21,9 +21,9 @@ struct PatchCase {
   bool opens;
 };
 
-void expect_opens_as_patched(const ZipSpec& spec, const PatchCase& c) {
+void expect_opens_as_patched(const ZipPlan& plan, const PatchCase& c) {
   SCOPED_TRACE(c.name);
-  ZipLayout layout = build_zip_layout(spec);
+  ZipLayout layout = build_zip_layout(plan);
   c.patch(layout);
   OpenedZip zip(layout.bytes);
   ASSERT_EQ(zip.is_open, c.opens);
@@ -143,17 +143,17 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        },
        false},
   };
-  ZipSpec spec = two_entries();
-  spec.zip64 = true;
-  for (const PatchCase& c : cases) expect_opens_as_patched(spec, c);
+  ZipPlan plan = two_entries();
+  plan.zip64 = true;
+  for (const PatchCase& c : cases) expect_opens_as_patched(plan, c);
 }
 
 TEST(ZipOpen, AFaultInOneEntryFailsOnlyThatEntry) {
-  ZipSpec spec = zip_of({stored_entry("a.bin", "alpha"), stored_entry("b.bin", "bravo"),
+  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), stored_entry("b.bin", "bravo"),
                          stored_entry("c.bin", "charlie")});
-  spec.entries[1].zip64 = true;
-  spec.entries[1].zip64_extra_size = 8;  // holds the uncompressed size only
-  ZipLayout layout = build_zip_layout(spec);
+  plan.entries[1].zip64 = true;
+  plan.entries[1].zip64_extra_size = 8;  // holds the uncompressed size only
+  ZipLayout layout = build_zip_layout(plan);
   put_u32(layout.bytes, layout.local_header_offsets[2], 0x04034B51);  // c.bin's local header
   OpenedZip zip(layout.bytes);
   ASSERT_TRUE(zip.is_open);
@@ -184,11 +184,11 @@ TEST(ZipOpen, TakesOffsetsFromTheStartOfTheFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipSpec spec = two_entries();
-    spec.prefix = c.prefix;
-    spec.offsets_count_prefix = c.offsets_count_prefix;
-    spec.suffix = c.suffix;
-    OpenedZip zip(build_zip(spec));
+    ZipPlan plan = two_entries();
+    plan.prefix = c.prefix;
+    plan.offsets_count_prefix = c.offsets_count_prefix;
+    plan.suffix = c.suffix;
+    OpenedZip zip(build_zip(plan));
     ASSERT_EQ(zip.is_open, c.opens);
     if (!c.opens) continue;
     EXPECT_EQ(extract_entry(zip.archive, 0), "alpha");

@@ -60,16 +60,16 @@ std::string describe(ZipArchive& archive) {
 
 std::vector<std::string> sample_archives() {
   std::vector<std::string> out;
-  ZipSpec plain = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text(9000)),
+  ZipPlan plain = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text(9000)),
                           stored_entry("sub/", ""), stored_entry("empty", "")});
   plain.comment = "the comment";
   out.push_back(build_zip(plain));
-  ZipSpec zip64 = plain;
+  ZipPlan zip64 = plain;
   zip64.zip64 = true;
   zip64.entries[1].zip64 = true;
   zip64.entries[1].data_descriptor = true;
   out.push_back(build_zip(zip64));
-  ZipSpec faults = zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text(100)),
+  ZipPlan faults = zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text(100)),
                            stored_entry("shared", "fine")});
   faults.entries[1].crc32 = 0;
   faults.entries[2].shares_local_header_of = 0;
@@ -77,7 +77,7 @@ std::vector<std::string> sample_archives() {
   faults.entries.back().zip64 = true;
   faults.entries.back().zip64_extra_size = 4;
   out.push_back(build_zip(faults));
-  ZipSpec long_comment = zip_of({stored_entry("a", "x")});
+  ZipPlan long_comment = zip_of({stored_entry("a", "x")});
   long_comment.comment = text(4000);
   out.push_back(build_zip(long_comment));
   out.push_back(bare_end_record());
@@ -177,13 +177,13 @@ long peak_memory_kib() {
 // entry, never the file as a whole.
 TEST(ZipSource, ReadsOnlyWhatItNeedsOfAFileBeyond4GiB) {
   const uint64_t hole = (uint64_t{5} << 30) + 12345;
-  ZipSpec spec = zip_of({deflated_entry("far.bin", text(20000)), stored_entry("b.bin", "bravo")});
-  spec.zip64 = true;
-  for (ZipEntrySpec& entry : spec.entries) entry.zip64 = true;
-  ZipLayout layout = build_zip_layout(spec);
+  ZipPlan plan = zip_of({deflated_entry("far.bin", text(20000)), stored_entry("b.bin", "bravo")});
+  plan.zip64 = true;
+  for (ZipEntryPlan& entry : plan.entries) entry.zip64 = true;
+  ZipLayout layout = build_zip_layout(plan);
   // Move every offset the records state past the hole.
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const uint64_t zip64_offset_field = layout.central_record_offsets[i] + 46 + spec.entries[i].name.size() + 4 + 16;
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    const uint64_t zip64_offset_field = layout.central_record_offsets[i] + 46 + plan.entries[i].name.size() + 4 + 16;
     put_u64(layout.bytes, zip64_offset_field, layout.local_header_offsets[i] + hole);
   }
   put_u64(layout.bytes, *layout.zip64_end_record_offset + zip_field::zip64_directory_offset,

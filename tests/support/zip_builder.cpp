@@ -30,7 +30,7 @@ struct EntryFacts {
   uint64_t uncompressed_size;
 };
 
-EntryFacts facts_of(const ZipEntrySpec& entry) {
+EntryFacts facts_of(const ZipEntryPlan& entry) {
   EntryFacts facts;
   if (entry.data) {
     facts.data = *entry.data;
@@ -59,7 +59,7 @@ std::string zip64_block(const std::vector<uint64_t>& fields, std::optional<uint1
   return block + data;
 }
 
-std::string local_header(const ZipEntrySpec& entry, const EntryFacts& facts) {
+std::string local_header(const ZipEntryPlan& entry, const EntryFacts& facts) {
   const uint16_t flags = entry.flags | (entry.data_descriptor ? data_descriptor_flag : 0);
   const std::string& name = entry.local_name ? *entry.local_name : entry.name;
   std::string extra = entry.local_extra;
@@ -78,7 +78,7 @@ std::string local_header(const ZipEntrySpec& entry, const EntryFacts& facts) {
   return out + name + extra;
 }
 
-std::string data_descriptor(const ZipEntrySpec& entry, const EntryFacts& facts) {
+std::string data_descriptor(const ZipEntryPlan& entry, const EntryFacts& facts) {
   std::string out;
   add_u32(out, 0x08074B50);
   add_u32(out, facts.crc);
@@ -92,7 +92,7 @@ std::string data_descriptor(const ZipEntrySpec& entry, const EntryFacts& facts) 
   return out;
 }
 
-std::string central_record(const ZipEntrySpec& entry, const EntryFacts& facts, uint64_t local_header_offset) {
+std::string central_record(const ZipEntryPlan& entry, const EntryFacts& facts, uint64_t local_header_offset) {
   const uint16_t flags = entry.flags | (entry.data_descriptor ? data_descriptor_flag : 0);
   std::string extra = entry.central_extra;
   if (entry.zip64) {
@@ -142,33 +142,33 @@ std::string zip64_end_records(uint64_t entries, uint64_t directory_size, uint64_
 
 }  // namespace
 
-ZipEntrySpec stored_entry(std::string name, std::string content) {
-  ZipEntrySpec entry;
+ZipEntryPlan stored_entry(std::string name, std::string content) {
+  ZipEntryPlan entry;
   entry.name = std::move(name);
   entry.content = std::move(content);
   return entry;
 }
 
-ZipEntrySpec deflated_entry(std::string name, std::string content) {
-  ZipEntrySpec entry = stored_entry(std::move(name), std::move(content));
+ZipEntryPlan deflated_entry(std::string name, std::string content) {
+  ZipEntryPlan entry = stored_entry(std::move(name), std::move(content));
   entry.method = 8;
   return entry;
 }
 
-ZipSpec zip_of(std::vector<ZipEntrySpec> entries) {
-  ZipSpec spec;
-  spec.entries = std::move(entries);
-  return spec;
+ZipPlan zip_of(std::vector<ZipEntryPlan> entries) {
+  ZipPlan plan;
+  plan.entries = std::move(entries);
+  return plan;
 }
 
-ZipLayout build_zip_layout(const ZipSpec& spec) {
+ZipLayout build_zip_layout(const ZipPlan& plan) {
   ZipLayout layout;
   std::string& out = layout.bytes;
-  out = spec.prefix;
+  out = plan.prefix;
   // Offsets as the records state them, which may not count the prefix.
-  const uint64_t shift = spec.offsets_count_prefix ? 0 : spec.prefix.size();
+  const uint64_t shift = plan.offsets_count_prefix ? 0 : plan.prefix.size();
   std::vector<EntryFacts> facts;
-  for (const ZipEntrySpec& entry : spec.entries) {
+  for (const ZipEntryPlan& entry : plan.entries) {
     facts.push_back(facts_of(entry));
     if (entry.shares_local_header_of) {
       layout.local_header_offsets.push_back(layout.local_header_offsets.at(*entry.shares_local_header_of));
@@ -182,31 +182,31 @@ ZipLayout build_zip_layout(const ZipSpec& spec) {
     if (entry.data_descriptor) out += data_descriptor(entry, facts.back());
   }
   layout.central_directory_offset = out.size();
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
     layout.central_record_offsets.push_back(out.size());
-    out += central_record(spec.entries[i], facts[i], layout.local_header_offsets[i] - shift);
+    out += central_record(plan.entries[i], facts[i], layout.local_header_offsets[i] - shift);
   }
   layout.central_directory_size = out.size() - layout.central_directory_offset;
-  const uint64_t entries = spec.entries.size();
+  const uint64_t entries = plan.entries.size();
   const uint64_t stated_directory_offset = layout.central_directory_offset - shift;
-  if (spec.zip64) {
+  if (plan.zip64) {
     layout.zip64_end_record_offset = out.size();
     layout.zip64_locator_offset = out.size() + 56;
     out += zip64_end_records(entries, layout.central_directory_size, stated_directory_offset,
                              out.size() - shift);
   }
   layout.end_record_offset = out.size();
-  const uint16_t comment_size = spec.comment_size.value_or(spec.comment.size());
-  if (spec.zip64) {
+  const uint16_t comment_size = plan.comment_size.value_or(plan.comment.size());
+  if (plan.zip64) {
     out += bare_end_record(0xFFFF, all_ones_32, all_ones_32, comment_size);
   } else {
     out += bare_end_record(entries, layout.central_directory_size, stated_directory_offset, comment_size);
   }
-  out += spec.comment + spec.suffix;
+  out += plan.comment + plan.suffix;
   return layout;
 }
 
-std::string build_zip(const ZipSpec& spec) { return build_zip_layout(spec).bytes; }
+std::string build_zip(const ZipPlan& plan) { return build_zip_layout(plan).bytes; }
 
 std::string bare_end_record(uint16_t entries, uint32_t directory_size, uint32_t directory_offset,
                             uint16_t comment_size) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-struct ZipEntrySpec {
+struct ZipEntryPlan {
   std::string name;
   std::string content;  // the bytes the entry holds once unpacked
   // 0: content stored; 8: content deflated here; any other: content written
@@ -43,8 +43,8 @@ struct ZipEntrySpec {
   std::optional<size_t> shares_local_header_of;
 };
 
-struct ZipSpec {
-  std::vector<ZipEntrySpec> entries;
+struct ZipPlan {
+  std::vector<ZipEntryPlan> entries;
   std::string comment;
   std::optional<uint16_t> comment_size;  // the length the end record states, when it lies
   bool zip64 = false;  // zip64 end record and locator; the end record says 0xFFFF...
@@ -69,12 +69,12 @@ struct ZipLayout {
 };
 
 // Plain entries and archives, for tests to adjust field by field.
-ZipEntrySpec stored_entry(std::string name, std::string content);
-ZipEntrySpec deflated_entry(std::string name, std::string content);
-ZipSpec zip_of(std::vector<ZipEntrySpec> entries);
+ZipEntryPlan stored_entry(std::string name, std::string content);
+ZipEntryPlan deflated_entry(std::string name, std::string content);
+ZipPlan zip_of(std::vector<ZipEntryPlan> entries);
 
-ZipLayout build_zip_layout(const ZipSpec& spec);
-std::string build_zip(const ZipSpec& spec);
+ZipLayout build_zip_layout(const ZipPlan& plan);
+std::string build_zip(const ZipPlan& plan);
 
 // An end record alone: no entries, or whatever the fields say.
 std::string bare_end_record(uint16_t entries = 0, uint32_t directory_size = 0, uint32_t directory_offset = 0,
