@@ -13,7 +13,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "support/capture_stdout.h"
-#include "support/forced_crc.h"
+#include "support/test_bytes.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -48,11 +48,6 @@ std::string block_numbers(size_t size) {
   return bytes;
 }
 
-std::string with_crc(std::string bytes, uint32_t crc) {
-  force_crc(bytes, crc);
-  return bytes;
-}
-
 // The columns of images too big or too patched to spell out in the test.
 std::string sum_column(const std::string& bytes) {
   unsigned sum = 0;
@@ -64,7 +59,7 @@ std::string sum_column(const std::string& bytes) {
 
 std::string crc_column(const std::string& bytes) {
   char column[12];
-  std::snprintf(column, sizeof column, "%08X", crc_of(bytes));
+  std::snprintf(column, sizeof column, "%08X", crc32_of(bytes));
   return column;
 }
 
@@ -172,7 +167,7 @@ TEST(Listing, CollisionsAndSplitGroups) {
   const std::string line_x = "  5EED1234 " + sum_column(x) + "     10 ";
   const std::string line_y = "  5EED1234 " + sum_column(y) + "     10 ";
   const std::string big = filled(0x4000, 'b');
-  const std::string small = with_crc(filled(0x2000, 's'), crc_of(big));
+  const std::string small = with_crc(filled(0x2000, 's'), crc32_of(big));
   const std::string big_crc = crc_column(big);
   const GoldenCase cases[] = {
       {"X Y X, names with high bytes",

@@ -11,7 +11,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "support/capture_stdout.h"
-#include "support/forced_crc.h"
+#include "support/test_bytes.h"
 
 namespace {
 
@@ -41,11 +41,6 @@ Marked sort_and_mark(const std::vector<Image>& images) {
   clear_sorted_index();
   clear_catalogue();
   return marked;
-}
-
-std::string with_crc(std::string bytes, uint32_t crc) {
-  force_crc(bytes, crc);
-  return bytes;
 }
 
 std::string report(const std::string& earlier, const std::string& later) {
@@ -88,7 +83,7 @@ TEST(Ordering, EmptyCatalogueGivesAnEmptyIndexAndNoOutput) {
 
 TEST(MarkDuplicates, StatusesAndCollisionReports) {
   const std::string big(16384, 'q');
-  const std::string small = with_crc(std::string(8192, 's'), crc_of(big));
+  const std::string small = with_crc(std::string(8192, 's'), crc32_of(big));
   const std::string nonempty_crc0 = with_crc("abcdefgh", 0);
   struct Case {
     const char* label;

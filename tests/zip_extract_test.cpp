@@ -4,7 +4,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "support/opened_zip.h"
@@ -13,35 +12,21 @@
 
 namespace {
 
-std::string random_bytes(size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string out(size, '\0');
-  for (char& byte : out) byte = static_cast<char>(generator());
-  return out;
-}
-
-std::string text(size_t size) {
-  std::string out;
-  for (size_t i = 0; out.size() < size; ++i) out += "line " + std::to_string(i) + "\n";
-  out.resize(size);
-  return out;
-}
-
 }  // namespace
 
 TEST(ZipExtract, GivesEachEntryItsBytes) {
   std::vector<ZipEntryPlan> entries = {
       stored_entry("empty stored", ""),
       deflated_entry("empty deflated", ""),
-      stored_entry("text stored", text(1000)),
-      deflated_entry("text deflated", text(70000)),
+      stored_entry("text stored", text_bytes(1000)),
+      deflated_entry("text deflated", text_bytes(70000)),
       deflated_entry("random deflated", random_bytes(100000, 1)),
       // About 989:1, close to what deflate can do; must not trip the size check.
       deflated_entry("zeros deflated", std::string(4 << 20, '\0')),
-      deflated_entry("data descriptor", text(5000)),
-      stored_entry("zip64 stored", text(300)),
-      deflated_entry("zip64 with descriptor", text(3000)),
-      deflated_entry("local header differs", text(400)),
+      deflated_entry("data descriptor", text_bytes(5000)),
+      stored_entry("zip64 stored", text_bytes(300)),
+      deflated_entry("zip64 with descriptor", text_bytes(3000)),
+      deflated_entry("local header differs", text_bytes(400)),
       stored_entry(std::string(600, 'n'), "a 600-byte name"),
   };
   entries[6].data_descriptor = true;
@@ -79,7 +64,7 @@ TEST(ZipExtract, EntriesWithEqualNamesEachGiveTheirOwnBytes) {
 
 TEST(ZipStat, GivesTheCentralRecordsFields) {
   const std::string long_name = std::string(599, 'n') + "/";
-  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text(2000)),
+  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text_bytes(2000)),
                          stored_entry(long_name, "")});
   plan.entries[1].name = std::string("b\0c", 3);
   plan.entries[1].flags = 0x0800;
@@ -125,14 +110,14 @@ TEST(ZipStat, TakesZip64FieldsOnlyForFieldsThatAreAllOnes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipPlan plan = zip_of({deflated_entry("a", text(500))});
+    ZipPlan plan = zip_of({deflated_entry("a", text_bytes(500))});
     plan.entries[0].zip64 = true;
     plan.entries[0].zip64_extra_size = c.zip64_extra_size;
     OpenedZip zip(build_zip(plan));
     ASSERT_TRUE(zip.is_open);
     ZipEntryStat stat{};
     ASSERT_EQ(zip_stat_entry(zip.archive.reader, 0, stat), c.states);
-    EXPECT_EQ(extract_entry(zip.archive, 0), c.states ? std::optional(text(500)) : std::nullopt);
+    EXPECT_EQ(extract_entry(zip.archive, 0), c.states ? std::optional(text_bytes(500)) : std::nullopt);
   }
 
   // Only the compressed size is all ones: the block holds that one field,
@@ -216,13 +201,13 @@ TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipEntryPlan bad = deflated_entry("bad", text(3000));
+    ZipEntryPlan bad = deflated_entry("bad", text_bytes(3000));
     c.lie(bad);
-    OpenedZip zip(build_zip(zip_of({stored_entry("a", "alpha"), bad, deflated_entry("c", text(100))})));
+    OpenedZip zip(build_zip(zip_of({stored_entry("a", "alpha"), bad, deflated_entry("c", text_bytes(100))})));
     ASSERT_TRUE(zip.is_open);
     EXPECT_EQ(extract_entry(zip.archive, 0), "alpha");
     EXPECT_EQ(extract_entry(zip.archive, 1), std::nullopt);
-    EXPECT_EQ(extract_entry(zip.archive, 2), text(100));
+    EXPECT_EQ(extract_entry(zip.archive, 2), text_bytes(100));
   }
 }
 
@@ -230,8 +215,8 @@ TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
 // allocation: under the sanitizers an attempt to allocate 2^62 bytes would
 // end the test.
 TEST(ZipExtract, RefusesImpossibleSizesBeforeAllocating) {
-  ZipPlan plan = zip_of({stored_entry("stored", "tiny"), deflated_entry("deflated", text(100)),
-                         deflated_entry("zip64", text(100)), stored_entry("nothing", "")});
+  ZipPlan plan = zip_of({stored_entry("stored", "tiny"), deflated_entry("deflated", text_bytes(100)),
+                         deflated_entry("zip64", text_bytes(100)), stored_entry("nothing", "")});
   plan.entries[0].uncompressed_size = uint64_t{1} << 62;
   plan.entries[0].zip64 = true;
   plan.entries[1].uncompressed_size = 0xFFFFFFF0;
@@ -262,7 +247,7 @@ TEST(ZipExtract, ChecksTheLocalHeaderAndWhereTheDataEnd) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipLayout layout = build_zip_layout(zip_of({stored_entry("a", "alpha"), deflated_entry("b", text(500)),
+    ZipLayout layout = build_zip_layout(zip_of({stored_entry("a", "alpha"), deflated_entry("b", text_bytes(500)),
                                                 stored_entry("c", "charlie")}));
     c.patch(layout);
     OpenedZip zip(layout.bytes);
@@ -309,7 +294,7 @@ TEST(ZipOverlap, RefusesDataThatRunPastTheNextStructure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipPlan plan = zip_of({stored_entry("a", text(100)), stored_entry("b", text(100))});
+    ZipPlan plan = zip_of({stored_entry("a", text_bytes(100)), stored_entry("b", text_bytes(100))});
     const ZipLayout plain = build_zip_layout(plan);
     const uint64_t start = plain.data_offsets[c.entry];
     const std::string claimed = plain.bytes.substr(start, 100 + c.extra);
@@ -319,7 +304,7 @@ TEST(ZipOverlap, RefusesDataThatRunPastTheNextStructure) {
     OpenedZip zip(build_zip(plan));
     ASSERT_TRUE(zip.is_open);
     EXPECT_EQ(extract_entry(zip.archive, c.entry), c.extracts ? std::optional(claimed) : std::nullopt);
-    EXPECT_EQ(extract_entry(zip.archive, 1 - c.entry), text(100));
+    EXPECT_EQ(extract_entry(zip.archive, 1 - c.entry), text_bytes(100));
   }
 }
 
@@ -327,27 +312,27 @@ TEST(ZipOverlap, RefusesDataThatRunPastTheNextStructure) {
 // header and data. The outer entry runs past that header and is refused; the
 // inner one is whole and extracts.
 TEST(ZipOverlap, RefusesAnEntryWhoseDataHoldAnotherEntry) {
-  const ZipLayout inner = build_zip_layout(zip_of({deflated_entry("inner", text(800))}));
+  const ZipLayout inner = build_zip_layout(zip_of({deflated_entry("inner", text_bytes(800))}));
   const std::string inner_records = inner.bytes.substr(0, inner.central_directory_offset);
   ZipLayout layout =
-      build_zip_layout(zip_of({stored_entry("outer", inner_records), deflated_entry("inner", text(800))}));
+      build_zip_layout(zip_of({stored_entry("outer", inner_records), deflated_entry("inner", text_bytes(800))}));
   put_u32(layout.bytes, layout.central_record_offsets[1] + zip_field::central_local_header_offset,
           layout.data_offsets[0]);
   OpenedZip zip(layout.bytes);
   ASSERT_TRUE(zip.is_open);
   EXPECT_EQ(extract_entry(zip.archive, 0), std::nullopt);
-  EXPECT_EQ(extract_entry(zip.archive, 1), text(800));
+  EXPECT_EQ(extract_entry(zip.archive, 1), text_bytes(800));
 }
 
 TEST(ZipExtract, ReadsANestedArchiveInPlace) {
-  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", text(900))}));
+  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", text_bytes(900))}));
   OpenedZip outer(build_zip(zip_of({deflated_entry("inner.zip", inner)})));
   ASSERT_TRUE(outer.is_open);
   const std::optional<std::string> block = extract_entry(outer.archive, 0);
   ASSERT_EQ(block, inner);
   OpenedZip nested(*block);
   ASSERT_TRUE(nested.is_open);
-  EXPECT_EQ(extract_entry(nested.archive, 0), text(900));
+  EXPECT_EQ(extract_entry(nested.archive, 0), text_bytes(900));
   // An empty or short nested entry does not open.
   OpenedZip empty("");
   EXPECT_FALSE(empty.is_open);

@@ -4,24 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 #include <string>
 
 #include "support/opened_zip.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
+#include "support/test_bytes.h"
 
 namespace {
 
 bool has_tool(const char* name) {
   return run_program("sh", {"-c", std::string("command -v ") + name}).status == 0;
-}
-
-std::string random_bytes(size_t size) {
-  std::mt19937 generator(7);
-  std::string out(size, '\0');
-  for (char& byte : out) byte = static_cast<char>(generator());
-  return out;
 }
 
 void run_in(const TempDir& dir, const std::string& command) {
@@ -56,7 +49,7 @@ TEST(ZipRealArchives, GiveTheBytesTheToolsWereGiven) {
   const TempDir dir;
   const std::map<std::string, std::string> files = {
       {"small.txt", "hello, world\n"},
-      {"random.bin", random_bytes(70000)},
+      {"random.bin", random_bytes(70000, 7)},
       {"zeros.bin", std::string(300000, '\0')},
       {"sub/inner.txt", "inside a folder\n"},
   };

@@ -28,13 +28,6 @@ int open_descriptor_count() {
   return count;
 }
 
-std::string text(size_t size) {
-  std::string out;
-  for (size_t i = 0; out.size() < size; ++i) out += "row " + std::to_string(i) + "\n";
-  out.resize(size);
-  return out;
-}
-
 // What a walker can learn of an open archive, written down for comparison.
 std::string describe(ZipArchive& archive) {
   // Appended piece by piece: g++ 12 warns wrongly (-Wrestrict) on chains of +.
@@ -60,7 +53,7 @@ std::string describe(ZipArchive& archive) {
 
 std::vector<std::string> sample_archives() {
   std::vector<std::string> out;
-  ZipPlan plain = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text(9000)),
+  ZipPlan plain = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text_bytes(9000)),
                           stored_entry("sub/", ""), stored_entry("empty", "")});
   plain.comment = "the comment";
   out.push_back(build_zip(plain));
@@ -69,7 +62,7 @@ std::vector<std::string> sample_archives() {
   zip64.entries[1].zip64 = true;
   zip64.entries[1].data_descriptor = true;
   out.push_back(build_zip(zip64));
-  ZipPlan faults = zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text(100)),
+  ZipPlan faults = zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text_bytes(100)),
                            stored_entry("shared", "fine")});
   faults.entries[1].crc32 = 0;
   faults.entries[2].shares_local_header_of = 0;
@@ -78,7 +71,7 @@ std::vector<std::string> sample_archives() {
   faults.entries.back().zip64_extra_size = 4;
   out.push_back(build_zip(faults));
   ZipPlan long_comment = zip_of({stored_entry("a", "x")});
-  long_comment.comment = text(4000);
+  long_comment.comment = text_bytes(4000);
   out.push_back(build_zip(long_comment));
   out.push_back(bare_end_record());
   return out;
@@ -107,7 +100,7 @@ TEST(ZipSource, RefusesWhatIsNoArchiveFile) {
   dir.make_dir("folder.zip");
   dir.write("short.zip", bare_end_record().substr(0, 21));
   dir.write("empty.zip", "");
-  dir.write("not-a-zip.zip", text(5000));
+  dir.write("not-a-zip.zip", text_bytes(5000));
   ASSERT_EQ(mkfifo(dir.at("pipe.zip").c_str(), 0600), 0);
   const int descriptors_before = open_descriptor_count();
   // A named pipe must fail at once; the alarm ends the test if it hangs.
@@ -177,7 +170,7 @@ long peak_memory_kib() {
 // entry, never the file as a whole.
 TEST(ZipSource, ReadsOnlyWhatItNeedsOfAFileBeyond4GiB) {
   const uint64_t hole = (uint64_t{5} << 30) + 12345;
-  ZipPlan plan = zip_of({deflated_entry("far.bin", text(20000)), stored_entry("b.bin", "bravo")});
+  ZipPlan plan = zip_of({deflated_entry("far.bin", text_bytes(20000)), stored_entry("b.bin", "bravo")});
   plan.zip64 = true;
   for (ZipEntryPlan& entry : plan.entries) entry.zip64 = true;
   ZipLayout layout = build_zip_layout(plan);
@@ -208,7 +201,7 @@ TEST(ZipSource, ReadsOnlyWhatItNeedsOfAFileBeyond4GiB) {
   ZipEntryStat stat{};
   ASSERT_TRUE(zip_stat_entry(zip.archive.reader, 0, stat));
   EXPECT_EQ(stat.local_header_offset, hole);
-  EXPECT_EQ(extract_entry(zip.archive, 0), text(20000));
+  EXPECT_EQ(extract_entry(zip.archive, 0), text_bytes(20000));
   EXPECT_EQ(extract_entry(zip.archive, 1), "bravo");
   EXPECT_LT(peak_memory_kib() - memory_before, 64 * 1024);
 }

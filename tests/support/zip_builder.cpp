@@ -233,7 +233,6 @@ std::string deflate_bytes(const std::string& raw) {
   return out;
 }
 
-uint32_t crc32_of(const std::string& bytes) { return libdeflate_crc32(0, bytes.data(), bytes.size()); }
 
 void put_u16(std::string& bytes, uint64_t offset, uint16_t value) {
   for (int i = 0; i < 2; ++i) bytes.at(offset + i) = static_cast<char>(value >> (8 * i));

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_bytes.h"
+
 struct ZipEntryPlan {
   std::string name;
   std::string content;  // the bytes the entry holds once unpacked
@@ -80,9 +82,8 @@ std::string build_zip(const ZipPlan& plan);
 std::string bare_end_record(uint16_t entries = 0, uint32_t directory_size = 0, uint32_t directory_offset = 0,
                             uint16_t comment_size = 0);
 
-// Raw deflate (no wrapper) at level 6, and the zip CRC-32.
+// Raw deflate (no wrapper) at level 6.
 std::string deflate_bytes(const std::string& raw);
-uint32_t crc32_of(const std::string& bytes);
 
 // Little-endian writes into existing bytes, for patching one field.
 void put_u16(std::string& bytes, uint64_t offset, uint16_t value);

@@ -1,4 +1,4 @@
-// Forcing a CRC-32 by choosing the last four bytes of an image.
+// Test images. Forcing a CRC-32 by choosing the last four bytes of an image:
 //
 // The register of the reflected CRC-32 takes a byte b as
 //   r' = (r >> 8) ^ table[(r ^ b) & 0xFF].
@@ -7,11 +7,12 @@
 // bytes B from state s ends where feeding four zero bytes from s ^ B ends;
 // so we run four zero steps back from the wanted register to a state u and
 // take B = s ^ u.
-#include "support/forced_crc.h"
+#include "support/test_bytes.h"
 
 #include <libdeflate.h>
 
 #include <array>
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -39,7 +40,21 @@ uint32_t step_back_over_zero(const std::array<uint32_t, 256>& table, uint32_t af
 
 }  // namespace
 
-uint32_t crc_of(const std::string& image) { return libdeflate_crc32(0, image.data(), image.size()); }
+std::string random_bytes(size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string out(size, '\0');
+  for (char& byte : out) byte = static_cast<char>(generator());
+  return out;
+}
+
+std::string text_bytes(size_t size) {
+  std::string out;
+  for (size_t i = 0; out.size() < size; ++i) out += "line " + std::to_string(i) + "\n";
+  out.resize(size);
+  return out;
+}
+
+uint32_t crc32_of(const std::string& bytes) { return libdeflate_crc32(0, bytes.data(), bytes.size()); }
 
 void force_crc(std::string& image, uint32_t wanted_crc) {
   if (image.size() < 4) throw std::invalid_argument("force_crc needs four bytes to patch");
@@ -51,5 +66,10 @@ void force_crc(std::string& image, uint32_t wanted_crc) {
   for (int i = 0; i < 4; ++i) state = step_back_over_zero(table, state);
   const uint32_t patch = before_patch ^ state;
   for (int i = 0; i < 4; ++i) image[patch_offset + i] = static_cast<char>(patch >> (8 * i));
-  if (crc_of(image) != wanted_crc) throw std::logic_error("force_crc missed its target");
+  if (crc32_of(image) != wanted_crc) throw std::logic_error("force_crc missed its target");
+}
+
+std::string with_crc(std::string bytes, uint32_t crc) {
+  force_crc(bytes, crc);
+  return bytes;
 }
