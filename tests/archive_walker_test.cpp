@@ -89,6 +89,45 @@ TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
               "imgchk: uncompress of mixed.zip?rotten.bin failed\n"});
 }
 
+// An entry may claim up to 1,032 times its compressed size. Claims of 1 GiB
+// that the data do not bear out fail only their own entry, also where the
+// run cannot have that much memory (a nested archive is held whole) and in
+// every mode.
+TEST(ArchiveWalk, ClaimsPastTheMemoryFailOnlyTheirEntry) {
+  TempDir tree;
+  auto claiming_a_gibibyte = [](std::string name) {
+    ZipEntryPlan entry = deflated_entry(std::move(name), random_bytes(1 << 20, 7));
+    entry.uncompressed_size = 1ull << 30;
+    return entry;
+  };
+  tree.write("set.zip", build_zip(zip_of({stored_entry("a.bin", "abc"), claiming_a_gibibyte("huge.bin"),
+                                          claiming_a_gibibyte("huge.zip"), stored_entry("z.bin", "123456789")})));
+  const std::string err =
+      "imgchk: uncompress of set.zip?huge.bin failed\n"
+      "imgchk: uncompress of set.zip?huge.zip failed\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"set.zip"},
+       "\n  352441C2 0126      3 set.zip?a.bin\n\n  CBF43926 01DD      9 set.zip?z.bin\n"
+       "\n2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n"},
+      {{"-m1", "set.zip"}, "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 2 skipped\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+#if IMGCHK_SANITIZED
+    const RunResult result = run_imgchk(c.args, tree.path);
+#else
+    const RunResult result = run_imgchk_limited(c.args, tree.path, 256ull << 20);
+#endif
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
 TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
   TempDir tree;
   ZipEntryPlan rotten = stored_entry("rotten.bin", "abc");

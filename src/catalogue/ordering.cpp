@@ -12,6 +12,8 @@
 // consecutive records that share a variant: a new record is compared once
 // with each variant, and the reports are found by skipping the runs of its
 // own variant. The result is the same as comparing with every earlier record.
+// Bytes are compared through their SHA-256 digests: equal digests mean
+// equal bytes (no two inputs with one SHA-256 have ever been found).
 #include "catalogue/ordering.h"
 
 #include <cstdio>
@@ -49,7 +51,7 @@ size_t find_or_add_variant(Group& group, int32_t slot) {
   const RomEntry& record = *g_sorted[slot];
   for (size_t v = 0; v < group.variant_slots.size(); ++v) {
     const RomEntry& known = *g_sorted[group.variant_slots[v]];
-    if (std::memcmp(record.data, known.data, record.size) == 0) return v;
+    if (std::memcmp(record.sha256, known.sha256, sizeof record.sha256) == 0) return v;
   }
   group.variant_slots.push_back(slot);
   return group.variant_slots.size() - 1;

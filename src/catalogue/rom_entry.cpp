@@ -1,14 +1,12 @@
-// Admission: the size filter of the run mode, then a record with owned
-// copies of the name and the bytes and their CRC-32.
+// Admission: the size filter of the run mode, then a record with an owned
+// copy of the name and the image's summary.
 #include "catalogue/rom_entry.h"
-
-#include <libdeflate.h>
 
 #include <cstring>
 #include <memory>
 
-#include "catalogue/image_store.h"
 #include "catalogue/run_mode.h"
+#include "catalogue/summariser.h"
 
 RomEntry* g_rom_list = nullptr;
 int32_t g_rom_count = 0;
@@ -37,7 +35,12 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc) {
+void add_summarised_rom(const char* name, const ImageSummary& summary) {
+  if (g_mode == RunMode::Pzc) return;
+  if (!is_admitted_size(summary.size)) {
+    ++g_skipped;
+    return;
+  }
   // If an allocation throws, the unique_ptrs give back what was obtained
   // and the catalogue stays as it was.
   auto entry = std::make_unique<RomEntry>();
@@ -45,9 +48,11 @@ void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc) {
   std::unique_ptr<char[]> name_copy(new char[name_size]);
   std::memcpy(name_copy.get(), name, name_size);
 
-  entry->size = size;
-  entry->data = image;
-  entry->crc = crc;
+  entry->size = summary.size;
+  entry->crc = summary.crc;
+  entry->sum = summary.sum;
+  std::memcpy(entry->mode_sums, summary.mode_sums, sizeof entry->mode_sums);
+  std::memcpy(entry->sha256, summary.sha256, sizeof entry->sha256);
   entry->status = RomStatus::Unchecked;
   entry->name = name_copy.release();
   entry->next = g_rom_list;
@@ -57,13 +62,10 @@ void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc) {
 
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
   if (g_mode == RunMode::Pzc) return;
-  if (!is_admitted_size(size)) {
-    ++g_skipped;
-    return;
-  }
-  uint8_t* const image = allocate_image(size);
-  if (size != 0) std::memcpy(image, bytes, size);
-  adopt_rom(name, size, image, libdeflate_crc32(0, image, size));
+  ImageSummary summary{};
+  summary.size = size;
+  if (is_admitted_size(size)) summary = summarise_bytes(size, bytes);
+  add_summarised_rom(name, summary);
 }
 
 void clear_catalogue() {
@@ -73,7 +75,6 @@ void clear_catalogue() {
     delete g_rom_list;
     g_rom_list = older;
   }
-  release_all_images();
   g_rom_count = 0;
   g_skipped = 0;
 }

@@ -3,19 +3,25 @@
 
 #include <cstdint>
 
+#include "catalogue/image_summary.h"
+
 enum class RomStatus : int32_t {
   Unchecked = 0,  // every record at admission
   Unique = 1,
   Duplicate = 2,
 };
 
-// One admitted image. The record owns `name` and `data`; nothing in the
-// catalogue is released before the process ends.
+// One admitted image: its name and what its bytes summed to. The bytes
+// themselves are gone once read; the SHA-256 digest stands for them. The
+// record owns `name`; nothing in the catalogue is released before the
+// process ends.
 struct RomEntry {
   char* name;      // display name, NUL-terminated, any bytes
-  uint8_t* data;   // `size` bytes; a valid block even when size is 0
   uint64_t size;
-  uint32_t crc;    // CRC-32 of data, computed once at admission
+  uint32_t crc;    // CRC-32
+  uint16_t sum;    // 16-bit sum of all bytes
+  uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
+  uint8_t sha256[sha256_size];
   RomStatus status;
   RomEntry* next;  // the next older record
 };
@@ -24,18 +30,17 @@ extern RomEntry* g_rom_list;  // newest first
 extern int32_t g_rom_count;
 extern int32_t g_skipped;     // images refused by the -m1/-m2 size filter
 
-// Admits one image by g_mode's size filter, copying the name and the bytes,
-// or counts it as skipped. The caller keeps its buffers. Does nothing in Pzc.
-void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
-
 // Whether g_mode's size filter admits an image of `size` bytes.
 bool is_admitted_size(uint64_t size);
 
-// As add_rom for an image of an admitted size whose bytes the walker wrote
-// into a block from allocate_image: the record takes the block over. `crc`
-// is the CRC-32 of the bytes, which the walker took as it wrote them.
-void adopt_rom(const char* name, uint64_t size, uint8_t* image, uint32_t crc);
+// Admits one image by g_mode's size filter with a copy of its name, or
+// counts it as skipped. Does nothing in Pzc. A summary of an admitted size
+// must be complete (see summariser.h).
+void add_summarised_rom(const char* name, const ImageSummary& summary);
 
-// Releases every record and image and zeroes the counts. Only for tests and tools that
+// The same for bytes in memory, summarised here.
+void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
+
+// Releases every record and zeroes the counts. Only for tests and tools that
 // build more than one catalogue in a process; a run never calls it.
 void clear_catalogue();

@@ -2,7 +2,6 @@
 // listing columns that -m1 and -m2 print with them.
 #include "report/checksums.h"
 
-#include <cstddef>
 #include <cstdio>
 
 #include "catalogue/run_mode.h"
@@ -37,35 +36,30 @@ constexpr SegmentLayout m1_layouts[] = {
     {0x4000, {{0x0000, 0x2000}, {0x2000, 0x1000}, {0x3000, 0x0800}, {0x3800, 0x0800}}},
 };
 
+const SegmentLayout* layout_of(uint64_t image_size) {
+  for (const SegmentLayout& layout : m1_layouts) {
+    if (layout.image_size == image_size) return &layout;
+  }
+  return nullptr;
+}
+
 // A missing fourth segment is padded so that every -m1 block is 20 wide.
 constexpr char missing_column[] = "     ";
 
-void print_segment_sums(uint64_t size, const uint8_t* bytes) {
-  for (const SegmentLayout& layout : m1_layouts) {
-    if (layout.image_size != size) continue;
-    for (const Segment& segment : layout.segments) {
-      if (segment.size == 0) {
-        std::fputs(missing_column, stdout);
-        continue;
-      }
-      std::printf("%04X ", unsigned{sum16(segment.size, bytes + segment.offset)});
-    }
-    return;
-  }
-}
-
 }  // namespace
 
-uint16_t sum16(uint64_t size, const uint8_t* bytes) {
-  uint32_t total = 0;  // wraps freely: only the low 16 bits are kept
+uint32_t add_to_sum(uint32_t total, uint64_t size, const uint8_t* bytes) {
+  // Wraps freely: only the low 16 bits are kept.
   uint64_t done = 0;
   for (; size - done >= sum_block_size; done += sum_block_size) total += sum_block(bytes + done);
   for (; done < size; ++done) total += bytes[done];
-  return static_cast<uint16_t>(total);
+  return total;
 }
 
-uint16_t shift16(uint64_t size, const uint8_t* bytes) {
-  uint32_t reg = 0;
+uint16_t sum16(uint64_t size, const uint8_t* bytes) { return static_cast<uint16_t>(add_to_sum(0, size, bytes)); }
+
+uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes) {
+  uint32_t reg = start;
   for (uint64_t i = 0; i < size; ++i) {
     for (int bit = 0; bit < 8; ++bit) {
       const uint32_t data_bit = (bytes[i] >> bit) & 1u;
@@ -76,10 +70,34 @@ uint16_t shift16(uint64_t size, const uint8_t* bytes) {
   return static_cast<uint16_t>(reg);
 }
 
-void print_mode_sums(uint64_t size, const uint8_t* bytes) {
-  if (g_mode == RunMode::M1) {
-    print_segment_sums(size, bytes);
+uint16_t shift16(uint64_t size, const uint8_t* bytes) { return continue_shift16(0, size, bytes); }
+
+void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size,
+                         uint32_t totals[4]) {
+  const SegmentLayout* layout = layout_of(image_size);
+  if (layout == nullptr) return;
+  const uint64_t end = offset + size;
+  for (int k = 0; k < 4; ++k) {
+    const Segment& segment = layout->segments[k];
+    const uint64_t first = segment.offset > offset ? segment.offset : offset;
+    const uint64_t last = segment.offset + segment.size < end ? segment.offset + segment.size : end;
+    if (first < last) totals[k] = add_to_sum(totals[k], last - first, bytes + (first - offset));
+  }
+}
+
+void print_mode_sums(uint64_t size, const uint16_t mode_sums[4]) {
+  if (g_mode == RunMode::M2) {
+    std::printf("%04X ", unsigned{mode_sums[0]});
     return;
   }
-  if (g_mode == RunMode::M2) std::printf("%04X ", unsigned{shift16(size, bytes)});
+  if (g_mode != RunMode::M1) return;
+  const SegmentLayout* layout = layout_of(size);
+  if (layout == nullptr) return;
+  for (int k = 0; k < 4; ++k) {
+    if (layout->segments[k].size == 0) {
+      std::fputs(missing_column, stdout);
+      continue;
+    }
+    std::printf("%04X ", unsigned{mode_sums[k]});
+  }
 }

@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "catalogue/run_mode.h"
-#include "walk/image_buffer.h"
+#include "catalogue/rom_entry.h"
+#include "walk/image_reading.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -37,25 +38,22 @@ void report_unpack_failure(const char* archive_name, const ZipEntryStat& stat) {
   report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
 }
 
-// An image entry is inflated straight into the memory its record will keep.
+// An image entry is summarised as it is unpacked, piece by piece.
 void catalogue_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
                      const char* entry_name) {
   ZipExtraction extraction{};
-  if (!zip_prepare_extraction(archive.reader, index, extraction)) {
+  ImageSummary summary{};
+  if (!zip_prepare_extraction(archive.reader, index, extraction) ||
+      !summarise_entry(archive.reader, extraction, is_admitted_size(extraction.uncompressed_size), summary)) {
     report_unpack_failure(archive_name, stat);
     return;
   }
-  ImageBuffer image(extraction.uncompressed_size);
-  if (!zip_unpack_entry(archive.reader, extraction, image.bytes)) {
-    report_unpack_failure(archive_name, stat);
-    return;
-  }
-  // Unpacking checked the bytes against the recorded CRC-32.
-  hand_in_image(entry_name, image, extraction.crc32);
+  add_summarised_rom(entry_name, summary);
 }
 
-// The block outlives the nested archive that reads it: the nested walk
-// closes the archive before the block is released here.
+// A nested archive is the one thing held whole, for its own walk. The block
+// outlives the nested archive that reads it: the nested walk closes the
+// archive before the block is released here.
 void walk_nested_archive(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
                          const char* entry_name, int level) {
   if (level >= max_nesting_level) {

@@ -1,9 +1,8 @@
-// The path walker: a ".zip" name is an archive, then a directory is walked
-// depth-first, then anything else is read whole as one image.
+// The path walker: a directory is walked depth-first, a ".zip" name is an
+// archive, and anything else is read as one image.
 #include "walk/path_walker.h"
 
 #include <dirent.h>
-#include <libdeflate.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +16,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
-#include "walk/image_buffer.h"
+#include "walk/image_reading.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -48,20 +47,11 @@ struct FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
-// What a directory entry says it is; Unknown sends the path down the full
-// sequence of tests.
+// What a directory entry says it is. Only a hint: a path is handled by what
+// it is when opened, since it may change in between.
 enum class EntryKind { Unknown, PlainFile };
 
 void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind);
-
-void scan_archive_file(const char* path) {
-  ZipArchive archive{};
-  if (!zip_open_file(archive, path)) {
-    report_failure("imgchk: error opening %s\n", path);
-    return;
-  }
-  scan_archive(path, archive);
-}
 
 void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   struct stat status {};
@@ -84,65 +74,68 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   walk_path.pop_back();
 }
 
-// Reads from the start until `size` bytes have come or the file ends early,
-// and takes the CRC-32 of each piece while it is still in the cache.
-bool read_whole(int fd, uint8_t* buffer, uint64_t size, uint32_t& crc) {
-  constexpr uint64_t piece_size = 256 << 10;
-  crc = 0;
-  uint64_t done = 0;
-  while (done < size) {
-    const uint64_t wanted = size - done < piece_size ? size - done : piece_size;
-    const ssize_t got = pread(fd, buffer + done, wanted, static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    crc = libdeflate_crc32(crc, buffer + done, static_cast<size_t>(got));
-    done += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
-void read_plain_file(const char* path) {
-  // Without blocking, so that a named pipe cannot hang the run: it fails the
-  // seek below instead.
-  const FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.fd < 0) {
+void scan_archive_file(const char* path, FileDescriptor& file) {
+  ZipArchive archive{};
+  const int fd = file.fd;
+  file.fd = -1;  // the archive owns it now, and closes it on failure
+  if (!zip_open_descriptor(archive, fd)) {
     report_failure("imgchk: error opening %s\n", path);
     return;
   }
-  const off_t end = lseek(file.fd, 0, SEEK_END);
+  scan_archive(path, archive);
+}
+
+void read_plain_file(const char* path, const FileDescriptor& file, const struct stat& status) {
+  // Only a regular file has a size to read up to: a named pipe or a device
+  // could deliver without end.
+  const off_t end = S_ISREG(status.st_mode) ? lseek(file.fd, 0, SEEK_END) : -1;
   if (end < 0) {
     report_failure("imgchk: seek error on %s\n", path);
     return;
   }
-  // Sizes are 64-bit: files of 2 GiB and more are read like any other.
-  ImageBuffer image(static_cast<uint64_t>(end));
-  // pread reads from the start without a seek back.
-  uint32_t crc = 0;
-  if (!read_whole(file.fd, image.bytes, image.size, crc)) {
+  const uint64_t size = static_cast<uint64_t>(end);
+  ImageSummary summary{};
+  if (!summarise_file(file.fd, size, is_admitted_size(size), summary)) {
     report_failure("imgchk: read error on %s\n", path);
     return;
   }
-  hand_in_image(path, image, crc);
+  add_summarised_rom(path, summary);
 }
 
 void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {
-  if (has_zip_suffix(path)) {
-    scan_archive_file(path);
+  const bool named_archive = has_zip_suffix(path);
+  // Outside the archives, -pzc has nothing to read.
+  const bool reads_plain_files = g_mode != RunMode::Pzc;
+  if (!reads_plain_files && !named_archive && kind == EntryKind::PlainFile) return;
+  if (g_before_opening_path != nullptr) g_before_opening_path(path);
+  // Without blocking, so that a named pipe cannot hang the run: it is
+  // refused below instead.
+  FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
+  if (file.fd < 0 || fstat(file.fd, &status) != 0) {
+    if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
     return;
   }
-  // A plain file cannot be opened as a directory: save the attempt.
-  if (kind == EntryKind::Unknown) {
-    if (const DirectoryStream directory{opendir(path)}) {
-      scan_directory(path, directory.get(), walk_path);
+  if (S_ISDIR(status.st_mode)) {
+    const DirectoryStream directory{fdopendir(file.fd)};
+    if (!directory) {
+      if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
       return;
     }
+    file.fd = -1;  // the directory stream owns it now
+    scan_directory(path, directory.get(), walk_path);
+    return;
   }
-  // Outside the archives, -pzc has nothing to read.
-  if (g_mode == RunMode::Pzc) return;
-  read_plain_file(path);
+  if (named_archive) {
+    scan_archive_file(path, file);
+    return;
+  }
+  if (reads_plain_files) read_plain_file(path, file, status);
 }
 
 }  // namespace
+
+void (*g_before_opening_path)(const char* path) = nullptr;
 
 void scan_path(const char* path) {
   WalkPath walk_path;

@@ -25,6 +25,12 @@ bool zip_open_file(ZipArchive& archive, const char* path) {
   return finish_open(archive);
 }
 
+bool zip_open_descriptor(ZipArchive& archive, int fd) {
+  assert(archive.reader.source_kind == ZipSourceKind::None);
+  if (!zip_source_use_descriptor(archive.reader, fd)) return false;
+  return finish_open(archive);
+}
+
 bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size) {
   assert(archive.reader.source_kind == ZipSourceKind::None);
   if (block == nullptr) return false;

@@ -20,6 +20,9 @@ static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layou
 // archive is open and its comment captured; false with nothing left open.
 // An archive must not be moved or copied while it is open.
 bool zip_open_file(ZipArchive& archive, const char* path);
+// The same for a file the caller opened: the archive takes `fd` over, and
+// closes it at once on failure.
+bool zip_open_descriptor(ZipArchive& archive, int fd);
 // Reads the block in place: the caller keeps it alive and unchanged until
 // the archive is closed.
 bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size);

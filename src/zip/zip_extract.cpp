@@ -1,26 +1,30 @@
-// Extracting one entry by index into a new malloc'd block.
+// Unpacking one entry: streamed piece by piece to a sink, or into a new
+// malloc'd block (a nested archive).
 //
 // Every size in the records is a claim. Before anything is allocated the
 // claims must be possible (stored sizes equal, deflate at most 1032:1, no
 // bytes out of nothing) and the entry's data must end before the next
 // structure of the archive, so that entries sharing compressed data (the
-// overlapping zip bomb) are refused. After inflating, the output length and
-// the CRC-32 must match the central record.
+// overlapping zip bomb) are refused. While unpacking, the output may not
+// pass the recorded size; after it, its length and CRC-32 must match the
+// central record.
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "zip/zip_format.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
+#include "zip/zip_stream.h"
 
 namespace {
 
 constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
 constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
 constexpr uint64_t deflate_slack = 4096;
-constexpr uint64_t largest_kept_read_buffer = 1ull << 20;
 
 bool has_possible_sizes(const ZipEntryStat& stat) {
   // Nothing to read would leave the block undefined.
@@ -70,55 +74,136 @@ bool locate_entry_data(const ZipReader& reader, uint32_t index, const ZipEntrySt
   return is_range_inside(data_offset, stat.compressed_size, limit);
 }
 
-bool inflate_into(ZipReader& reader, const uint8_t* in, uint64_t in_size, uint8_t* out, uint64_t out_size) {
-  if (reader.decompressor == nullptr) reader.decompressor = libdeflate_alloc_decompressor();
-  if (reader.decompressor == nullptr) return false;
-  // Without an actual-size pointer, libdeflate succeeds only when the output
-  // is exactly out_size bytes.
-  return libdeflate_deflate_decompress(reader.decompressor, in, static_cast<size_t>(in_size), out,
-                                       static_cast<size_t>(out_size), nullptr) == LIBDEFLATE_SUCCESS;
+// Counts and checks what leaves the decoder, and takes the CRC-32 on the
+// way, while the bytes are still in the cache.
+struct CheckedOutput {
+  const ZipOutput* target;
+  uint64_t expected;
+  uint64_t written;
+  uint32_t crc;
+};
+
+bool write_checked(void* context, const uint8_t* bytes, size_t size) {
+  CheckedOutput& checked = *static_cast<CheckedOutput*>(context);
+  if (size > checked.expected - checked.written) return false;  // more than the records say
+  checked.crc = libdeflate_crc32(checked.crc, bytes, size);
+  checked.written += size;
+  return zip_write_output(*checked.target, bytes, size);
 }
 
-// The compressed data of an entry: in place for a memory archive; for a file,
-// read into a buffer the reader keeps for the next entry, so that a large
-// archive does not fault in fresh memory for every entry.
-const uint8_t* read_entry_data(ZipReader& reader, uint64_t offset, uint64_t size) {
+bool write_in_pieces(const ZipOutput& output, const uint8_t* bytes, uint64_t size) {
+  for (uint64_t done = 0; done < size; done += zip_piece_size) {
+    const uint64_t piece = size - done < zip_piece_size ? size - done : zip_piece_size;
+    if (!zip_write_output(output, bytes + done, static_cast<size_t>(piece))) return false;
+  }
+  return true;
+}
+
+uint8_t* scratch_part(uint8_t*& part, uint64_t size) {
+  if (part == nullptr) part = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  return part;
+}
+
+bool stream_stored(ZipEntryInput& input, const ZipOutput& output) {
+  for (;;) {
+    const uint8_t* piece = nullptr;
+    size_t size = 0;
+    if (!zip_next_input(input, piece, size)) return false;
+    if (size == 0) return true;
+    if (!zip_write_output(output, piece, size)) return false;
+  }
+}
+
+// ISA-L's inflater keeps its state between pieces, so an entry of any size
+// passes through two fixed buffers.
+bool stream_deflate(ZipEntryInput& input, ZipScratch& scratch, const ZipOutput& output) {
+  if (scratch.inflater == nullptr) {
+    scratch.inflater = static_cast<inflate_state*>(std::malloc(sizeof(inflate_state)));
+    if (scratch.inflater == nullptr) return false;
+  }
+  inflate_state& state = *scratch.inflater;
+  isal_inflate_init(&state);
+  state.crc_flag = ISAL_DEFLATE;
+  for (;;) {
+    if (state.avail_in == 0) {
+      const uint8_t* piece = nullptr;
+      size_t size = 0;
+      if (!zip_next_input(input, piece, size) || size == 0) return false;  // the stream did not end
+      state.next_in = const_cast<uint8_t*>(piece);  // ISA-L only reads it
+      state.avail_in = static_cast<uint32_t>(size);
+    }
+    state.next_out = output.buffer;
+    state.avail_out = static_cast<uint32_t>(zip_piece_size);
+    const uint32_t had_in = state.avail_in;
+    if (isal_inflate(&state) < 0) return false;
+    const size_t produced = zip_piece_size - state.avail_out;
+    if (!zip_write_output(output, output.buffer, produced)) return false;
+    if (state.block_state == ISAL_BLOCK_FINISH) return true;
+    if (produced == 0 && state.avail_in == had_in) return false;  // stuck
+  }
+}
+
+// The compressed data whole: in place from memory, else read into scratch.
+const uint8_t* whole_input(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch) {
   if (reader.source_kind == ZipSourceKind::Memory) {
     MallocBlock unused;
-    return zip_view_at(reader, offset, size, unused);
+    return zip_view_at(reader, entry.data_offset, entry.compressed_size, unused);
   }
-  if (reader.read_buffer_size < size) {
-    std::free(reader.read_buffer);
-    reader.read_buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-    reader.read_buffer_size = reader.read_buffer != nullptr ? size : 0;
-    if (reader.read_buffer == nullptr) return nullptr;
-  }
-  return zip_read_at(reader, offset, reader.read_buffer, size) ? reader.read_buffer : nullptr;
+  uint8_t* buffer = scratch_part(scratch.whole_input, zip_whole_entry_limit);
+  if (buffer == nullptr || !zip_read_at(reader, entry.data_offset, buffer, entry.compressed_size)) return nullptr;
+  return buffer;
 }
 
-// The buffer is worth keeping for the many small entries of an archive; a
-// rare large one would only add to the memory the run holds.
-void release_large_read_buffer(ZipReader& reader) {
-  if (reader.read_buffer_size <= largest_kept_read_buffer) return;
-  std::free(reader.read_buffer);
-  reader.read_buffer = nullptr;
-  reader.read_buffer_size = 0;
+bool fits_whole(const ZipReader& reader, const ZipExtraction& entry) {
+  return entry.uncompressed_size <= zip_whole_entry_limit &&
+         (entry.compressed_size <= zip_whole_entry_limit || reader.source_kind == ZipSourceKind::Memory);
 }
 
-// Fills `out` with the entry's bytes: one read of the stored or compressed
-// data for a file, none for a memory archive.
-bool unpack_entry(ZipReader& reader, const ZipExtraction& entry, uint8_t* out) {
+// libdeflate inflates an entry that fits in one call into `out` (scratch,
+// or the caller's block when it has one for the whole entry).
+bool inflate_whole(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch, uint8_t* out) {
+  if (scratch.decompressor == nullptr) scratch.decompressor = libdeflate_alloc_decompressor();
+  if (scratch.decompressor == nullptr) return false;
+  const uint8_t* in = whole_input(reader, entry, scratch);
+  if (in == nullptr) return false;
+  // Without an actual-size pointer, libdeflate succeeds only when the output
+  // is exactly out_size bytes.
+  return libdeflate_deflate_decompress(scratch.decompressor, in, static_cast<size_t>(entry.compressed_size), out,
+                                       static_cast<size_t>(entry.uncompressed_size), nullptr) == LIBDEFLATE_SUCCESS;
+}
+
+// Unpacks into `checked`; `block`, when given, has room for the whole entry.
+bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
+                  CheckedOutput& checked, uint8_t* block) {
   if (entry.uncompressed_size == 0 && entry.compressed_size == 0) return true;
-  if (entry.method == method_stored && reader.source_kind == ZipSourceKind::File) {
-    return zip_read_at(reader, entry.data_offset, out, entry.compressed_size);
+  const ZipOutput output{scratch.output, &checked, write_checked};
+  if (entry.method == method_deflate && fits_whole(reader, entry)) {
+    uint8_t* out = block != nullptr ? block : scratch_part(scratch.whole_output, zip_whole_entry_limit);
+    if (out != nullptr) {
+      return inflate_whole(reader, entry, scratch, out) && write_in_pieces(output, out, entry.uncompressed_size);
+    }
   }
-  const uint8_t* data = read_entry_data(reader, entry.data_offset, entry.compressed_size);
-  if (data == nullptr) return false;
-  if (entry.method == method_stored) {
-    std::copy(data, data + entry.compressed_size, out);
-    return true;
+  if (scratch_part(scratch.input, zip_piece_size) == nullptr || scratch_part(scratch.output, zip_piece_size) == nullptr) {
+    return false;
   }
-  return inflate_into(reader, data, entry.compressed_size, out, entry.uncompressed_size);
+  ZipEntryInput input{&reader, entry.data_offset, entry.compressed_size, scratch.input};
+  const ZipOutput streamed{scratch.output, &checked, write_checked};
+  if (entry.method == method_stored) return stream_stored(input, streamed);
+  return stream_deflate(input, scratch, streamed);
+}
+
+bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
+                      const ZipOutput& output, uint8_t* block) {
+  CheckedOutput checked{&output, entry.uncompressed_size, 0, 0};
+  return unpack_entry(reader, entry, scratch, checked, block) && checked.written == entry.uncompressed_size &&
+         checked.crc == entry.crc32;
+}
+
+bool copy_into_block(void* context, const uint8_t* bytes, size_t size) {
+  uint8_t*& next = *static_cast<uint8_t**>(context);
+  if (next != bytes) std::memcpy(next, bytes, size);
+  next += size;
+  return true;
 }
 
 }  // namespace
@@ -135,21 +220,36 @@ bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtracti
   return true;
 }
 
-bool zip_unpack_entry(ZipReader& reader, const ZipExtraction& extraction, uint8_t* out) {
-  const bool unpacked = unpack_entry(reader, extraction, out);
-  release_large_read_buffer(reader);
-  return unpacked && libdeflate_crc32(0, out, static_cast<size_t>(extraction.uncompressed_size)) == extraction.crc32;
+bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, ZipScratch& scratch,
+                      const ZipOutput& output) {
+  return unpack_and_check(reader, extraction, scratch, output, nullptr);
 }
 
-uint8_t* zip_extract_entry(ZipReader& reader, uint32_t index, uint64_t& size) {
+uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size) {
   size = 0;
   ZipExtraction extraction{};
   if (!zip_prepare_extraction(reader, index, extraction)) return nullptr;
   // malloc(0) may give null; an empty entry still gets a real block.
   MallocBlock block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(extraction.uncompressed_size) + 1)));
-  if (!block || !zip_unpack_entry(reader, extraction, block.get())) return nullptr;
+  if (!block) return nullptr;
+  ZipScratch scratch{};
+  uint8_t* next = block.get();
+  const ZipOutput into_block{nullptr, &next, copy_into_block};
+  const bool unpacked = unpack_and_check(reader, extraction, scratch, into_block, block.get());
+  zip_free_scratch(scratch);
+  if (!unpacked) return nullptr;
   size = extraction.uncompressed_size;
   return block.release();
+}
+
+void zip_free_scratch(ZipScratch& scratch) {
+  std::free(scratch.input);
+  std::free(scratch.output);
+  std::free(scratch.whole_input);
+  std::free(scratch.whole_output);
+  std::free(scratch.inflater);
+  if (scratch.decompressor != nullptr) libdeflate_free_decompressor(scratch.decompressor);
+  scratch = ZipScratch{};
 }
 
 void zip_free(void* block) { std::free(block); }

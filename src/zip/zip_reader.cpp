@@ -1,8 +1,6 @@
 // Opening a reader over its byte source, and closing it.
 #include "zip/zip_reader.h"
 
-#include <libdeflate.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -23,7 +21,5 @@ void zip_close(ZipReader& reader) {
   std::free(reader.entries);
   std::free(reader.names);
   std::free(reader.local_headers);
-  std::free(reader.read_buffer);
-  if (reader.decompressor != nullptr) libdeflate_free_decompressor(reader.decompressor);
   std::memset(&reader, 0, sizeof reader);
 }

@@ -9,6 +9,8 @@
 #include <type_traits>
 
 struct libdeflate_decompressor;
+struct inflate_state;
+struct ZipOutput;
 
 // What the walkers learn of one entry from the central directory.
 struct ZipEntryStat {
@@ -61,9 +63,6 @@ struct ZipReader {
   ZipIndexEntry* entries;        // entry_count of them (malloc)
   char* names;                   // every name, each NUL-terminated (malloc)
   ZipLocalHeaderRef* local_headers;  // sorted (malloc)
-  libdeflate_decompressor* decompressor;  // made at the first inflate, reused
-  uint8_t* read_buffer;          // File: compressed data, reused (malloc)
-  uint64_t read_buffer_size;
 };
 static_assert(std::is_trivially_copyable_v<ZipReader> && std::is_standard_layout_v<ZipReader>,
               "owners clear a reader by setting its bytes to zero");
@@ -93,14 +92,36 @@ struct ZipExtraction {
 // False when the entry cannot be extracted, before anything is allocated.
 bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction);
 
-// Writes the entry's uncompressed_size bytes into `out` and checks their
-// length and CRC-32; false on any failure, with `out` undefined.
-bool zip_unpack_entry(ZipReader& reader, const ZipExtraction& extraction, uint8_t* out);
+// Memory one thread reuses from entry to entry while unpacking; all zero
+// is empty. Each part is made when first needed (malloc); a part that
+// cannot be made fails the entry, or sends it down the streaming path.
+struct ZipScratch {
+  uint8_t* input;   // zip_piece_size: compressed pieces read from a file
+  uint8_t* output;  // zip_piece_size: unpacked pieces
+  uint8_t* whole_input;   // zip_whole_entry_limit: an entry inflated in one call
+  uint8_t* whole_output;
+  libdeflate_decompressor* decompressor;
+  inflate_state* inflater;  // for entries too large to inflate in one call
+};
+
+// Deflate entries up to this size, compressed and unpacked, are inflated in
+// one call (faster); larger ones stream.
+inline constexpr uint64_t zip_whole_entry_limit = uint64_t{8} << 20;
+
+void zip_free_scratch(ZipScratch& scratch);
+
+// Streams the entry's uncompressed_size bytes into `output`, taking their
+// CRC-32 on the way, and checks their length and CRC-32 against the
+// records; false on any failure, after which `output` has had some bytes.
+// The reader is only read: threads may unpack entries of one reader at once.
+bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, ZipScratch& scratch,
+                      const ZipOutput& output);
 
 // The entry's bytes in a new block from malloc, released with zip_free (that
-// is, free), and their count in `size`; null (size 0) on any failure. An
-// empty entry gives a non-null block of 0 bytes.
-uint8_t* zip_extract_entry(ZipReader& reader, uint32_t index, uint64_t& size);
+// is, free), and their count in `size`; null (size 0) on any failure, also
+// when the block cannot be had. An empty entry gives a non-null block of 0
+// bytes.
+uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size);
 
 // Releases a block from zip_extract_entry; the same as free.
 void zip_free(void* block);

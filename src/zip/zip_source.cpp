@@ -36,8 +36,12 @@ bool zip_source_open_file(ZipReader& reader, const char* path) {
   // below instead of waiting for a writer.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
+  return zip_source_use_descriptor(reader, fd);
+}
+
+bool zip_source_use_descriptor(ZipReader& reader, int fd) {
   struct stat status {};
-  const off_t end = fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode) ? lseek(fd, 0, SEEK_END) : -1;
+  const off_t end = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? lseek(fd, 0, SEEK_END) : -1;
   if (end < 0) {
     close(fd);
     return false;

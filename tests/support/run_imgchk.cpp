@@ -2,6 +2,7 @@
 #include "support/run_imgchk.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +12,10 @@
 
 const char* imgchk_path() { return IMGCHK_PATH; }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd, const std::string& stdout_path) {
+namespace {
+
+RunResult run_with_limit(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& stdout_path, uint64_t address_space_bytes) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.at("stdout") : stdout_path;
   const std::string err_path = capture.at("stderr");
@@ -29,6 +32,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int in = open("/dev/null", O_RDONLY);
     if (out < 0 || err < 0 || in < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+    const rlimit limit{address_space_bytes, address_space_bytes};
+    if (address_space_bytes != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
@@ -43,6 +48,18 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   result.err = read_file(err_path);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   return result;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, const std::string& stdout_path) {
+  return run_with_limit(program, args, cwd, stdout_path, 0);
+}
+
+RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::string& cwd,
+                             uint64_t address_space_bytes) {
+  return run_with_limit(imgchk_path(), args, cwd, "", address_space_bytes);
 }
 
 RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd,

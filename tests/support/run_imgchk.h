@@ -1,6 +1,7 @@
 // Runs the built imgchk and collects everything it wrote.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ struct RunResult {
 // With `stdout_path`, standard output goes to that file instead of `out`.
 RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd = ".",
                      const std::string& stdout_path = "");
+
+// The same with the child's address space limited to `address_space_bytes`
+// (RLIMIT_AS), so that memory the run would need beyond it fails to come.
+RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::string& cwd,
+                             uint64_t address_space_bytes);
 
 // The same for any program, found on PATH when `program` has no slash.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,

@@ -1,0 +1,76 @@
+// One pass over an image's bytes: CRC-32, byte sum, the mode's sums and the
+// SHA-256 digest, each piece while it is still in the cache.
+#include "catalogue/summariser.h"
+
+#include <libdeflate.h>
+#include <openssl/evp.h>
+
+#include <cstring>
+#include <new>
+
+#include "catalogue/run_mode.h"
+#include "report/checksums.h"
+
+namespace {
+
+// Fetched once: looking the algorithm up again for every image costs more
+// than digesting a small one.
+const EVP_MD* sha256_algorithm() {
+  static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  if (algorithm == nullptr) throw std::bad_alloc();
+  return algorithm;
+}
+
+}  // namespace
+
+SummariserHolder::SummariserHolder() {
+  summariser.sha = EVP_MD_CTX_new();
+  if (summariser.sha == nullptr) throw std::bad_alloc();
+}
+
+SummariserHolder::~SummariserHolder() { EVP_MD_CTX_free(summariser.sha); }
+
+void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests) {
+  EVP_MD_CTX* const sha = summariser.sha;
+  summariser = Summariser{};
+  summariser.sha = sha;
+  summariser.summary.size = size;
+  summariser.takes_crc = takes_crc;
+  summariser.digests = digests;
+  if (digests && EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr) != 1) throw std::bad_alloc();
+}
+
+void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
+  if (summariser.takes_crc) summariser.summary.crc = libdeflate_crc32(summariser.summary.crc, bytes, size);
+  if (summariser.digests) {
+    summariser.sum_total = add_to_sum(summariser.sum_total, size, bytes);
+    if (g_mode == RunMode::M1) {
+      add_to_segment_sums(summariser.summary.size, summariser.done, bytes, size, summariser.segment_totals);
+    } else if (g_mode == RunMode::M2) {
+      summariser.shift = continue_shift16(summariser.shift, size, bytes);
+    }
+    EVP_DigestUpdate(summariser.sha, bytes, size);
+  }
+  summariser.done += size;
+}
+
+const ImageSummary& finish_summary(Summariser& summariser) {
+  ImageSummary& summary = summariser.summary;
+  if (!summariser.digests) return summary;
+  summary.sum = static_cast<uint16_t>(summariser.sum_total);
+  if (g_mode == RunMode::M2) {
+    summary.mode_sums[0] = summariser.shift;
+  } else {
+    for (int k = 0; k < 4; ++k) summary.mode_sums[k] = static_cast<uint16_t>(summariser.segment_totals[k]);
+  }
+  unsigned int digest_size = 0;
+  EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size);
+  return summary;
+}
+
+ImageSummary summarise_bytes(uint64_t size, const uint8_t* bytes) {
+  SummariserHolder holder;
+  begin_summary(holder.summariser, size, true, true);
+  feed_summary(holder.summariser, bytes, static_cast<size_t>(size));
+  return finish_summary(holder.summariser);
+}

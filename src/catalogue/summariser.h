@@ -1,0 +1,46 @@
+// Summarising an image as its bytes stream past, in one pass.
+#pragma once
+
+#include <openssl/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "catalogue/image_summary.h"
+
+// One image's summary under way. Only images the run mode admits get their
+// sums and digest; any other is only counted, so it is only measured (and
+// its CRC-32 taken when asked, for checking an archive entry).
+struct Summariser {
+  ImageSummary summary;
+  uint64_t done;  // bytes fed so far
+  uint32_t sum_total;
+  uint32_t segment_totals[4];
+  uint16_t shift;
+  bool takes_crc;
+  bool digests;
+  EVP_MD_CTX* sha;  // reused from image to image
+};
+
+// Owns a summariser's digest context: one per thread.
+struct SummariserHolder {
+  Summariser summariser{};
+  SummariserHolder();
+  ~SummariserHolder();
+  SummariserHolder(const SummariserHolder&) = delete;
+  SummariserHolder& operator=(const SummariserHolder&) = delete;
+};
+
+// Starts an image of `size` bytes. With takes_crc false the caller supplies
+// the CRC-32 (an archive entry's, taken while checking it); with digests
+// false (a size the run mode refuses) only the bytes are counted.
+void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests);
+
+void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size);
+
+// The summary of the bytes fed; the caller has checked that they were all
+// `size` bytes.
+const ImageSummary& finish_summary(Summariser& summariser);
+
+// The whole summary of bytes in memory, for tests and small callers.
+ImageSummary summarise_bytes(uint64_t size, const uint8_t* bytes);
