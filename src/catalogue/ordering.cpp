@@ -99,7 +99,10 @@ int compare_roms(const void* a, const void* b) {
   const RomEntry& left = **static_cast<RomEntry* const*>(a);
   const RomEntry& right = **static_cast<RomEntry* const*>(b);
   if (left.crc != right.crc) return left.crc < right.crc ? -1 : 1;
-  return std::strcmp(left.name, right.name);
+  const int by_name = std::strcmp(left.name, right.name);
+  if (by_name != 0) return by_name;
+  // qsort promises no order for ties: the earlier admitted comes first.
+  return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);
 }
 
 void mark_duplicates() {

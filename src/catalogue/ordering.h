@@ -10,7 +10,8 @@ extern RomEntry** g_sorted;
 void build_sorted_index();
 
 // qsort comparison of two g_sorted slots: by CRC as unsigned 32-bit, then by
-// the names compared as unsigned bytes (strcmp's result as it comes).
+// the names compared as unsigned bytes (strcmp's result as it comes), then
+// by admission order, so that the order is total.
 int compare_roms(const void* a, const void* b);
 
 // Gives every record Unique or Duplicate and writes the "CRC collision!"

@@ -54,6 +54,7 @@ void add_summarised_rom(const char* name, const ImageSummary& summary) {
   std::memcpy(entry->mode_sums, summary.mode_sums, sizeof entry->mode_sums);
   std::memcpy(entry->sha256, summary.sha256, sizeof entry->sha256);
   entry->status = RomStatus::Unchecked;
+  entry->order = g_rom_count;
   entry->name = name_copy.release();
   entry->next = g_rom_list;
   g_rom_list = entry.release();

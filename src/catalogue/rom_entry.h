@@ -23,6 +23,7 @@ struct RomEntry {
   uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
   uint8_t sha256[sha256_size];
   RomStatus status;
+  int32_t order;   // admission order: 0 for the first record
   RomEntry* next;  // the next older record
 };
 

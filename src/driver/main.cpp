@@ -1,10 +1,13 @@
 // imgchk: catalogues ROM images given as files, directories and zip archives.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "catalogue/ordering.h"
 #include "catalogue/run_mode.h"
 #include "driver/options.h"
 #include "report/listing.h"
+#include "walk/image_jobs.h"
 #include "walk/messages.h"
 #include "walk/path_walker.h"
 
@@ -35,7 +38,10 @@ int main(int argc, char** argv) {
   const int first_path = read_options(argc, argv);
   if (first_path < 0) return 1;
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  start_image_workers(static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
+  finish_image_jobs();
+  stop_image_workers();
   finish_run();
   return finish_output();
 }

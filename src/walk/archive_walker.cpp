@@ -1,13 +1,13 @@
-// The archive walker: entries in index order, nested archives depth-first
-// from the extracted block, and the comment lines of -pzc.
+// The archive walker: entries in index order, handed to the workers as
+// jobs; nested archives depth-first from the extracted block; the comment
+// lines of -pzc.
 #include "walk/archive_walker.h"
 
 #include <cstdio>
 #include <memory>
 
 #include "catalogue/run_mode.h"
-#include "catalogue/rom_entry.h"
-#include "walk/image_reading.h"
+#include "walk/image_jobs.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -18,17 +18,6 @@ namespace {
 // runs out; real collections nest two or three levels.
 constexpr int max_nesting_level = 16;
 
-struct ArchiveCloser {
-  ZipArchive& archive;
-  ~ArchiveCloser() { zip_close(archive.reader); }
-};
-
-struct ExtractedBlock {
-  uint8_t* bytes = nullptr;
-  uint64_t size = 0;
-  ~ExtractedBlock() { zip_free(bytes); }
-};
-
 void print_comment_line(const char* display_name, const ZipArchive& archive) {
   // The comment is printed raw, up to its first NUL.
   std::printf("%s: %s\n", display_name, archive.comment);
@@ -38,49 +27,47 @@ void report_unpack_failure(const char* archive_name, const ZipEntryStat& stat) {
   report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
 }
 
-// An image entry is summarised as it is unpacked, piece by piece.
-void catalogue_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                     const char* entry_name) {
+// An image entry is handed to the workers, who summarise it as it is
+// unpacked, piece by piece.
+void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
+                     const ZipEntryStat& stat, const char* entry_name) {
   ZipExtraction extraction{};
-  ImageSummary summary{};
-  if (!zip_prepare_extraction(archive.reader, index, extraction) ||
-      !summarise_entry(archive.reader, extraction, is_admitted_size(extraction.uncompressed_size), summary)) {
+  if (!zip_prepare_extraction(archive->archive.reader, index, extraction)) {
     report_unpack_failure(archive_name, stat);
     return;
   }
-  add_summarised_rom(entry_name, summary);
+  submit_entry_image(entry_name, archive, extraction);
 }
 
-// A nested archive is the one thing held whole, for its own walk. The block
-// outlives the nested archive that reads it: the nested walk closes the
-// archive before the block is released here.
-void walk_nested_archive(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                         const char* entry_name, int level) {
+// A nested archive is the one thing held whole, for its own walk and for
+// the jobs reading its entries.
+void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index,
+                         const ZipEntryStat& stat, const char* entry_name, int level) {
   if (level >= max_nesting_level) {
     report_failure("imgchk: nesting too deep at %s\n", entry_name);
     return;
   }
-  ExtractedBlock block;
-  block.bytes = zip_extract_entry(archive.reader, index, block.size);
-  if (block.bytes == nullptr) {
+  const auto nested = std::make_shared<OpenArchive>();
+  uint64_t size = 0;
+  nested->block.reset(zip_extract_entry(archive.archive.reader, index, size));
+  if (!nested->block) {
     report_unpack_failure(archive_name, stat);
     return;
   }
-  ZipArchive nested{};
-  if (!zip_open_memory(nested, block.bytes, block.size)) {
+  if (!zip_open_memory(nested->archive, nested->block.get(), size)) {
     report_failure("imgchk: error opening %s\n", entry_name);
     return;
   }
   scan_archive(entry_name, nested, level + 1);
 }
 
-void scan_entry(const char* archive_name, ZipArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                int level) {
+void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
+                const ZipEntryStat& stat, int level) {
   const bool is_archive = has_zip_suffix(stat.name);
   if (g_mode == RunMode::Pzc && !is_archive) return;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
   if (is_archive) {
-    walk_nested_archive(archive_name, archive, index, stat, entry_name.get(), level);
+    walk_nested_archive(archive_name, *archive, index, stat, entry_name.get(), level);
     return;
   }
   catalogue_entry(archive_name, archive, index, stat, entry_name.get());
@@ -88,8 +75,8 @@ void scan_entry(const char* archive_name, ZipArchive& archive, uint32_t index, c
 
 }  // namespace
 
-void scan_archive(const char* display_name, ZipArchive& archive, int level) {
-  const ArchiveCloser closer{archive};
+void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, int level) {
+  const ZipArchive& archive = open_archive->archive;
   if (g_mode == RunMode::Pzc && archive.comment_size != 0) print_comment_line(display_name, archive);
   for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
     ZipEntryStat stat{};
@@ -98,6 +85,6 @@ void scan_archive(const char* display_name, ZipArchive& archive, int level) {
       continue;
     }
     if (zip_entry_is_directory(archive.reader, index)) continue;
-    scan_entry(display_name, archive, index, stat, level);
+    scan_entry(display_name, open_archive, index, stat, level);
   }
 }

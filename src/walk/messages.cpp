@@ -5,17 +5,38 @@
 #include <cstdio>
 #include <vector>
 
-void report_failure(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+#include "walk/image_jobs.h"
+
+namespace {
+
+std::vector<char> format_message(const char* format, va_list args) {
   va_list measure;
   va_copy(measure, args);
   const int length = std::vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
-  if (length > 0) {
-    std::vector<char> text(static_cast<size_t>(length) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    std::fwrite(text.data(), 1, static_cast<size_t>(length), stderr);
-  }
-  va_end(args);
+  if (length <= 0) return {};
+  std::vector<char> text(static_cast<size_t>(length) + 1);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.pop_back();  // the NUL
+  return text;
 }
+
+}  // namespace
+
+void report_failure(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::vector<char> text = format_message(format, args);
+  va_end(args);
+  if (!text.empty()) submit_message(text.data(), text.size());
+}
+
+void write_failure(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::vector<char> text = format_message(format, args);
+  va_end(args);
+  if (!text.empty()) write_message(text.data(), text.size());
+}
+
+void write_message(const char* text, uint64_t size) { std::fwrite(text, 1, static_cast<size_t>(size), stderr); }

@@ -16,7 +16,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
-#include "walk/image_reading.h"
+#include "walk/image_jobs.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
@@ -75,17 +75,17 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
 }
 
 void scan_archive_file(const char* path, FileDescriptor& file) {
-  ZipArchive archive{};
+  const auto archive = std::make_shared<OpenArchive>();
   const int fd = file.fd;
   file.fd = -1;  // the archive owns it now, and closes it on failure
-  if (!zip_open_descriptor(archive, fd)) {
+  if (!zip_open_descriptor(archive->archive, fd)) {
     report_failure("imgchk: error opening %s\n", path);
     return;
   }
   scan_archive(path, archive);
 }
 
-void read_plain_file(const char* path, const FileDescriptor& file, const struct stat& status) {
+void read_plain_file(const char* path, FileDescriptor& file, const struct stat& status) {
   // Only a regular file has a size to read up to: a named pipe or a device
   // could deliver without end.
   const off_t end = S_ISREG(status.st_mode) ? lseek(file.fd, 0, SEEK_END) : -1;
@@ -93,13 +93,9 @@ void read_plain_file(const char* path, const FileDescriptor& file, const struct 
     report_failure("imgchk: seek error on %s\n", path);
     return;
   }
-  const uint64_t size = static_cast<uint64_t>(end);
-  ImageSummary summary{};
-  if (!summarise_file(file.fd, size, is_admitted_size(size), summary)) {
-    report_failure("imgchk: read error on %s\n", path);
-    return;
-  }
-  add_summarised_rom(path, summary);
+  // The job reads it and closes it.
+  submit_file_image(path, file.fd, static_cast<uint64_t>(end));
+  file.fd = -1;
 }
 
 void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {

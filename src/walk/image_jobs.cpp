@@ -1,0 +1,271 @@
+// The job ring: the walker submits into it in walk order, workers take
+// pending jobs and mark them done, and the walker commits done jobs from the
+// head of the ring, in order. The ring's size bounds what is under way: open
+// files, archives held for their entries, results waiting for their turn.
+#include "walk/image_jobs.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "catalogue/rom_entry.h"
+#include "walk/image_reading.h"
+#include "walk/messages.h"
+
+JobOrder g_job_order = JobOrder::Fifo;
+uint32_t g_job_order_seed = 0;
+
+OpenArchive::~OpenArchive() { zip_close(archive.reader); }
+
+namespace {
+
+enum class JobKind : uint8_t { File, Entry, Message };
+enum class JobState : uint8_t { Pending, Running, Done };
+
+struct Job {
+  JobKind kind = JobKind::Message;
+  JobState state = JobState::Done;
+  bool succeeded = false;
+  std::unique_ptr<char[]> text;  // the image's display name, or the message
+  uint64_t text_size = 0;
+  int fd = -1;
+  uint64_t size = 0;
+  std::shared_ptr<OpenArchive> archive;
+  ZipExtraction extraction{};
+  ImageSummary summary{};
+};
+
+struct JobRing {
+  std::mutex mutex;
+  std::condition_variable work_ready;  // workers wait on it
+  std::condition_variable job_done;    // the walker waits on it
+  std::vector<Job> slots;              // empty: jobs run as they come
+  uint64_t committed = 0;  // the oldest job not yet committed
+  uint64_t submitted = 0;  // the next job's number
+  uint64_t taken = 0;      // in Fifo order, the next job to take
+  bool finishing = false;
+  bool stopping = false;
+  uint32_t random_state = 0;
+  std::vector<pthread_t> threads;
+};
+
+JobRing g_ring;
+
+// At most this many jobs under way, whatever the number of workers: each
+// may hold an open file.
+constexpr uint64_t largest_ring = 256;
+
+std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
+  std::unique_ptr<char[]> copy(new char[size + 1]);
+  std::memcpy(copy.get(), text, size);
+  copy[size] = '\0';
+  return copy;
+}
+
+void run_job(Job& job) {
+  switch (job.kind) {
+    case JobKind::File:
+      job.succeeded = summarise_file(job.fd, job.size, is_admitted_size(job.size), job.summary);
+      close(job.fd);
+      job.fd = -1;
+      return;
+    case JobKind::Entry:
+      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction,
+                                      is_admitted_size(job.extraction.uncompressed_size), job.summary);
+      return;
+    case JobKind::Message:
+      return;
+  }
+}
+
+void commit_job(Job& job) {
+  switch (job.kind) {
+    case JobKind::File:
+      if (job.succeeded) {
+        add_summarised_rom(job.text.get(), job.summary);
+      } else {
+        write_failure("imgchk: read error on %s\n", job.text.get());
+      }
+      break;
+    case JobKind::Entry:
+      if (job.succeeded) {
+        add_summarised_rom(job.text.get(), job.summary);
+      } else {
+        write_failure("imgchk: uncompress of %s failed\n", job.text.get());
+      }
+      break;
+    case JobKind::Message:
+      write_message(job.text.get(), job.text_size);
+      break;
+  }
+  job.text.reset();
+  job.archive.reset();  // the last job of an archive closes it, on this thread
+}
+
+Job& slot_of(uint64_t number) { return g_ring.slots[number % g_ring.slots.size()]; }
+
+// Commits the done jobs at the head of the ring, in order. Only the walker
+// commits, and no worker touches a done job, so the lock can be let go
+// meanwhile.
+void commit_done_jobs(std::unique_lock<std::mutex>& lock) {
+  while (g_ring.committed < g_ring.submitted && slot_of(g_ring.committed).state == JobState::Done) {
+    Job& job = slot_of(g_ring.committed);
+    lock.unlock();
+    commit_job(job);
+    lock.lock();
+    ++g_ring.committed;
+  }
+}
+
+bool ring_is_full() { return g_ring.submitted - g_ring.committed == g_ring.slots.size(); }
+
+// The next job for a worker, or null. Tests can have jobs taken newest first
+// or at random, once the ring is full, to see that the output is the same.
+Job* take_job() {
+  if (g_job_order == JobOrder::Fifo) {
+    // Messages in the ring are done from the start, and may be committed
+    // and their slots reused before the workers pass them.
+    if (g_ring.taken < g_ring.committed) g_ring.taken = g_ring.committed;
+    while (g_ring.taken < g_ring.submitted) {
+      Job& job = slot_of(g_ring.taken++);
+      if (job.state == JobState::Pending) return &job;
+    }
+    return nullptr;
+  }
+  if (!ring_is_full() && !g_ring.finishing) return nullptr;
+  std::vector<Job*> pending;
+  for (uint64_t number = g_ring.committed; number < g_ring.submitted; ++number) {
+    if (slot_of(number).state == JobState::Pending) pending.push_back(&slot_of(number));
+  }
+  if (pending.empty()) return nullptr;
+  if (g_job_order == JobOrder::Reverse) return pending.back();
+  g_ring.random_state = g_ring.random_state * 1103515245u + 12345u;
+  return pending[(g_ring.random_state >> 8) % pending.size()];
+}
+
+void* work(void*) {
+  std::unique_lock<std::mutex> lock(g_ring.mutex);
+  for (;;) {
+    Job* job = take_job();
+    if (job == nullptr) {
+      if (g_ring.stopping) return nullptr;
+      g_ring.work_ready.wait(lock);
+      continue;
+    }
+    job->state = JobState::Running;
+    lock.unlock();
+    run_job(*job);
+    lock.lock();
+    job->state = JobState::Done;
+    g_ring.job_done.notify_one();
+  }
+}
+
+// A free slot at the tail of the ring, once the jobs before it allow.
+Job& claim_slot(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    commit_done_jobs(lock);
+    if (!ring_is_full()) return slot_of(g_ring.submitted);
+    g_ring.job_done.wait(lock);
+  }
+}
+
+void submit(Job&& job) {
+  if (g_ring.slots.empty()) {
+    run_job(job);
+    commit_job(job);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(g_ring.mutex);
+  Job& slot = claim_slot(lock);
+  slot = std::move(job);
+  ++g_ring.submitted;
+  if (slot.state == JobState::Pending) g_ring.work_ready.notify_one();
+  if (ring_is_full()) g_ring.work_ready.notify_all();
+}
+
+}  // namespace
+
+void start_image_workers(int count) {
+  if (count < 2) return;
+  const uint64_t ring_size = std::min<uint64_t>(largest_ring, std::max<uint64_t>(16, 8 * uint64_t(count)));
+  g_ring.slots.resize(ring_size);
+  g_ring.random_state = g_job_order_seed;
+  for (int k = 0; k < count; ++k) {
+    pthread_t thread{};
+    if (pthread_create(&thread, nullptr, work, nullptr) != 0) break;
+    g_ring.threads.push_back(thread);
+  }
+  if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come
+}
+
+void submit_file_image(const char* name, int fd, uint64_t size) {
+  Job job;
+  job.kind = JobKind::File;
+  job.state = JobState::Pending;
+  job.text = copy_text(name, std::strlen(name));
+  job.fd = fd;
+  job.size = size;
+  submit(std::move(job));
+}
+
+void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
+                        const ZipExtraction& extraction) {
+  Job job;
+  job.kind = JobKind::Entry;
+  job.state = JobState::Pending;
+  job.text = copy_text(name, std::strlen(name));
+  job.archive = archive;
+  job.extraction = extraction;
+  submit(std::move(job));
+}
+
+void submit_message(const char* text, uint64_t size) {
+  if (g_ring.slots.empty()) {
+    write_message(text, size);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(g_ring.mutex);
+  commit_done_jobs(lock);
+  if (g_ring.committed == g_ring.submitted) {  // nothing before it is waiting
+    lock.unlock();
+    write_message(text, size);
+    return;
+  }
+  Job& slot = claim_slot(lock);
+  Job job;
+  job.text = copy_text(text, size);
+  job.text_size = size;
+  slot = std::move(job);
+  ++g_ring.submitted;
+}
+
+void finish_image_jobs() {
+  if (g_ring.slots.empty()) return;
+  std::unique_lock<std::mutex> lock(g_ring.mutex);
+  g_ring.finishing = true;
+  g_ring.work_ready.notify_all();
+  for (;;) {
+    commit_done_jobs(lock);
+    if (g_ring.committed == g_ring.submitted) break;
+    g_ring.job_done.wait(lock);
+  }
+  g_ring.finishing = false;
+}
+
+void stop_image_workers() {
+  {
+    const std::lock_guard<std::mutex> lock(g_ring.mutex);
+    g_ring.stopping = true;
+    g_ring.work_ready.notify_all();
+  }
+  for (const pthread_t thread : g_ring.threads) pthread_join(thread, nullptr);
+  g_ring.threads.clear();
+  g_ring.slots.clear();
+  g_ring.stopping = false;
+}

@@ -1,0 +1,51 @@
+// Images as jobs: the walkers hand each image over in walk order, worker
+// threads read and summarise them in any order, and the results (records
+// and messages) are committed in walk order, so that a run's output does
+// not depend on the number of threads or on which job finishes first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "zip/zip_archive.h"
+#include "zip/zip_source.h"
+
+// An archive whose entries jobs may still be reading: it is closed when the
+// walker and the last job are done with it. A nested archive owns the block
+// it reads in place.
+struct OpenArchive {
+  ZipArchive archive{};
+  MallocBlock block;
+  OpenArchive() = default;
+  ~OpenArchive();
+  OpenArchive(const OpenArchive&) = delete;
+  OpenArchive& operator=(const OpenArchive&) = delete;
+};
+
+// Starts up to `count` worker threads; with fewer than 2, or before this is
+// called, every job runs at once on the walking thread. If threads cannot
+// be created, the run goes on with those that could (or none).
+void start_image_workers(int count);
+
+// The file's first `size` bytes as an image called `name`; the job takes
+// the descriptor over.
+void submit_file_image(const char* name, int fd, uint64_t size);
+
+// An entry that passed zip_prepare_extraction, as an image called `name`.
+void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
+                        const ZipExtraction& extraction);
+
+// A message for standard error, in its place in walk order. `text` carries
+// its own "imgchk: " and newline.
+void submit_message(const char* text, uint64_t size);
+
+// Waits for every job and commits what is left; the walk is over.
+void finish_image_jobs();
+
+// Stops the workers; for the end of the run.
+void stop_image_workers();
+
+// For tests of the commit order: the order in which workers take jobs.
+enum class JobOrder { Fifo, Reverse, Random };
+extern JobOrder g_job_order;
+extern uint32_t g_job_order_seed;
