@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth
 
-.PHONY: all build run test test-normal test-sanitize fuzz bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread fuzz bench install clean
 
 all: build
 
@@ -21,7 +21,7 @@ build:
 run: build
 	build/imgchk examples/roms
 
-test: test-normal test-sanitize
+test: test-normal test-sanitize test-thread
 
 test-normal:
 	@tools/install-deps.sh test
@@ -35,6 +35,14 @@ test-sanitize:
 	@CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIMGCHK_SANITIZE=ON -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build-sanitize
 	@ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
+
+# Worker threads under ThreadSanitizer: the end-to-end tests run the
+# instrumented program, and any report fails them (it lands on stderr).
+test-thread:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-thread -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_TSAN=ON -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build-thread
+	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|CommandLine|real_archives)'
 
 fuzz:
 	@tools/install-deps.sh test
@@ -56,4 +64,4 @@ install: build
 	install -D -m 644 imgchk.1 $(DESTDIR)$(PREFIX)/share/man/man1/imgchk.1
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-thread build-fuzz
