@@ -26,7 +26,7 @@ constexpr size_t max_match_length = 65538;
 constexpr size_t flush_size = size_t{256} << 10;  // output gathered before it goes to the sink
 constexpr size_t copy_overrun = 8;               // match copies may write this far past their end
 constexpr size_t flush_at = window_size + flush_size;
-constexpr size_t output_block_size = flush_at + max_match_length + copy_overrun;
+constexpr size_t output_block_size = flush_at + 1 + max_match_length + copy_overrun;
 
 constexpr unsigned litlen_primary_bits = 10;
 constexpr unsigned distance_primary_bits = 8;
@@ -155,8 +155,13 @@ bool decode_compressed_block(Deflate64State& state) {
     if (!refill(in)) return false;
     unsigned symbol = decode_symbol(in, state.litlen, litlen_primary_bits);
     if (symbol < end_of_block) {
+      // A refill leaves bits for two codes and a length's extra bits.
       state.out[state.out_size++] = static_cast<uint8_t>(symbol);
-      continue;
+      symbol = decode_symbol(in, state.litlen, litlen_primary_bits);
+      if (symbol < end_of_block) {
+        state.out[state.out_size++] = static_cast<uint8_t>(symbol);
+        continue;
+      }
     }
     if (symbol == end_of_block) return true;
     symbol -= end_of_block + 1;
