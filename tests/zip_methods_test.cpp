@@ -267,22 +267,6 @@ TEST(ZipMethods, UnpacksWhatRealEncodersWrote) {
   }
 }
 
-TEST(ZipMethods, KnowsWhichMethodsItStreams) {
-  struct Case {
-    uint16_t method;
-    bool streamed;
-  };
-  const Case cases[] = {{0, false}, {8, false}, {9, true}, {12, true}, {14, true}, {93, true}, {95, true}, {99, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.method);
-    EXPECT_EQ(zip_method_is_streamed(c.method), c.streamed);
-    Sink sink;
-    if (!c.streamed) {
-      EXPECT_FALSE(unpack(c.method, 0, 0, "any bytes", sink));
-    }
-  }
-}
-
 TEST(ZipMethods, Bzip2BombUnpacksInFullThroughPieces) {
   constexpr size_t zeros_size = size_t{64} << 20;
   bz_stream stream{};
