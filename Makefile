@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth
 
-.PHONY: all build run test test-normal test-sanitize test-thread fuzz bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods bench install clean
 
 all: build
 
@@ -52,6 +52,14 @@ fuzz:
 	build-fuzz/tests/zip_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
 	  -dict=tests/fuzz/zip.dict -print_final_stats=1 \
 	  build-fuzz/corpus tests/fuzz/corpus
+
+fuzz-methods:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target deflate64_fuzz
+	@mkdir -p build-fuzz/corpus-methods
+	build-fuzz/tests/deflate64_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
+	  -print_final_stats=1 build-fuzz/corpus-methods tests/fuzz/corpus-methods
 
 bench:
 	@tools/install-deps.sh bench
