@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "zip/zip_format.h"
+#include "zip/zip_methods.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
 #include "zip/zip_stream.h"
@@ -24,14 +25,29 @@ namespace {
 
 constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
 constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
+// A 65,538-byte match costs at least 18 bits: a length code, its 16 extra
+// bits and a distance code.
+constexpr uint64_t max_deflate64_ratio = 65538 * 8 / 18;
 constexpr uint64_t deflate_slack = 4096;
+
+bool within_ratio(const ZipEntryStat& stat, uint64_t ratio) {
+  if (stat.compressed_size > (UINT64_MAX - deflate_slack) / ratio) return true;
+  return stat.uncompressed_size <= ratio * stat.compressed_size + deflate_slack;
+}
 
 bool has_possible_sizes(const ZipEntryStat& stat) {
   // Nothing to read would leave the block undefined.
   if (stat.compressed_size == 0) return stat.uncompressed_size == 0;
   if (stat.method == method_stored) return stat.compressed_size == stat.uncompressed_size;
-  if (stat.compressed_size > (UINT64_MAX - deflate_slack) / max_deflate_ratio) return true;
-  return stat.uncompressed_size <= max_deflate_ratio * stat.compressed_size + deflate_slack;
+  if (stat.method == method_deflate) return within_ratio(stat, max_deflate_ratio);
+  if (stat.method == method_deflate64) return within_ratio(stat, max_deflate64_ratio);
+  // The other methods can rightly pass any ratio: streaming bounds their
+  // memory, and the walker's expansion budget their output.
+  return true;
+}
+
+bool is_unpacked_method(uint16_t method) {
+  return method == method_stored || method == method_deflate || zip_method_is_streamed(method);
 }
 
 bool is_before(const ZipLocalHeaderRef& ref, uint64_t offset) { return ref.offset < offset; }
@@ -189,7 +205,8 @@ bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratc
   ZipEntryInput input{&reader, entry.data_offset, entry.compressed_size, scratch.input};
   const ZipOutput streamed{scratch.output, &checked, write_checked};
   if (entry.method == method_stored) return stream_stored(input, streamed);
-  return stream_deflate(input, scratch, streamed);
+  if (entry.method == method_deflate) return stream_deflate(input, scratch, streamed);
+  return zip_unpack_method(entry.method, entry.flags, entry.uncompressed_size, input, streamed);
 }
 
 bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
@@ -212,11 +229,12 @@ bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtracti
   ZipEntryStat stat{};
   if (!zip_stat_entry(reader, index, stat)) return false;
   if ((stat.flags & refused_flags) != 0) return false;
-  if (stat.method != method_stored && stat.method != method_deflate) return false;
+  if (!is_unpacked_method(stat.method)) return false;
   if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return false;
   uint64_t data_offset = 0;
   if (!locate_entry_data(reader, index, stat, data_offset)) return false;
-  extraction = ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method};
+  extraction = ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method,
+                            stat.flags};
   return true;
 }
 

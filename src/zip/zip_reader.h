@@ -87,6 +87,7 @@ struct ZipExtraction {
   uint64_t uncompressed_size;  // the bytes zip_unpack_entry writes
   uint32_t crc32;
   uint16_t method;
+  uint16_t flags;
 };
 
 // False when the entry cannot be extracted, before anything is allocated.

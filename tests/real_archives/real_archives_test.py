@@ -2,8 +2,9 @@
 """Archives written by the zip tools users meet, listed by imgchk.
 
 Every entry's CRC, byte sum and size in imgchk's listing must match what
-Python's zipfile reads from the same archive; entries imgchk cannot unpack
-(encryption, bzip2, LZMA) must end in the uncompress message.
+Python's zipfile reads from the same archive (or, for methods it cannot
+read, the files the tool was given); entries imgchk cannot unpack
+(encryption) must end in the uncompress message.
 
 Usage: real_archives_test.py path/to/imgchk
 """
@@ -17,6 +18,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 IMGCHK = None
 LINE = re.compile(rb"^([ D]) ([0-9A-F]{8}) ([0-9A-F]{4}) +([0-9A-F]+) (.*)$")
@@ -149,7 +151,9 @@ class RealArchives(unittest.TestCase):
         with zipfile.ZipFile(target, "w", compression=compression) as archive:
             archive.writestr(zipfile.ZipInfo("sub/"), b"")
             for name, data in self.fixture.files.items():
-                with archive.open(zipfile.ZipInfo(name), "w", force_zip64=force_zip64) as entry:
+                info = zipfile.ZipInfo(name)
+                info.compress_type = compression  # a ZipInfo alone would be stored
+                with archive.open(info, "w", force_zip64=force_zip64) as entry:
                     entry.write(data)
 
     def test_zipfile_writes(self):
@@ -175,13 +179,46 @@ class RealArchives(unittest.TestCase):
             self.write_with_zipfile(Unseekable(sink), zipfile.ZIP_DEFLATED)
         self.check("py-stream.zip")
 
-    def test_zipfile_methods_we_cannot_unpack(self):
+    def test_zipfile_other_methods(self):
         for name, compression in [("py-bzip2.zip", zipfile.ZIP_BZIP2), ("py-lzma.zip", zipfile.ZIP_LZMA)]:
             with self.subTest(name):
-                with zipfile.ZipFile(self.archive(name), "w", compression=compression) as archive:
-                    archive.writestr("packed.bin", self.fixture.files["code.asm"])
-                    archive.writestr(zipfile.ZipInfo("plain.bin"), b"stored beside it")
-                self.check(name, unreadable={"packed.bin"})
+                self.write_with_zipfile(self.archive(name), compression)
+                self.check(name)
+
+    # 7-Zip, with every method it writes into zip archives; Python cannot
+    # read Deflate64, so the files it was given are the reference.
+    def test_7zip_methods(self):
+        for method in ["Copy", "Deflate", "Deflate64", "BZip2", "LZMA"]:
+            name = "7z-%s.zip" % method.lower()
+            with self.subTest(name):
+                self.fixture.run(["7zz", "a", "-bso0", "-bsp0", "-tzip", "-mm=" + method, "-mx=9",
+                                  self.archive(name), "."])
+                result = subprocess.run([IMGCHK, name], cwd=self.fixture.dir, capture_output=True)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                want = sorted((escape_name(("%s?%s" % (name, path)).encode()), zlib.crc32(data),
+                               sum(data) & 0xFFFF, len(data)) for path, data in self.fixture.files.items())
+                self.assertEqual(listing_of(result.stdout), want)
+                # A wrong CRC and a damaged stream fail only their own entries.
+                damaged = "bad-" + name
+                with open(self.archive(name), "rb") as source:
+                    data = bytearray(source.read())
+                with zipfile.ZipFile(self.archive(name)) as archive:
+                    noise = archive.getinfo("noise.bin")
+                # The central directory follows every local header.
+                central = data.rfind(b"code.asm", 0, data.rfind(b"PK\x05\x06")) - 46
+                data[central + 16] ^= 0xFF
+                local_name_size = int.from_bytes(data[noise.header_offset + 26:noise.header_offset + 28], "little")
+                local_extra_size = int.from_bytes(data[noise.header_offset + 28:noise.header_offset + 30], "little")
+                data_start = noise.header_offset + 30 + local_name_size + local_extra_size
+                for at in range(data_start + noise.compress_size // 2, data_start + noise.compress_size // 2 + 8):
+                    data[at] ^= 0x55
+                with open(self.archive(damaged), "wb") as out:
+                    out.write(data)
+                result = subprocess.run([IMGCHK, damaged], cwd=self.fixture.dir, capture_output=True)
+                self.assertEqual(sorted(result.stderr.splitlines()),
+                                 [b"imgchk: uncompress of %s?%s failed" % (damaged.encode(), entry)
+                                  for entry in (b"code.asm", b"noise.bin")])
+                self.assertEqual(len(listing_of(result.stdout)), len(want) - 2)
 
     # libarchive's bsdtar
     def test_bsdtar_writes(self):
