@@ -36,7 +36,8 @@ def sample_files():
 
 
 def escape_name(name):
-    return b"".join(b"%%%02X" % byte if byte >= 0x80 else bytes([byte]) for byte in name)
+    return b"".join(b"%%%02X" % byte if byte >= 0x80 or byte < 0x20 or byte == 0x7F else bytes([byte])
+                    for byte in name)
 
 
 def listing_of(output):
