@@ -204,3 +204,17 @@ TEST(ArchiveWalk, OpensArchivesSixteenLevelsDeepAndNoDeeper) {
   EXPECT_EQ(listed.out.find("f17.bin"), std::string::npos);
   expect_run(tree, {"-pzc", "level1.zip"}, {comments, message});
 }
+
+// Bytes cut from the front of an archive after its offsets were written: the
+// entries that remain are read, the one whose local header went fails alone.
+TEST(ArchiveWalk, ListsWhatRemainsOfAnArchiveWithItsFrontCut) {
+  TempDir tree;
+  const ZipLayout layout = build_zip_layout(zip_of({stored_entry("gone.bin", "abc"), stored_entry("kept.bin", "abc")}));
+  tree.write("cut.zip", layout.bytes.substr(layout.local_header_offsets[1]));
+  expect_run(tree, {"cut.zip"},
+             {"\n"
+              "  352441C2 0126      3 cut.zip?kept.bin\n"
+              "\n"
+              "1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n",
+              "imgchk: uncompress of cut.zip?gone.bin failed\n"});
+}

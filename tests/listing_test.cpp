@@ -132,10 +132,12 @@ TEST(Listing, GroupsMarksSizesAndNames) {
        {{"one", "abc"}},
        {"one"},
        "\n  352441C2 0126      3 one\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"},
-      {"high bytes escaped, 7F, tab and percent not",
-       {{"a\x7F\t%\x80\xFF", "abc"}},
-       {"a\x7F\t%\x80\xFF"},
-       "\n  352441C2 0126      3 a\x7F\t%%80%FF\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"},
+      {"high bytes, 7F and control bytes escaped, percent not",
+       {{"a\x7F\t%\x80\xFF", "abc"}, {"b\x01\x1F\n\x20~", "abc"}},
+       {"a\x7F\t%\x80\xFF", "b\x01\x1F\n\x20~"},
+       "\n  352441C2 0126      3 a%7F%09%%80%FF\n"
+       "D 352441C2 0126      3 b%01%1F%0A ~\n"
+       "\n2 ROMs, 1 unique, 1 duplicates, 0 unchecked\n"},
       {"16 MiB shows seven digits",
        {{"big", filled(0x1000000, '\0')}},
        {"big"},
@@ -159,7 +161,8 @@ TEST(Listing, OrdersCrcsAsUnsigned) {
                       "\n4 ROMs, 4 unique, 0 duplicates, 0 unchecked\n"});
 }
 
-// Collision reports come first, with the names raw; the listing escapes them.
+// Collision reports come first, with only control bytes escaped; the
+// listing escapes high bytes too.
 TEST(Listing, CollisionsAndSplitGroups) {
   const uint32_t crc = 0x5EED1234;
   const std::string x = with_crc(filled(16, 'x'), crc);
@@ -179,6 +182,13 @@ TEST(Listing, CollisionsAndSplitGroups) {
            "\n" + line_y + "%E92\n" +
            "\n" + line_x + "%E93\n" +
            "\n3 ROMs, 3 unique, 0 duplicates, 0 unchecked\n"},
+      {"control bytes escaped in the report, high bytes not",
+       {{"tab\tx", x}, {"nl\ny\xE9", y}},
+       {"tab\tx", "nl\ny\xE9"},
+       "CRC collision!\n\tnl%0Ay\xE9\n\ttab%09x\n"
+       "\n" + line_y + "nl%0Ay%E9\n" +
+           "\n" + line_x + "tab%09x\n" +
+           "\n2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n"},
       {"X X Y",
        {{"a", x}, {"b", x}, {"c", y}},
        {"a", "b", "c"},

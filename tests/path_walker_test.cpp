@@ -1,14 +1,19 @@
 // The path walker, run in-process: what it catalogues and what it reports.
 #include "walk/path_walker.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,16 +36,13 @@ struct Walk {
   std::string err;
 };
 
-// Walks the paths in `mode` from inside `cwd` and collects the catalogue.
-Walk walk(RunMode mode, const std::vector<std::string>& paths, const std::string& cwd) {
+// Walks the paths in `mode` from the current directory and collects the catalogue.
+Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
-  const std::string old_cwd = get_current_directory();
-  EXPECT_EQ(chdir(cwd.c_str()), 0);
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
   });
-  EXPECT_EQ(chdir(old_cwd.c_str()), 0);
   Walk result{{}, output.out, output.err};
   for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
     char line[64];
@@ -48,6 +50,56 @@ Walk walk(RunMode mode, const std::vector<std::string>& paths, const std::string
     result.images.push_back(entry->name + std::string(line));
   }
   std::sort(result.images.begin(), result.images.end());
+  return result;
+}
+
+// The same from inside `cwd`.
+Walk walk(RunMode mode, const std::vector<std::string>& paths, const std::string& cwd) {
+  const std::string old_cwd = get_current_directory();
+  EXPECT_EQ(chdir(cwd.c_str()), 0);
+  Walk result = walk_here(mode, paths);
+  EXPECT_EQ(chdir(old_cwd.c_str()), 0);
+  return result;
+}
+
+// Runs `body` in a child process, as nobody when the tests run as root (who
+// reads everything), and hands back what it returns, or why it failed. The
+// test process keeps its identity and its working directory, which nobody
+// may not be allowed to enter.
+std::string run_in_unprivileged_child(const std::function<std::string()>& body) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return "pipe failed";
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t child = fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    close(pipe_ends[0]);
+    constexpr uid_t nobody = 65534;
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(2);
+    // Temporary files of the child go where nobody can write.
+    setenv("TMPDIR", "/tmp", 1);
+    const std::string result = body();
+    for (size_t done = 0; done < result.size();) {
+      const ssize_t written = write(pipe_ends[1], result.data() + done, result.size() - done);
+      if (written <= 0) _exit(3);
+      done += static_cast<size_t>(written);
+    }
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    result.append(buffer, static_cast<size_t>(got));
+  }
+  close(pipe_ends[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed with status " + std::to_string(status);
   return result;
 }
 
@@ -140,24 +192,22 @@ TEST_F(PathWalker, HandlesAPathByWhatItIsWhenOpened) {
 }
 
 TEST_F(PathWalker, ReportsPermissionDeniedAndGoesOn) {
-  // Root reads everything: walk as nobody, and let nobody into the tree.
-  chmod(tree.path.c_str(), 0755);
-  tree.write("d/secret.bin", "xyz");
-  tree.write("d/closed/hidden.bin", "abc");
-  chmod(tree.at("d/secret.bin").c_str(), 0);
-  chmod(tree.at("d/closed").c_str(), 0);
-  const bool drop_root = geteuid() == 0;
-  if (drop_root) {
-    ASSERT_EQ(seteuid(65534), 0);
-  }
-  const Walk all = walk(RunMode::All, {"d/secret.bin", "d/closed"}, tree.path);
-  const Walk pzc = walk(RunMode::Pzc, {"d/secret.bin", "d/closed"}, tree.path);
-  if (drop_root) {
-    ASSERT_EQ(seteuid(0), 0);
-  }
-  EXPECT_EQ(all.images, Lines{});
-  EXPECT_EQ(all.err, "imgchk: error opening d/secret.bin\nimgchk: error opening d/closed\n");
-  EXPECT_EQ(pzc.err, "");
+  // Under /tmp and open to all, so that nobody can reach it.
+  const TempDir shared("/tmp");
+  ASSERT_EQ(chmod(shared.path.c_str(), 0755), 0);
+  shared.write("d/secret.bin", "xyz");
+  shared.write("d/closed/hidden.bin", "abc");
+  ASSERT_EQ(chmod(shared.at("d").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.at("d/secret.bin").c_str(), 0), 0);
+  ASSERT_EQ(chmod(shared.at("d/closed").c_str(), 0), 0);
+  const std::string seen = run_in_unprivileged_child([&] {
+    if (chdir(shared.path.c_str()) != 0) return std::string("cannot enter the tree");
+    const std::vector<std::string> paths = {"d/secret.bin", "d/closed"};
+    const Walk all = walk_here(RunMode::All, paths);
+    const Walk pzc = walk_here(RunMode::Pzc, paths);
+    return std::to_string(all.images.size()) + " images\n" + all.err + "pzc:\n" + pzc.err;
+  });
+  EXPECT_EQ(seen, "0 images\nimgchk: error opening d/secret.bin\nimgchk: error opening d/closed\npzc:\n");
 }
 
 TEST_F(PathWalker, ReportsSeekAndReadFailuresOfSpecialFiles) {

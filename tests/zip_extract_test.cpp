@@ -244,6 +244,15 @@ TEST(ZipExtract, ChecksTheLocalHeaderAndWhereTheDataEnd) {
        [](ZipLayout& z) { put_u32(z.bytes, z.central_record_offsets[1] + central_local_header_offset, 0xFFFFFF00); }},
       {"local name runs into the next header",
        [](ZipLayout& z) { put_u16(z.bytes, z.local_header_offsets[1] + local_name_size, 0xFFFF); }},
+      // An offset that points at no local header bounds no other entry's data.
+      {"local header offset inside the previous entry's data",
+       [](ZipLayout& z) {
+         put_u32(z.bytes, z.central_record_offsets[1] + central_local_header_offset, z.data_offsets[0] + 2);
+       }},
+      {"local header offset inside the next entry's data",
+       [](ZipLayout& z) {
+         put_u32(z.bytes, z.central_record_offsets[1] + central_local_header_offset, z.data_offsets[2] + 1);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

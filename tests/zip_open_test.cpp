@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/opened_zip.h"
 #include "support/zip_builder.h"
@@ -19,6 +22,9 @@ struct PatchCase {
   const char* name;
   std::function<void(ZipLayout&)> patch;
   bool opens;
+  // False when the directory is found but the offsets, moved to where it
+  // is, point at no local header: each entry then fails alone.
+  bool entries_extract = true;
 };
 
 void expect_opens_as_patched(const ZipPlan& plan, const PatchCase& c) {
@@ -29,8 +35,9 @@ void expect_opens_as_patched(const ZipPlan& plan, const PatchCase& c) {
   ASSERT_EQ(zip.is_open, c.opens);
   if (!c.opens) return;
   EXPECT_EQ(zip_entry_count(zip.archive.reader), 2u);
-  EXPECT_EQ(extract_entry(zip.archive, 0), "alpha");
-  EXPECT_EQ(extract_entry(zip.archive, 1), std::string(3000, 'b'));
+  EXPECT_EQ(extract_entry(zip.archive, 0), c.entries_extract ? std::optional<std::string>("alpha") : std::nullopt);
+  EXPECT_EQ(extract_entry(zip.archive, 1),
+            c.entries_extract ? std::optional(std::string(3000, 'b')) : std::nullopt);
 }
 
 }  // namespace
@@ -67,13 +74,20 @@ TEST(ZipOpen, ChecksTheEndRecordAndTheCentralDirectory) {
          put_u32(z.bytes, z.end_record_offset + end_directory_size, z.central_directory_size + 1);
        },
        false},
+      // The directory is found right before the end record; the offsets
+      // moved by as much lead nowhere.
       {"directory starts past the archive",
-       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_offset, 0xFFFFFF00); }, false},
+       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_offset, 0xFFFFFF00); }, true,
+       false},
       {"directory offset one byte early",
        [](ZipLayout& z) {
          put_u32(z.bytes, z.end_record_offset + end_directory_offset, z.central_directory_offset - 1);
        },
-       false},
+       true, false},
+      {"directory offset saturated",
+       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_offset, 0xFFFFFFFF); }, false},
+      {"directory size saturated",
+       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_size, 0xFFFFFFFF); }, false},
       {"a central record's signature is wrong",
        [](ZipLayout& z) { put_u32(z.bytes, z.central_record_offsets[1], 0x02014B51); }, false},
       {"a name runs past the directory",
@@ -102,14 +116,16 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_total_disks, 2); }, false},
       {"record on disk 1",
        [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_record_disk, 1); }, false},
+      // A record that is not where the locator says is looked for right
+      // before the locator.
       {"record offset past the locator",
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_locator_offset + locator_record_offset, z.bytes.size()); },
-       false},
+       true},
       {"record offset wrong",
        [](ZipLayout& z) {
          put_u64(z.bytes, *z.zip64_locator_offset + locator_record_offset, *z.zip64_end_record_offset - 1);
        },
-       false},
+       true},
       {"record signature wrong", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset, 0x06064B51); },
        false},
       {"record size too small",
@@ -141,6 +157,9 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        [](ZipLayout& z) {
          put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, uint64_t{1} << 40);
        },
+       true, false},
+      {"directory offset as far as 64 bits go",
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, UINT64_MAX); },
        false},
   };
   ZipPlan plan = two_entries();
@@ -167,20 +186,31 @@ TEST(ZipOpen, AFaultInOneEntryFailsOnlyThatEntry) {
   EXPECT_EQ(extract_entry(zip.archive, 2), std::nullopt);
 }
 
-// Offsets that count prepended bytes (as `zip -A` writes them) work; offsets
-// that don't are not guessed at, so such an archive does not open.
+// Offsets that count prepended bytes (as `zip -A` writes them) work. Offsets
+// that don't, or that count bytes since cut from the front, are moved by
+// the difference between where the directory is recorded and where it is
+// (right before the end records); an entry whose local header was cut off
+// fails alone.
 TEST(ZipOpen, TakesOffsetsFromTheStartOfTheFile) {
   struct Case {
     const char* name;
     std::string prefix;
     bool offsets_count_prefix;
     std::string suffix;
+    bool zip64;
+    size_t cut_front;  // bytes removed from the finished archive's front
     bool opens;
+    bool first_extracts;
   };
   const Case cases[] = {
-      {"prefix counted", std::string(1000, 'S'), true, "", true},
-      {"prefix not counted", std::string(1000, 'S'), false, "", false},
-      {"bytes appended", "", true, "appended junk", true},
+      {"prefix counted", std::string(1000, 'S'), true, "", false, 0, true, true},
+      {"prefix not counted", std::string(1000, 'S'), false, "", false, 0, true, true},
+      {"prefix not counted, zip64", std::string(1000, 'S'), false, "", true, 0, true, true},
+      {"prefix of 3 bytes not counted", "SFX", false, "", false, 0, true, true},
+      {"first entry cut off", "", true, "", false, 40, true, false},
+      {"first entry cut off, zip64", "", true, "", true, 40 + 20, true, false},
+      {"part of the first entry cut off", "", true, "", false, 10, true, false},
+      {"bytes appended", "", true, "appended junk", false, 0, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -188,11 +218,66 @@ TEST(ZipOpen, TakesOffsetsFromTheStartOfTheFile) {
     plan.prefix = c.prefix;
     plan.offsets_count_prefix = c.offsets_count_prefix;
     plan.suffix = c.suffix;
-    OpenedZip zip(build_zip(plan));
+    plan.zip64 = c.zip64;
+    if (c.zip64) plan.entries[0].zip64 = true;  // its local header holds a zip64 block of 20 bytes
+    OpenedZip zip(build_zip(plan).substr(c.cut_front));
     ASSERT_EQ(zip.is_open, c.opens);
     if (!c.opens) continue;
-    EXPECT_EQ(extract_entry(zip.archive, 0), "alpha");
+    EXPECT_EQ(extract_entry(zip.archive, 0), c.first_extracts ? std::optional<std::string>("alpha") : std::nullopt);
     EXPECT_EQ(extract_entry(zip.archive, 1), std::string(3000, 'b'));
     EXPECT_EQ(zip.archive.comment_size, 0);
+  }
+}
+
+// A writer that counts entries in 16 bits writes 65,536 + N entries as N;
+// the records walked tell the truth. Any other disagreement is refused.
+TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
+  using namespace zip_field;
+  constexpr uint32_t walked = 65536 + 2;
+  std::vector<ZipEntryPlan> entries;
+  entries.reserve(walked);
+  for (uint32_t i = 0; i < walked; ++i) entries.push_back(stored_entry(std::to_string(i), std::to_string(i * 7)));
+  ZipPlan plan = zip_of(std::move(entries));
+  const ZipLayout plain = build_zip_layout(plan);  // the 16-bit counts hold 2
+  plan.zip64 = true;
+  const ZipLayout zip64 = build_zip_layout(plan);  // the zip64 counts hold 65,538
+
+  const auto set_counts = [](ZipLayout& z, uint16_t on_disk, uint16_t total) {
+    put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, on_disk);
+    put_u16(z.bytes, z.end_record_offset + end_entries, total);
+  };
+  const auto set_zip64_counts = [](ZipLayout& z, uint64_t on_disk, uint64_t total) {
+    put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, on_disk);
+    put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, total);
+  };
+  struct Case {
+    const char* name;
+    const ZipLayout* base;
+    std::function<void(ZipLayout&)> patch;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"both counts wrapped", &plain, [](ZipLayout&) {}, true},
+      {"wrapped and 7 apart", &plain, [&](ZipLayout& z) { set_counts(z, 2, 9); }, false},
+      {"both one short of the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 1, 1); }, false},
+      {"both one past the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 3, 3); }, false},
+      {"both saturated", &plain, [&](ZipLayout& z) { set_counts(z, 0xFFFF, 0xFFFF); }, false},
+      {"zip64, true counts", &zip64, [](ZipLayout&) {}, true},
+      {"zip64, total wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked, 2); }, true},
+      {"zip64, on disk wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, walked); }, true},
+      {"zip64, both wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, 2); }, true},
+      {"zip64, one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked - 1, walked - 1); }, false},
+      {"zip64, wrapped by 2^32", &zip64,
+       [&](ZipLayout& z) { set_zip64_counts(z, walked, walked + (uint64_t{1} << 32)); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZipLayout layout = *c.base;
+    c.patch(layout);
+    OpenedZip zip(std::move(layout.bytes));
+    ASSERT_EQ(zip.is_open, c.opens);
+    if (!c.opens) continue;
+    ASSERT_EQ(zip_entry_count(zip.archive.reader), walked);
+    for (const uint32_t i : {0u, 65535u, 65536u, walked - 1}) EXPECT_EQ(extract_entry(zip.archive, i), std::to_string(i * 7));
   }
 }

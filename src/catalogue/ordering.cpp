@@ -21,6 +21,8 @@
 #include <cstring>
 #include <vector>
 
+#include "report/name_escaping.h"
+
 RomEntry** g_sorted = nullptr;
 
 namespace {
@@ -58,8 +60,13 @@ size_t find_or_add_variant(Group& group, int32_t slot) {
 }
 
 void report_collision(const RomEntry& earlier, const RomEntry& later) {
-  // Names as stored, unescaped, unlike in the listing.
-  std::printf("CRC collision!\n\t%s\n\t%s\n", earlier.name, later.name);
+  // Control bytes escaped, so that a name cannot break the report's lines;
+  // high bytes as stored, unlike in the listing.
+  std::fputs("CRC collision!\n\t", stdout);
+  print_escaped_name(earlier.name, EscapedBytes::Controls);
+  std::fputs("\n\t", stdout);
+  print_escaped_name(later.name, EscapedBytes::Controls);
+  std::putchar('\n');
 }
 
 void report_collisions_with_earlier(const Group& group, size_t variant, int32_t slot) {

@@ -9,6 +9,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "report/checksums.h"
+#include "report/name_escaping.h"
 
 namespace {
 
@@ -18,25 +19,6 @@ struct StatusCounts {
   int32_t unchecked = 0;
 };
 
-bool is_plain_name_byte(unsigned char byte) { return byte < 0x80; }
-
-// Bytes from 0x80 up are written as %XX; everything else, the percent sign
-// and control characters included, goes out as it is.
-void print_escaped_name(const char* name) {
-  static constexpr char hex_digits[] = "0123456789ABCDEF";
-  const char* pos = name;
-  while (*pos != '\0') {
-    const char* plain_end = pos;
-    while (*plain_end != '\0' && is_plain_name_byte(static_cast<unsigned char>(*plain_end))) ++plain_end;
-    std::fwrite(pos, 1, static_cast<size_t>(plain_end - pos), stdout);
-    pos = plain_end;
-    if (*pos == '\0') return;
-    const auto byte = static_cast<unsigned char>(*pos++);
-    const char escape[3] = {'%', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
-    std::fwrite(escape, 1, sizeof escape, stdout);
-  }
-}
-
 void print_record_line(const RomEntry& rom) {
   if (rom.status == RomStatus::Unique) std::putchar('\n');
   const char mark = rom.status == RomStatus::Duplicate ? 'D' : ' ';
@@ -45,7 +27,7 @@ void print_record_line(const RomEntry& rom) {
   std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, rom.crc, unsigned{rom.sum},
               size_low_bits);
   print_mode_sums(rom.size, rom.mode_sums);
-  print_escaped_name(rom.name);
+  print_escaped_name(rom.name, EscapedBytes::ControlsAndHigh);
   std::putchar('\n');
 }
 

@@ -13,27 +13,38 @@
 
 namespace {
 
-// Records each entry's place and its name's place in the names block; false
-// on a broken record. `names_size` gets the size the names block needs.
-bool index_records(ZipReader& reader, uint64_t& names_size) {
+// Counts the central records from the directory's start to the first bytes
+// that are no record's signature; false when a record runs past the
+// directory. The count, not the end records', says how many there are: a
+// writer that counts in 16 bits wraps past 65,535 entries.
+bool count_records(const ZipReader& reader, uint64_t& count) {
   const uint8_t* directory = reader.central_directory;
   const uint64_t directory_size = reader.central_directory_size;
   uint64_t position = 0;
-  names_size = 0;
-  for (uint32_t index = 0; index < reader.entry_count; ++index) {
+  count = 0;
+  while (is_range_inside(position, 4, directory_size) && load_u32(directory + position) == central_record_signature) {
     if (!is_range_inside(position, central_record_size, directory_size)) return false;
     const uint8_t* record = directory + position;
-    if (load_u32(record) != central_record_signature) return false;
-    const uint64_t name_size = load_u16(record + 28);
-    const uint64_t variable_size = name_size + load_u16(record + 30) + load_u16(record + 32);
+    const uint64_t variable_size = uint64_t{load_u16(record + 28)} + load_u16(record + 30) + load_u16(record + 32);
     if (!is_range_inside(position + central_record_size, variable_size, directory_size)) return false;
+    position += central_record_size + variable_size;
+    ++count;
+  }
+  return true;
+}
+
+// Records each entry's place and its name's place in the names block, once
+// count_records has checked them. `names_size` gets the size the names block needs.
+void index_records(ZipReader& reader, uint64_t& names_size) {
+  uint64_t position = 0;
+  names_size = 0;
+  for (uint32_t index = 0; index < reader.entry_count; ++index) {
+    const uint8_t* record = reader.central_directory + position;
+    const uint64_t name_size = load_u16(record + 28);
     reader.entries[index] = ZipIndexEntry{position, names_size};
     names_size += name_size + 1;
-    position += central_record_size + variable_size;
+    position += central_record_size + name_size + load_u16(record + 30) + load_u16(record + 32);
   }
-  // A further record means the end record announced too few.
-  return !(is_range_inside(position, 4, directory_size) &&
-           load_u32(directory + position) == central_record_signature);
 }
 
 void copy_names(ZipReader& reader) {
@@ -45,6 +56,13 @@ void copy_names(ZipReader& reader) {
     std::memcpy(name, record + central_record_size, name_size);
     name[name_size] = '\0';
   }
+}
+
+// Only a real local header bounds other entries' data: an offset that points
+// at no header must not make the entry it points into fail.
+bool has_local_header_at(const ZipReader& reader, uint64_t offset) {
+  uint8_t signature[4];
+  return zip_read_at(reader, offset, signature, sizeof signature) && load_u32(signature) == local_header_signature;
 }
 
 bool comes_before(const ZipLocalHeaderRef& a, const ZipLocalHeaderRef& b) {
@@ -64,13 +82,16 @@ bool read_central_directory(ZipReader& reader, const ZipDirectoryPlace& place) {
   reader.central_directory_copy = copy.release();
   if (reader.central_directory == nullptr) return false;
 
-  reader.entry_count = place.entry_count;
-  if (place.entry_count > 0) {
-    reader.entries = static_cast<ZipIndexEntry*>(std::calloc(place.entry_count, sizeof(ZipIndexEntry)));
+  uint64_t walked = 0;
+  if (!count_records(reader, walked) || !directory_counts_agree(place, walked)) return false;
+  reader.entry_count = static_cast<uint32_t>(walked);
+  reader.offset_shift = place.offset_shift;
+  if (reader.entry_count > 0) {
+    reader.entries = static_cast<ZipIndexEntry*>(std::calloc(reader.entry_count, sizeof(ZipIndexEntry)));
     if (reader.entries == nullptr) return false;
   }
   uint64_t names_size = 0;
-  if (!index_records(reader, names_size)) return false;
+  index_records(reader, names_size);
   reader.names = static_cast<char*>(std::malloc(static_cast<size_t>(names_size) + 1));
   if (reader.names == nullptr) return false;
   copy_names(reader);
@@ -85,7 +106,9 @@ bool index_local_headers(ZipReader& reader) {
   uint32_t count = 0;
   for (uint32_t index = 0; index < reader.entry_count; ++index) {
     ZipEntryStat stat{};
-    if (zip_stat_entry(reader, index, stat)) reader.local_headers[count++] = {stat.local_header_offset, index};
+    if (zip_stat_entry(reader, index, stat) && has_local_header_at(reader, stat.local_header_offset)) {
+      reader.local_headers[count++] = {stat.local_header_offset, index};
+    }
   }
   reader.local_header_count = count;
   std::sort(reader.local_headers, reader.local_headers + count, comes_before);

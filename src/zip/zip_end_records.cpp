@@ -18,32 +18,68 @@ constexpr uint64_t search_block_size = 4096;
 constexpr uint64_t search_block_step = search_block_size - 3;
 constexpr uint64_t search_reach = max_comment_size + end_record_size;
 
+// A zip64 end record at `offset` that ends before the locator.
+bool is_zip64_end_record_at(const ZipReader& reader, uint64_t offset, uint64_t locator_offset, uint8_t* record) {
+  if (!is_range_inside(offset, zip64_end_record_size, locator_offset)) return false;
+  if (!zip_read_at(reader, offset, record, zip64_end_record_size)) return false;
+  if (load_u32(record) != zip64_end_record_signature) return false;
+  const uint64_t rest_size = load_u64(record + 4);
+  return rest_size >= zip64_end_record_size - zip64_end_record_lead_size &&
+         is_range_inside(offset + zip64_end_record_lead_size, rest_size, locator_offset);
+}
+
 bool read_zip64_end_record(const ZipReader& reader, uint64_t end_record_offset, ZipDirectoryPlace& place) {
   uint8_t locator[zip64_locator_size];
   const uint64_t locator_offset = end_record_offset - zip64_locator_size;
   if (!zip_read_at(reader, locator_offset, locator, zip64_locator_size)) return false;
-  const uint64_t record_offset = load_u64(locator + 8);
+  uint64_t record_offset = load_u64(locator + 8);
   const uint32_t total_disks = load_u32(locator + 16);
   // Some writers put 0 in the disk total; both 0 and 1 mean one disk.
   if (load_u32(locator + 4) != 0 || total_disks > 1) return false;
-  if (!is_range_inside(record_offset, zip64_end_record_size, locator_offset)) return false;
 
   uint8_t record[zip64_end_record_size];
-  if (!zip_read_at(reader, record_offset, record, zip64_end_record_size)) return false;
-  if (load_u32(record) != zip64_end_record_signature) return false;
-  const uint64_t rest_size = load_u64(record + 4);
-  if (rest_size < zip64_end_record_size - zip64_end_record_lead_size ||
-      !is_range_inside(record_offset + zip64_end_record_lead_size, rest_size, locator_offset)) {
-    return false;
+  if (!is_zip64_end_record_at(reader, record_offset, locator_offset, record)) {
+    // Bytes added to or cut from the front move the record away from its
+    // recorded offset; without extensible data it sits right before the locator.
+    if (locator_offset < zip64_end_record_size) return false;
+    record_offset = locator_offset - zip64_end_record_size;
+    if (!is_zip64_end_record_at(reader, record_offset, locator_offset, record)) return false;
   }
   if (load_u32(record + 16) != 0 || load_u32(record + 20) != 0) return false;  // several disks
-  const uint64_t entries_on_disk = load_u64(record + 24);
-  const uint64_t entries = load_u64(record + 32);
-  if (entries != entries_on_disk || entries > UINT32_MAX) return false;
-  place.entry_count = static_cast<uint32_t>(entries);
+  place.entries_on_disk = load_u64(record + 24);
+  place.entries = load_u64(record + 32);
+  place.counts_are_16_bit = false;
   place.size = load_u64(record + 40);
   place.offset = load_u64(record + 48);
   place.end_records_offset = record_offset;
+  return true;
+}
+
+bool has_signature_at(const ZipReader& reader, uint64_t offset, uint32_t signature) {
+  uint8_t bytes[4];
+  return zip_read_at(reader, offset, bytes, sizeof bytes) && load_u32(bytes) == signature;
+}
+
+// The directory is where the end records say, unless no central record
+// starts there but one starts where the directory must be, right before the
+// end records: bytes were then added to or cut from the front of the
+// archive, and every recorded offset is off by the same amount. A saturated
+// field, or an archive that announces no entries, is never moved.
+bool place_directory(const ZipReader& reader, ZipDirectoryPlace& place, bool may_move) {
+  const bool recorded_inside = is_range_inside(place.offset, place.size, place.end_records_offset);
+  if (!may_move || (place.entries == 0 && place.entries_on_disk == 0) || place.size < central_record_size ||
+      place.size > place.end_records_offset ||
+      (recorded_inside && has_signature_at(reader, place.offset, central_record_signature))) {
+    return recorded_inside;
+  }
+  const uint64_t actual = place.end_records_offset - place.size;
+  if (!has_signature_at(reader, actual, central_record_signature)) return recorded_inside;
+  // Both lie within an archive whose size fits a signed 64-bit value, except
+  // a recorded offset past it.
+  if (place.offset > actual && place.offset - actual > uint64_t{INT64_MAX}) return false;
+  place.offset_shift = place.offset > actual ? -static_cast<int64_t>(place.offset - actual)
+                                             : static_cast<int64_t>(actual - place.offset);
+  place.offset = actual;
   return true;
 }
 
@@ -82,16 +118,38 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
   if (!zip_read_at(reader, end_record_offset, record, end_record_size)) return false;
   place.end_record_offset = end_record_offset;
 
+  bool saturated = false;
   if (has_zip64_locator(reader, end_record_offset)) {
     if (!read_zip64_end_record(reader, end_record_offset, place)) return false;
   } else {
     if (load_u16(record + 4) != 0 || load_u16(record + 6) != 0) return false;  // several disks
-    if (load_u16(record + 8) != load_u16(record + 10)) return false;
-    place.entry_count = load_u16(record + 10);
+    place.entries_on_disk = load_u16(record + 8);
+    place.entries = load_u16(record + 10);
+    place.counts_are_16_bit = true;
     place.size = load_u32(record + 12);
     place.offset = load_u32(record + 16);
     place.end_records_offset = end_record_offset;
+    saturated = place.size == zip64_marker_32 || place.offset == zip64_marker_32;
   }
-  if (!is_range_inside(place.offset, place.size, place.end_records_offset)) return false;
-  return place.size / central_record_size >= place.entry_count;
+  if (!place_directory(reader, place, !saturated)) return false;
+  const uint64_t announced = place.entries > place.entries_on_disk ? place.entries : place.entries_on_disk;
+  return place.size / central_record_size >= announced;
+}
+
+namespace {
+
+// A count agrees when it is the number walked or, past 65,535 records, that
+// number modulo 65,536; a 16-bit count of 0xFFFF is a promise of zip64
+// records, not a wrap.
+bool count_agrees(uint64_t announced, uint64_t walked, bool is_16_bit) {
+  if (announced == walked) return true;
+  if (is_16_bit && announced == 0xFFFF) return false;
+  return walked > 0xFFFF && announced == (walked & 0xFFFF);
+}
+
+}  // namespace
+
+bool directory_counts_agree(const ZipDirectoryPlace& place, uint64_t walked) {
+  return walked <= UINT32_MAX && count_agrees(place.entries_on_disk, walked, place.counts_are_16_bit) &&
+         count_agrees(place.entries, walked, place.counts_are_16_bit);
 }

@@ -59,6 +59,17 @@ const uint8_t* central_record(const ZipReader& reader, uint32_t index) {
   return reader.central_directory + reader.entries[index].record_offset;
 }
 
+// The recorded offset moved by the archive's shift; an offset moved out of
+// the 64-bit range becomes one past any archive, so that its entry fails alone.
+uint64_t shifted_offset(uint64_t recorded, int64_t shift) {
+  if (shift >= 0) {
+    const auto forward = static_cast<uint64_t>(shift);
+    return recorded <= UINT64_MAX - forward ? recorded + forward : UINT64_MAX;
+  }
+  const uint64_t back = static_cast<uint64_t>(-(shift + 1)) + 1;
+  return recorded >= back ? recorded - back : UINT64_MAX;
+}
+
 }  // namespace
 
 uint32_t zip_entry_count(const ZipReader& reader) { return reader.entry_count; }
@@ -86,7 +97,7 @@ bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat)
   stat.name_size = name_size;
   stat.compressed_size = fields.compressed_size;
   stat.uncompressed_size = fields.uncompressed_size;
-  stat.local_header_offset = fields.local_header_offset;
+  stat.local_header_offset = shifted_offset(fields.local_header_offset, reader.offset_shift);
   stat.crc32 = load_u32(record + 16);
   stat.external_attributes = load_u32(record + 38);
   stat.method = load_u16(record + 10);

@@ -18,7 +18,7 @@ struct ZipEntryStat {
   uint32_t name_size;    // bytes stored (the name may hold a NUL before that)
   uint64_t compressed_size;
   uint64_t uncompressed_size;
-  uint64_t local_header_offset;
+  uint64_t local_header_offset;  // where it is: the recorded one moved by offset_shift
   uint32_t crc32;
   uint32_t external_attributes;
   uint16_t method;
@@ -57,6 +57,9 @@ struct ZipReader {
   uint64_t central_directory_size;
   uint64_t end_records_offset;  // the zip64 end record's, or else the end record's
   uint64_t end_record_offset;
+  // Added to each recorded local header offset: bytes were added to (or cut
+  // from) the front of the archive after its offsets were written.
+  int64_t offset_shift;
 
   uint32_t entry_count;
   uint32_t local_header_count;   // entries whose record gave a local header offset

@@ -38,7 +38,8 @@ def sample_files():
 
 
 def escape_name(name):
-    return b"".join(b"%%%02X" % byte if byte >= 0x80 else bytes([byte]) for byte in name)
+    return b"".join(b"%%%02X" % byte if byte >= 0x80 or byte < 0x20 or byte == 0x7F else bytes([byte])
+                    for byte in name)
 
 
 def listing_of(output):
@@ -163,6 +164,13 @@ class RealArchives(unittest.TestCase):
             with self.subTest(name):
                 self.write_with_zipfile(self.archive(name), compression, zip64)
                 self.check(name)
+
+    def test_zipfile_writes_70000_entries(self):
+        # Past 65,535 entries zipfile keeps the counts in the zip64 end record.
+        with zipfile.ZipFile(self.archive("py-many.zip"), "w") as archive:
+            for i in range(70000):
+                archive.writestr("e/%05d.bin" % i, b"%d" % (i * 7))
+        self.check("py-many.zip")
 
     def test_zipfile_to_an_unseekable_stream(self):
         class Unseekable(io.RawIOBase):

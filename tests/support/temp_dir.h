@@ -6,7 +6,8 @@
 struct TempDir {
   std::string path;  // absolute, no trailing slash
 
-  TempDir();
+  TempDir();  // in the system's temporary directory ($TMPDIR or /tmp)
+  explicit TempDir(const std::string& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

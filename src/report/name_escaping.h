@@ -1,0 +1,12 @@
+// Names written so that no byte of a name can break a line or the terminal:
+// chosen bytes go out as %XX.
+#pragma once
+
+enum class EscapedBytes {
+  Controls,          // 0x00 to 0x1F and 0x7F; high bytes as stored
+  ControlsAndHigh,   // the same and 0x80 to 0xFF
+};
+
+// Writes the NUL-terminated name to standard output, each escaped byte as
+// '%' and two upper-case hex digits; '%' itself is not escaped.
+void print_escaped_name(const char* name, EscapedBytes escaped);
