@@ -32,9 +32,13 @@ int finish_output() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int first_path = read_options(argc, argv);
-  if (first_path < 0) return 1;
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  int first_path = 0;
+  switch (read_options(argc, argv, &first_path)) {
+    case OptionsOutcome::Walk: break;
+    case OptionsOutcome::ExitOk: return finish_output();
+    case OptionsOutcome::UsageError: return 1;
+  }
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
   finish_run();
   return finish_output();
