@@ -1,9 +1,12 @@
-// One formatted message, one write: messages never interleave mid-line.
+// One formatted message, one write: messages never interleave mid-line, and
+// never share a row with the status line.
 #include "walk/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
+
+#include "report/progress.h"
 
 void report_failure(const char* format, ...) {
   va_list args;
@@ -15,7 +18,7 @@ void report_failure(const char* format, ...) {
   if (length > 0) {
     std::vector<char> text(static_cast<size_t>(length) + 1);
     std::vsnprintf(text.data(), text.size(), format, args);
-    std::fwrite(text.data(), 1, static_cast<size_t>(length), stderr);
+    progress_write_message(text.data(), static_cast<size_t>(length));
   }
   va_end(args);
 }

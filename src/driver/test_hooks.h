@@ -1,0 +1,11 @@
+// Settings only the test build of the program takes from its environment;
+// the real program reads no environment variable.
+#pragma once
+
+struct TestHooks {
+  int progress_delay_ms;  // IMGCHK_TEST_PROGRESS_DELAY_MS; 0 draws at once
+};
+
+// The hooks from the environment; each one not set keeps its value in
+// `defaults`.
+TestHooks read_test_hooks(const TestHooks& defaults);
