@@ -43,10 +43,79 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{}, "", usage, 1},
           {{"-x", "a.bin"}, "", "imgchk: unknown argument '-x'\n" + usage, 1},
           {{"-"}, "", "imgchk: unknown argument '-'\n" + usage, 1},
-          {{"--", "a.bin"}, "", "imgchk: unknown argument '--'\n" + usage, 1},
+          {{"--"}, "", usage, 1},
+          {{"-m1", "--"}, "", usage, 1},
+          {{"---", "a.bin"}, "", "imgchk: unknown argument '---'\n" + usage, 1},
+          {{"-help", "a.bin"}, "", "imgchk: unknown argument '-help'\n" + usage, 1},
+          {{"-x", "--help"}, "", "imgchk: unknown argument '-x'\n" + usage, 1},
           {{"-M1", "a.bin"}, "", "imgchk: unknown argument '-M1'\n" + usage, 1},
           {{"-m1x", "a.bin"}, "", "imgchk: unknown argument '-m1x'\n" + usage, 1},
           {{"-m1", "-pzc", "-q", "a.bin"}, "", "imgchk: unknown argument '-q'\n" + usage, 1},
+      },
+      tree.path);
+}
+
+TEST(CommandLine, WorkerCountsLeaveEveryModesOutputAsItWas) {
+  TempDir tree;
+  tree.write("a.bin", "abc");
+  tree.write("b.bin", std::string(2048, '\xFF'));
+  tree.write("c.bin", std::string(12288, 'c'));
+  for (const char* mode : {"", "-m1", "-m2", "-pzc"}) {
+    std::vector<std::string> plain_args;
+    if (*mode != '\0') plain_args.push_back(mode);
+    plain_args.insert(plain_args.end(), {"a.bin", "missing.bin", "b.bin", "c.bin"});
+    const RunResult plain = run_imgchk(plain_args, tree.path);
+    for (const char* workers : {"-j1", "-j8", "-j1024"}) {
+      std::vector<std::string> args = plain_args;
+      args.insert(args.begin(), workers);  // before the mode option
+      expect_runs({{args, plain.out, plain.err, plain.status}}, tree.path);
+    }
+  }
+}
+
+TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
+  TempDir tree;
+  const std::string help = usage +
+                           "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
+                           "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
+                           "  -pzc         list the comments of zip archives, nothing else\n"
+                           "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
+                           "  --           end of options: every later argument is a path\n"
+                           "  -h, --help   print this help and exit\n"
+                           "  --version    print the version and exit\n";
+  const std::string version = std::string("imgchk ") + IMGCHK_EXPECTED_VERSION + "\n";
+  expect_runs(
+      {
+          {{"--help"}, help, "", 0},
+          {{"-h"}, help, "", 0},
+          {{"-m1", "-j2", "--help", "missing.bin"}, help, "", 0},
+          {{"--help", "-x"}, help, "", 0},
+          {{"--version"}, version, "", 0},
+          {{"-pzc", "--version"}, version, "", 0},
+          // After the end of the options they are paths.
+          {{"--", "--help"}, empty_all, "imgchk: error opening --help\n", 0},
+          {{"missing.bin", "--version"}, empty_all,
+           "imgchk: error opening missing.bin\nimgchk: error opening --version\n", 0},
+      },
+      tree.path);
+  EXPECT_EQ(run_imgchk({"--help"}, tree.path, "/dev/full").status, 1);
+}
+
+TEST(CommandLine, DoubleDashMakesEveryLaterArgumentAPath) {
+  TempDir tree;
+  tree.write("a.bin", "abc");
+  tree.write("-x.bin", "abc");
+  const std::string both =
+      "\n  352441C2 0126      3 -x.bin\nD 352441C2 0126      3 a.bin\n\n"
+      "2 ROMs, 1 unique, 1 duplicates, 0 unchecked\n";
+  expect_runs(
+      {
+          {{"--", "a.bin"}, abc_listing, "", 0},
+          {{"--", "-x.bin", "a.bin"}, both, "", 0},
+          {{"-j3", "-m1", "--", "-x.bin"},
+           "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 1 skipped\n\n", "", 0},
+          {{"--", "-m1", "--"}, empty_all, "imgchk: error opening -m1\nimgchk: error opening --\n", 0},
+          {{"-x.bin"}, "", "imgchk: unknown argument '-x.bin'\n" + usage, 1},
       },
       tree.path);
 }

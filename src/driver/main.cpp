@@ -7,15 +7,21 @@
 #include "catalogue/run_mode.h"
 #include "driver/options.h"
 #include "report/listing.h"
+#include "report/progress.h"
 #include "walk/image_jobs.h"
 #include "walk/messages.h"
 #include "walk/path_walker.h"
+#ifdef IMGCHK_TEST_HOOKS
+#include "driver/test_hooks.h"
+#endif
 
 namespace {
 
 // The listing is written in many small pieces; one large buffer keeps it to
 // a few writes, also on a terminal.
 char output_buffer[1 << 16];
+
+constexpr int progress_delay_ms = 1000;
 
 void finish_run() {
   if (g_mode == RunMode::Pzc) return;
@@ -32,16 +38,31 @@ int finish_output() {
   return 1;
 }
 
+// -pzc writes comments to standard output while walking; on the terminal
+// that shows the status line they would share its row.
+bool status_line_wanted() { return !(g_mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int first_path = read_options(argc, argv);
-  if (first_path < 0) return 1;
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-  start_image_workers(static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+  int first_path = 0;
+  switch (read_options(argc, argv, &first_path)) {
+    case OptionsOutcome::Walk: break;
+    case OptionsOutcome::ExitOk: return finish_output();
+    case OptionsOutcome::UsageError: return 1;
+  }
+  int delay_ms = progress_delay_ms;
+#ifdef IMGCHK_TEST_HOOKS
+  delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
+  read_job_order_hook();
+#endif
+  if (status_line_wanted()) progress_start(delay_ms);
+  start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
   finish_image_jobs();
   stop_image_workers();
+  progress_stop();
   finish_run();
   return finish_output();
 }

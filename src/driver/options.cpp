@@ -1,11 +1,19 @@
-// Option parsing: exact, case-sensitive matches; the last option wins.
+// Option parsing: exact, case-sensitive matches; the last mode option wins.
 #include "driver/options.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "catalogue/run_mode.h"
 #include "walk/messages.h"
+
+#ifndef IMGCHK_VERSION
+#error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
+#endif
+
+int g_worker_count = 0;
 
 namespace {
 
@@ -14,35 +22,90 @@ struct Option {
   RunMode mode;
 };
 
-constexpr Option options[] = {
+constexpr Option mode_options[] = {
     {"-m1", RunMode::M1},
     {"-m2", RunMode::M2},
     {"-pzc", RunMode::Pzc},
 };
 
+constexpr int max_workers = 1024;
+
 constexpr char usage_line[] = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+
+constexpr char option_lines[] =
+    "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
+    "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
+    "  -pzc         list the comments of zip archives, nothing else\n"
+    "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
+    "  --           end of options: every later argument is a path\n"
+    "  -h, --help   print this help and exit\n"
+    "  --version    print the version and exit\n";
+
+// -jN with N from 1 to 1024, digits only, no leading zero; 0 otherwise.
+int parse_workers(const char* arg) {
+  if (std::strncmp(arg, "-j", 2) != 0) return 0;
+  const char* digits = arg + 2;
+  if (*digits < '1' || *digits > '9') return 0;
+  int count = 0;
+  for (const char* p = digits; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    count = count * 10 + (*p - '0');
+    if (count > max_workers) return 0;
+  }
+  return count;
+}
+
+const Option* find_mode_option(const char* arg) {
+  for (const Option& option : mode_options) {
+    if (std::strcmp(arg, option.text) == 0) return &option;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
 void print_usage() { std::fwrite(usage_line, 1, sizeof usage_line - 1, stderr); }
 
-int read_options(int argc, char** argv) {
-  if (argc <= 1) {
-    print_usage();
-    return -1;
-  }
+int default_worker_count() {
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  if (online < 1) return 1;
+  return online > max_workers ? max_workers : static_cast<int>(online);
+}
+
+OptionsOutcome read_options(int argc, char** argv, int* first_path) {
   int next = 1;
+  bool options_ended = false;
   for (; next < argc && argv[next][0] == '-'; ++next) {
-    const Option* match = nullptr;
-    for (const Option& option : options) {
-      if (std::strcmp(argv[next], option.text) == 0) match = &option;
+    const char* arg = argv[next];
+    if (std::strcmp(arg, "--") == 0) {
+      options_ended = true;
+      ++next;
+      break;
     }
-    if (match == nullptr) {
-      report_failure("imgchk: unknown argument '%s'\n", argv[next]);
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(usage_line, stdout);
+      std::fputs(option_lines, stdout);
+      return OptionsOutcome::ExitOk;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::fputs("imgchk " IMGCHK_VERSION "\n", stdout);
+      return OptionsOutcome::ExitOk;
+    }
+    if (const Option* mode = find_mode_option(arg)) {
+      g_mode = mode->mode;
+    } else if (const int workers = parse_workers(arg)) {
+      g_worker_count = workers;
+    } else {
+      report_failure("imgchk: unknown argument '%s'\n", arg);
       print_usage();
-      return -1;
+      return OptionsOutcome::UsageError;
     }
-    g_mode = match->mode;
   }
-  return next;
+  // No arguments at all, or "--" with nothing after it.
+  if (argc <= 1 || (options_ended && next == argc)) {
+    print_usage();
+    return OptionsOutcome::UsageError;
+  }
+  *first_path = next;
+  return OptionsOutcome::Walk;
 }

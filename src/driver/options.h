@@ -1,10 +1,22 @@
-// The command line: leading options into g_mode, and the usage line.
+// The command line: leading options into g_mode and g_worker_count, the
+// usage line, --help and --version.
 #pragma once
 
-// Reads the options that precede the first path into g_mode. Returns the
-// index of the first path argument (argc when there is none), or -1 after
-// a usage error, which it has already reported.
-int read_options(int argc, char** argv);
+// The number of workers from -jN; 0 when none was given.
+extern int g_worker_count;
+
+// The number of online CPUs, at least 1: the workers when -jN is not given.
+int default_worker_count();
+
+enum class OptionsOutcome {
+  Walk,        // the paths from *first_path on are to be walked
+  ExitOk,      // --help or --version was answered
+  UsageError,  // already reported
+};
+
+// Reads the options that precede the first path (or end at "--"). On Walk,
+// *first_path is the index of the first path argument (argc when none).
+OptionsOutcome read_options(int argc, char** argv, int* first_path);
 
 // Writes the usage line to standard error as one block.
 void print_usage();

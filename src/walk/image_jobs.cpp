@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
+#include "report/progress.h"
 #include "walk/image_reading.h"
 #include "walk/messages.h"
 
@@ -88,6 +89,7 @@ void commit_job(Job& job) {
     case JobKind::File:
       if (job.succeeded) {
         add_summarised_rom(job.text.get(), job.summary);
+        progress_image_done(job.summary.size);
       } else {
         write_failure("imgchk: read error on %s\n", job.text.get());
       }
@@ -95,6 +97,7 @@ void commit_job(Job& job) {
     case JobKind::Entry:
       if (job.succeeded) {
         add_summarised_rom(job.text.get(), job.summary);
+        progress_image_done(job.summary.size);
       } else {
         write_failure("imgchk: uncompress of %s failed\n", job.text.get());
       }
@@ -176,6 +179,7 @@ Job& claim_slot(std::unique_lock<std::mutex>& lock) {
 }
 
 void submit(Job&& job) {
+  progress_set_path(job.text.get());
   if (g_ring.slots.empty()) {
     run_job(job);
     commit_job(job);

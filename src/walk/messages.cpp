@@ -1,10 +1,12 @@
-// One formatted message, one write: messages never interleave mid-line.
+// One formatted message, one write: messages never interleave mid-line, and
+// never share a row with the status line.
 #include "walk/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
+#include "report/progress.h"
 #include "walk/image_jobs.h"
 
 namespace {
@@ -39,4 +41,6 @@ void write_failure(const char* format, ...) {
   if (!text.empty()) write_message(text.data(), text.size());
 }
 
-void write_message(const char* text, uint64_t size) { std::fwrite(text, 1, static_cast<size_t>(size), stderr); }
+// The status line, if drawn, is erased first, so a message never shares its
+// row.
+void write_message(const char* text, uint64_t size) { progress_write_message(text, static_cast<size_t>(size)); }

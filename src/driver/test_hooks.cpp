@@ -1,0 +1,37 @@
+// Compiled only into imgchk_test_hooks.
+#include "driver/test_hooks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "walk/image_jobs.h"
+
+namespace {
+
+// A non-negative number from the environment, or `fallback`.
+int environment_number(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (*end != '\0' || value < 0 || value > 3600000) return fallback;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+TestHooks read_test_hooks(const TestHooks& defaults) {
+  TestHooks hooks = defaults;
+  hooks.progress_delay_ms = environment_number("IMGCHK_TEST_PROGRESS_DELAY_MS", defaults.progress_delay_ms);
+  return hooks;
+}
+
+void read_job_order_hook() {
+  const char* order = std::getenv("IMGCHK_TEST_JOB_ORDER");
+  if (order == nullptr) return;
+  if (std::strcmp(order, "reverse") == 0) g_job_order = JobOrder::Reverse;
+  if (std::strncmp(order, "random:", 7) == 0) {
+    g_job_order = JobOrder::Random;
+    g_job_order_seed = static_cast<uint32_t>(std::strtoul(order + 7, nullptr, 10));
+  }
+}

@@ -1,0 +1,15 @@
+// Settings only the test build of the program takes from its environment;
+// the real program reads no environment variable.
+#pragma once
+
+struct TestHooks {
+  int progress_delay_ms;  // IMGCHK_TEST_PROGRESS_DELAY_MS; 0 draws at once
+};
+
+// IMGCHK_TEST_JOB_ORDER: "reverse", or "random:SEED", the order in which
+// workers take jobs (see walk/image_jobs.h); the output must not change.
+void read_job_order_hook();
+
+// The hooks from the environment; each one not set keeps its value in
+// `defaults`.
+TestHooks read_test_hooks(const TestHooks& defaults);
