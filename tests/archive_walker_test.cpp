@@ -16,11 +16,32 @@ struct Expected {
   std::string err;
 };
 
+// The output is the same whatever the number of threads and whichever job
+// finishes first: one thread, eight, and eight taking jobs newest first or
+// at random.
 void expect_run(const TempDir& tree, const std::vector<std::string>& args, const Expected& want) {
-  const RunResult result = run_imgchk(args, tree.path);
-  EXPECT_EQ(result.out, want.out);
-  EXPECT_EQ(result.err, want.err);
-  EXPECT_EQ(result.status, 0);
+  struct Variant {
+    const char* label;
+    const char* program;
+    const char* workers;
+    std::vector<std::string> environment;
+  };
+  const Variant variants[] = {
+      {"default", imgchk_path(), nullptr, {}},
+      {"-j1", imgchk_path(), "-j1", {}},
+      {"-j8", imgchk_path(), "-j8", {}},
+      {"-j8 reverse", imgchk_test_hooks_path(), "-j8", {"IMGCHK_TEST_JOB_ORDER=reverse"}},
+      {"-j3 random", imgchk_test_hooks_path(), "-j3", {"IMGCHK_TEST_JOB_ORDER=random:7"}},
+  };
+  for (const Variant& variant : variants) {
+    SCOPED_TRACE(variant.label);
+    std::vector<std::string> with_workers = args;
+    if (variant.workers != nullptr) with_workers.insert(with_workers.begin(), variant.workers);
+    const RunResult result = run_program(variant.program, with_workers, tree.path, "", variant.environment);
+    EXPECT_EQ(result.out, want.out);
+    EXPECT_EQ(result.err, want.err);
+    EXPECT_EQ(result.status, 0);
+  }
 }
 
 std::string archive_with_comment(std::vector<ZipEntryPlan> entries, std::string comment) {
