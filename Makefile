@@ -7,7 +7,7 @@ BUILD_TYPE ?= Release
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
-BENCH_ARGS ?= --growth
+BENCH_ARGS ?= --growth --records
 
 .PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods bench install clean
 
@@ -64,7 +64,7 @@ fuzz-methods:
 bench:
 	@tools/install-deps.sh bench
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DIMGCHK_WERROR=ON >/dev/null
-	@cmake --build build
+	@cmake --build build -j $(JOBS)
 	bench/run.sh $(BENCH_ARGS)
 
 install: build
