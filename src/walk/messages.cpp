@@ -11,7 +11,7 @@
 
 namespace {
 
-std::vector<char> format_message(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::vector<char> format_message(const char* format, va_list args) {
   va_list measure;
   va_copy(measure, args);
   const int length = std::vsnprintf(nullptr, 0, format, measure);
