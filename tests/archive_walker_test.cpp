@@ -59,6 +59,25 @@ ZipEntryPlan entry_with_bad_zip64_extra(std::string name) {
   return entry;
 }
 
+// An archive whose entries follow `padding` zero bytes (a stub, as in a
+// self-extractor): unpacking it costs much, summarising its entries little.
+std::string padded_archive(uint64_t padding, std::vector<ZipEntryPlan> entries, std::string comment = "") {
+  ZipPlan plan = zip_of(std::move(entries));
+  plan.prefix = std::string(padding, '\0');
+  plan.comment = std::move(comment);
+  return build_zip(plan);
+}
+
+constexpr uint64_t mebibyte = uint64_t{1} << 20;
+
+// "m3.zip" and the like, built with += (g++ 12 warns falsely on "m" + ...).
+std::string numbered(const char* prefix, int number, const char* suffix) {
+  std::string name = prefix;
+  name += std::to_string(number);
+  name += suffix;
+  return name;
+}
+
 }  // namespace
 
 TEST(ArchiveWalk, CataloguesEntriesAndNestedArchivesUnderJoinedNames) {
@@ -238,4 +257,54 @@ TEST(ArchiveWalk, ListsWhatRemainsOfAnArchiveWithItsFrontCut) {
               "\n"
               "1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n",
               "imgchk: uncompress of cut.zip?gone.bin failed\n"});
+}
+
+// At most 1,032 times the file's size plus 64 MiB is unpacked from an
+// archive file, nesting included. The entries that pass the limit are the
+// same for any size of these files in the bounds checked below, whatever
+// deflate made of them. The walk of each file ends with one message; what
+// came before stays and the next path is read.
+TEST(ArchiveWalk, StopsAnArchiveFileAtItsExpansionLimit) {
+  TempDir tree;
+  // A fan-out: 8 copies of an archive holding 2 archives of 32 MiB each.
+  const std::string leaf = padded_archive(32 * mebibyte, {stored_entry("x.bin", "abc")});
+  const std::string fanned = build_zip(zip_of({deflated_entry("l0.zip", leaf), deflated_entry("l1.zip", leaf)}));
+  std::vector<ZipEntryPlan> copies{stored_entry("a.bin", "a")};
+  for (int k = 0; k < 8; ++k) copies.push_back(deflated_entry(numbered("m", k, ".zip"), fanned));
+  const std::string fan_out = build_zip(zip_of(copies));
+  // A chain of 7 levels, each with an image and a comment; levels 2, 4 and 6
+  // are archives of 48 MiB.
+  std::string chain;
+  for (int level = 7; level >= 1; --level) {
+    std::vector<ZipEntryPlan> entries{stored_entry(numbered("f", level, ".bin"), numbered("image ", level, ""))};
+    if (!chain.empty()) entries.push_back(deflated_entry(numbered("level", level + 1, ".zip"), chain));
+    chain = padded_archive(level % 2 == 0 ? 48 * mebibyte : 0, std::move(entries), numbered("L", level, ""));
+  }
+  ASSERT_LT(fan_out.size(), 16384u);
+  // Each KiB of the file adds about 1 MiB to its limit.
+  ASSERT_LT(fan_out.size(), 31u << 10);  // the limit is below 96 MiB
+  ASSERT_GT(chain.size(), 33u << 10);    // the limit is between 97 MiB
+  ASSERT_LT(chain.size(), 78u << 10);    // and 142 MiB
+  tree.write("fan.zip", fan_out);
+  tree.write("chain.zip", chain);
+  tree.write("after.bin", "abc");
+
+  const std::string err =
+      "imgchk: expansion limit reached at fan.zip?m1.zip?l0.zip\n"
+      "imgchk: expansion limit reached at chain.zip?level2.zip?level3.zip?level4.zip?level5.zip?level6.zip\n";
+  const RunResult listed = run_imgchk({"fan.zip", "chain.zip", "after.bin"}, tree.path);
+  EXPECT_EQ(listed.err, err);
+  for (const char* kept :
+       {"  E8B7BE43 0061      1 fan.zip?a.bin\n", " 0126      3 fan.zip?m0.zip?l1.zip?x.bin\n",
+        " chain.zip?level2.zip?level3.zip?level4.zip?level5.zip?f5.bin\n", " 0126      3 after.bin\n",
+        "\n9 ROMs, 7 unique, 2 duplicates, 0 unchecked\n"}) {
+    EXPECT_NE(listed.out.find(kept), std::string::npos) << kept << listed.out;
+  }
+  // -pzc unpacks nested archives too, within the same limit.
+  const RunResult comments = run_imgchk({"-pzc", "chain.zip", "fan.zip"}, tree.path);
+  EXPECT_EQ(comments.err, err.substr(err.find('\n') + 1) + err.substr(0, err.find('\n') + 1));
+  EXPECT_EQ(comments.out,
+            "chain.zip: L1\nchain.zip?level2.zip: L2\nchain.zip?level2.zip?level3.zip: L3\n"
+            "chain.zip?level2.zip?level3.zip?level4.zip: L4\n"
+            "chain.zip?level2.zip?level3.zip?level4.zip?level5.zip: L5\n");
 }

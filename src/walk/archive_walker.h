@@ -5,8 +5,9 @@
 
 struct OpenArchive;
 
-// Walks every entry of an archive the caller opened. The archive is closed
+// Walks every entry of an archive the caller opened: an archive file named
+// on the command line or found in a directory. At most 1,032 times its size
+// plus 64 MiB is unpacked from it, at all nesting levels together; the entry
+// that would pass that ends the walk with a message. The archive is closed
 // once the walk and the last job reading its entries are done with it.
-// `level` is the archive's nesting depth: 1 for an archive named on the
-// command line or found in a directory.
-void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive, int level = 1);
+void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive);
