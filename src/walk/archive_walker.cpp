@@ -79,7 +79,6 @@ void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& 
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
-
 void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index,
                          const ZipEntryStat& stat, const char* entry_name, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
