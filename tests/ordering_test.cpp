@@ -23,6 +23,7 @@ struct Image {
 struct Marked {
   std::vector<std::string> names;     // in sorted order
   std::vector<RomStatus> statuses;    // the same order
+  std::vector<uint64_t> sizes;        // the same order
   std::string reports;                // what mark_duplicates wrote
 };
 
@@ -37,6 +38,7 @@ Marked sort_and_mark(const std::vector<Image>& images) {
   for (int32_t slot = 0; slot < g_rom_count; ++slot) {
     marked.names.emplace_back(g_sorted[slot]->name);
     marked.statuses.push_back(g_sorted[slot]->status);
+    marked.sizes.push_back(g_sorted[slot]->size);
   }
   clear_sorted_index();
   clear_catalogue();
@@ -68,10 +70,15 @@ TEST(Ordering, SortsByUnsignedCrcThenByUnsignedName) {
       {"az", with_crc("az......", 0x00000001)},
       {"a", with_crc("a.......", 0x00000001)},
       {"zero", with_crc("zero....", 0x00000000)},
+      // Ties on CRC and name keep the order they were admitted in.
+      {"tie", with_crc("tie.....", 0x00000002)},
+      {"tie", with_crc("tie.............", 0x00000002)},
+      {"tie", with_crc("tie.........", 0x00000002)},
   };
   const Marked marked = sort_and_mark(images);
-  const std::vector<std::string> want = {"zero", "a", "az", "a\xE9", "b", "low", "high", "last"};
+  const std::vector<std::string> want = {"zero", "a", "az", "a\xE9", "b", "tie", "tie", "tie", "low", "high", "last"};
   EXPECT_EQ(marked.names, want);
+  EXPECT_EQ(std::vector<uint64_t>(marked.sizes.begin() + 5, marked.sizes.begin() + 8), (std::vector<uint64_t>{8, 16, 12}));
 }
 
 TEST(Ordering, EmptyCatalogueGivesAnEmptyIndexAndNoOutput) {

@@ -85,26 +85,15 @@ void run_job(Job& job) {
 }
 
 void commit_job(Job& job) {
-  switch (job.kind) {
-    case JobKind::File:
-      if (job.succeeded) {
-        add_summarised_rom(job.text.get(), job.summary);
-        progress_image_done(job.summary.size);
-      } else {
-        write_failure("imgchk: read error on %s\n", job.text.get());
-      }
-      break;
-    case JobKind::Entry:
-      if (job.succeeded) {
-        add_summarised_rom(job.text.get(), job.summary);
-        progress_image_done(job.summary.size);
-      } else {
-        write_failure("imgchk: uncompress of %s failed\n", job.text.get());
-      }
-      break;
-    case JobKind::Message:
-      write_message(job.text.get(), job.text_size);
-      break;
+  if (job.kind == JobKind::Message) {
+    write_message(job.text.get(), job.text_size);
+  } else if (job.succeeded) {
+    add_summarised_rom(job.text.get(), job.summary);
+    progress_image_done(job.summary.size);
+  } else if (job.kind == JobKind::File) {
+    write_failure("imgchk: read error on %s\n", job.text.get());
+  } else {
+    write_failure("imgchk: uncompress of %s failed\n", job.text.get());
   }
   job.text.reset();
   job.archive.reset();  // the last job of an archive closes it, on this thread
