@@ -68,6 +68,14 @@ std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   return copy;
 }
 
+Job image_job(JobKind kind, const char* name) {
+  Job job;
+  job.kind = kind;
+  job.state = JobState::Pending;
+  job.text = copy_text(name, std::strlen(name));
+  return job;
+}
+
 void run_job(Job& job) {
   switch (job.kind) {
     case JobKind::File:
@@ -198,10 +206,7 @@ void start_image_workers(int count) {
 }
 
 void submit_file_image(const char* name, int fd, uint64_t size) {
-  Job job;
-  job.kind = JobKind::File;
-  job.state = JobState::Pending;
-  job.text = copy_text(name, std::strlen(name));
+  Job job = image_job(JobKind::File, name);
   job.fd = fd;
   job.size = size;
   submit(std::move(job));
@@ -209,10 +214,7 @@ void submit_file_image(const char* name, int fd, uint64_t size) {
 
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
                         const ZipExtraction& extraction) {
-  Job job;
-  job.kind = JobKind::Entry;
-  job.state = JobState::Pending;
-  job.text = copy_text(name, std::strlen(name));
+  Job job = image_job(JobKind::Entry, name);
   job.archive = archive;
   job.extraction = extraction;
   submit(std::move(job));
