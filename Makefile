@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth --records
 
-.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods fuzz-walker bench install clean
 
 all: build
 
@@ -60,6 +60,19 @@ fuzz-methods:
 	@mkdir -p build-fuzz/corpus-methods
 	build-fuzz/tests/deflate64_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
 	  -print_final_stats=1 build-fuzz/corpus-methods tests/fuzz/corpus-methods
+
+# The archive walker over whole inputs: nesting, every mode, the expansion
+# budget. Inputs up to 128 KiB, so that the end record search runs past two
+# blocks, from the start (-len_control=0); the walker's output is closed
+# (-close_fd_mask=3).
+fuzz-walker:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target archive_walker_fuzz
+	@mkdir -p build-fuzz/corpus-walker
+	build-fuzz/tests/archive_walker_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
+	  -max_len=131072 -len_control=0 -dict=tests/fuzz/zip.dict -close_fd_mask=3 -print_final_stats=1 \
+	  build-fuzz/corpus-walker tests/fuzz/corpus-walker
 
 bench:
 	@tools/install-deps.sh bench
