@@ -216,10 +216,41 @@ bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipSc
          checked.crc == entry.crc32;
 }
 
-bool copy_into_block(void* context, const uint8_t* bytes, size_t size) {
-  uint8_t*& next = *static_cast<uint8_t**>(context);
-  if (next != bytes) std::memcpy(next, bytes, size);
-  next += size;
+// A block that grows with what is unpacked into it, up to the recorded size
+// (and a byte, so that an empty entry has a block too).
+struct GrowingBlock {
+  MallocBlock bytes;
+  uint64_t capacity;
+  uint64_t size;
+  uint64_t limit;
+};
+
+// Only stored and deflate entries have a bounded ratio to their compressed
+// size; any other claim may far pass what its data unpack to, so its block
+// starts small and grows as bytes arrive.
+uint64_t first_block_capacity(const ZipExtraction& entry) {
+  constexpr uint64_t first_capacity = uint64_t{1} << 20;
+  const uint64_t whole = entry.uncompressed_size + 1;
+  const bool bounded = entry.method == method_stored || entry.method == method_deflate;
+  return bounded || whole < first_capacity ? whole : first_capacity;
+}
+
+bool append_to_block(void* context, const uint8_t* bytes, size_t size) {
+  GrowingBlock& block = *static_cast<GrowingBlock*>(context);
+  uint8_t* const end = block.bytes.get() + block.size;
+  if (bytes != end) {  // else inflated in place
+    if (size > block.capacity - block.size) {
+      uint64_t capacity = std::max(block.capacity * 2, block.size + size);
+      capacity = std::min(capacity, block.limit);
+      auto* grown = static_cast<uint8_t*>(std::realloc(block.bytes.get(), static_cast<size_t>(capacity)));
+      if (grown == nullptr) return false;
+      static_cast<void>(block.bytes.release());
+      block.bytes.reset(grown);
+      block.capacity = capacity;
+    }
+    std::memcpy(block.bytes.get() + block.size, bytes, size);
+  }
+  block.size += size;
   return true;
 }
 
@@ -247,17 +278,18 @@ uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& si
   size = 0;
   ZipExtraction extraction{};
   if (!zip_prepare_extraction(reader, index, extraction)) return nullptr;
-  // malloc(0) may give null; an empty entry still gets a real block.
-  MallocBlock block(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(extraction.uncompressed_size) + 1)));
-  if (!block) return nullptr;
+  GrowingBlock block{nullptr, first_block_capacity(extraction), 0, extraction.uncompressed_size + 1};
+  block.bytes.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(block.capacity))));
+  if (!block.bytes) return nullptr;
   ZipScratch scratch{};
-  uint8_t* next = block.get();
-  const ZipOutput into_block{nullptr, &next, copy_into_block};
-  const bool unpacked = unpack_and_check(reader, extraction, scratch, into_block, block.get());
+  const ZipOutput into_block{nullptr, &block, append_to_block};
+  // A block of the whole size is inflated into in place.
+  uint8_t* const whole = block.capacity == block.limit ? block.bytes.get() : nullptr;
+  const bool unpacked = unpack_and_check(reader, extraction, scratch, into_block, whole);
   zip_free_scratch(scratch);
   if (!unpacked) return nullptr;
   size = extraction.uncompressed_size;
-  return block.release();
+  return block.bytes.release();
 }
 
 void zip_free_scratch(ZipScratch& scratch) {
