@@ -79,7 +79,7 @@ class Command:
     name: str
     argv: list
     shown: str          # the command line as the results show it
-    role: str           # "floor", "reference" (another floor, or cat), "peer" or "imgchk"
+    role: str           # "floor", "reference" (another floor, or cat), "peer", "imgchk" or "baseline"
     mode: str = ""      # "All" or "M1" for imgchk
     runs: list = field(default_factory=list)
 
@@ -181,6 +181,9 @@ def tree_commands(tree, path, scale, options, with_peers):
     commands.append(Command(tree, scale, "imgchk -j1 -m1", [options.imgchk, "-j1", "-m1", path],
                             "imgchk -j1 -m1 TREE", "imgchk", "M1"))
     commands.append(Command(tree, scale, "imgchk", [options.imgchk, path], "imgchk TREE", "imgchk", "All"))
+    if options.baseline:
+        commands.append(Command(tree, scale, "imgchk before threads", [options.baseline, path],
+                                "BASELINE TREE", "baseline"))
     return commands, skipped
 
 
@@ -453,6 +456,10 @@ def target_rows(groups, scale):
         ratio, limit = stats(threaded, imgchk, 0)["ratio"], THREAD_TARGETS[tree]
         rows.append(target_row(f"{title}: imgchk ({os.cpu_count()} workers) / imgchk -j1, median paired wall ratio",
                                f"≤ {limit:.2f}×", f"{fmt(ratio)}×", ratio <= limit))
+        for baseline in (c for c in commands if c.role == "baseline"):
+            ratio = stats(imgchk, baseline, 0)["ratio"]
+            rows.append(target_row(f"{title}: imgchk -j1 / the single-threaded imgchk before workers, median paired "
+                                   "wall ratio", "≤ 1.05×", f"{fmt(ratio)}×", ratio <= 1.05))
         rows += [f"| {title}: imgchk / {command.name}, median paired wall ratio | none, for reference | "
                  f"{fmt(stats(imgchk, command, 0)['ratio'])}× | |" for command in commands if command.role == "reference"]
         for command in commands:
@@ -476,7 +483,7 @@ def growth_lines(groups, manifests, scales):
                 continue
             manifest = manifests[scale]["trees"][tree]
             for command in commands:
-                if command.role == "peer":
+                if command.role in ("peer", "baseline"):
                     continue
                 s = stats(command, commands[0], manifest["image_bytes"])
                 by_name.setdefault(command.name, []).append((manifest["image_bytes"], s))
@@ -559,6 +566,7 @@ def make_corpus(root, seed, scale):
 def parse_options():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--imgchk", default=os.path.join(REPO, "build", "imgchk"), help="the imgchk to measure")
+    parser.add_argument("--baseline", help="an earlier imgchk (no -j option) that imgchk -j1 must keep up with")
     parser.add_argument("--zip-floor", default=os.path.join(REPO, "build", "bench", "zip_floor"))
     parser.add_argument("--read-floor", default=os.path.join(REPO, "build", "bench", "read_floor"))
     parser.add_argument("--scale", type=float, default=1.0, help="corpus scale of the main tables")
