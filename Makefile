@@ -1,5 +1,6 @@
 # Quick start: `make run` builds imgchk and lists the samples in examples/;
-# `make test` builds and runs every test, then again under ASan and UBSan.
+# `make test` builds and runs every test, then again under ASan and UBSan, and
+# the end-to-end tests under ThreadSanitizer.
 # Both install whatever Debian packages are missing first.
 
 PREFIX ?= /usr/local
