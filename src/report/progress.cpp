@@ -213,6 +213,7 @@ void progress_image_done(uint64_t bytes) {
 void progress_bytes_read(uint64_t bytes) { input_bytes_read.fetch_add(bytes, std::memory_order_relaxed); }
 
 void progress_set_path(const char* path) {
+  if (!running) return;  // no status line: nothing to copy, once per image
   size_t length = std::strlen(path);
   const bool cut = length > path_keep;
   if (cut) {

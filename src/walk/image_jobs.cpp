@@ -5,6 +5,7 @@
 #include "walk/image_jobs.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,10 @@ struct JobRing {
   uint64_t taken = 0;      // in Fifo order, the next job to take
   bool finishing = false;
   bool stopping = false;
+  // Waking a thread costs a system call: only those that sleep are woken.
+  int sleeping_workers = 0;
+  uint64_t planned_workers = 0;  // set before the first worker starts
+  bool walker_sleeps = false;
   uint32_t random_state = 0;
   std::vector<pthread_t> threads;
 };
@@ -60,6 +65,9 @@ JobRing g_ring;
 // At most this many jobs under way, whatever the number of workers: each
 // may hold an open file.
 constexpr uint64_t largest_ring = 256;
+// Jobs differ in size a thousandfold: the ring must hold enough of them that
+// one large image at its head does not leave the other workers idle.
+constexpr uint64_t ring_per_worker = 128;
 
 std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   std::unique_ptr<char[]> copy(new char[size + 1]);
@@ -148,22 +156,58 @@ Job* take_job() {
   return pending[(g_ring.random_state >> 8) % pending.size()];
 }
 
+// How many jobs a worker takes at once: one when few are waiting, so that
+// the workers share them out, more when many are, so that small images do
+// not cost a lock each.
+size_t batch_size() {
+  constexpr uint64_t largest_batch = 16;
+  if (g_job_order != JobOrder::Fifo) return 1;
+  const uint64_t waiting = g_ring.submitted - std::max(g_ring.taken, g_ring.committed);
+  const uint64_t share = waiting / (2 * g_ring.planned_workers + 1);
+  return static_cast<size_t>(std::clamp<uint64_t>(share, 1, largest_batch));
+}
+
 void* work(void*) {
   std::unique_lock<std::mutex> lock(g_ring.mutex);
+  std::vector<Job*> batch;
+  int idle_looks = 0;
   for (;;) {
-    Job* job = take_job();
-    if (job == nullptr) {
+    batch.clear();
+    for (const size_t most = batch_size(); batch.size() < most;) {
+      Job* job = take_job();
+      if (job == nullptr) break;
+      job->state = JobState::Running;
+      batch.push_back(job);
+    }
+    if (batch.empty()) {
       if (g_ring.stopping) return nullptr;
+      // Small images come faster than a sleeping thread wakes: look again a
+      // few times before sleeping.
+      if (++idle_looks < 64) {
+        lock.unlock();
+        sched_yield();
+        lock.lock();
+        continue;
+      }
+      idle_looks = 0;
+      ++g_ring.sleeping_workers;
       g_ring.work_ready.wait(lock);
+      --g_ring.sleeping_workers;
       continue;
     }
-    job->state = JobState::Running;
+    idle_looks = 0;
     lock.unlock();
-    run_job(*job);
+    for (Job* job : batch) run_job(*job);
     lock.lock();
-    job->state = JobState::Done;
-    g_ring.job_done.notify_one();
+    for (Job* job : batch) job->state = JobState::Done;
+    if (g_ring.walker_sleeps) g_ring.job_done.notify_one();
   }
+}
+
+void wait_for_a_done_job(std::unique_lock<std::mutex>& lock) {
+  g_ring.walker_sleeps = true;
+  g_ring.job_done.wait(lock);
+  g_ring.walker_sleeps = false;
 }
 
 // A free slot at the tail of the ring, once the jobs before it allow.
@@ -171,7 +215,7 @@ Job& claim_slot(std::unique_lock<std::mutex>& lock) {
   for (;;) {
     commit_done_jobs(lock);
     if (!ring_is_full()) return slot_of(g_ring.submitted);
-    g_ring.job_done.wait(lock);
+    wait_for_a_done_job(lock);
   }
 }
 
@@ -186,6 +230,7 @@ void submit(Job&& job) {
   Job& slot = claim_slot(lock);
   slot = std::move(job);
   ++g_ring.submitted;
+  if (g_ring.sleeping_workers == 0) return;
   if (slot.state == JobState::Pending) g_ring.work_ready.notify_one();
   if (ring_is_full()) g_ring.work_ready.notify_all();
 }
@@ -194,9 +239,10 @@ void submit(Job&& job) {
 
 void start_image_workers(int count) {
   if (count < 2) return;
-  const uint64_t ring_size = std::min<uint64_t>(largest_ring, std::max<uint64_t>(16, 8 * uint64_t(count)));
+  const uint64_t ring_size = std::min<uint64_t>(largest_ring, std::max<uint64_t>(ring_per_worker, ring_per_worker * uint64_t(count)));
   g_ring.slots.resize(ring_size);
   g_ring.random_state = g_job_order_seed;
+  g_ring.planned_workers = static_cast<uint64_t>(count);
   for (int k = 0; k < count; ++k) {
     pthread_t thread{};
     if (pthread_create(&thread, nullptr, work, nullptr) != 0) break;
@@ -248,7 +294,7 @@ void finish_image_jobs() {
   for (;;) {
     commit_done_jobs(lock);
     if (g_ring.committed == g_ring.submitted) break;
-    g_ring.job_done.wait(lock);
+    wait_for_a_done_job(lock);
   }
   g_ring.finishing = false;
 }

@@ -51,7 +51,15 @@ struct FileDescriptor {
 // it is when opened, since it may change in between.
 enum class EntryKind { Unknown, PlainFile };
 
-void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind);
+// Where a path is opened from: a directory being walked and the entry's own
+// name in it, so that the kernel need not walk the whole path again; or, for
+// a path from the command line, the path itself.
+struct OpenFrom {
+  int directory_fd;  // AT_FDCWD for a command-line path
+  const char* name;
+};
+
+void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind);
 
 void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   struct stat status {};
@@ -69,7 +77,8 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   while (const dirent* entry = readdir(directory)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     const std::unique_ptr<char[]> entry_path = join_path(path, '/', entry->d_name);
-    scan_path_below(entry_path.get(), walk_path, entry->d_type == DT_REG ? EntryKind::PlainFile : EntryKind::Unknown);
+    scan_path_below(entry_path.get(), OpenFrom{dirfd(directory), entry->d_name}, walk_path,
+                    entry->d_type == DT_REG ? EntryKind::PlainFile : EntryKind::Unknown);
   }
   walk_path.pop_back();
 }
@@ -88,7 +97,10 @@ void scan_archive_file(const char* path, FileDescriptor& file) {
 void read_plain_file(const char* path, FileDescriptor& file, const struct stat& status) {
   // Only a regular file has a size to read up to: a named pipe or a device
   // could deliver without end.
-  const off_t end = S_ISREG(status.st_mode) ? lseek(file.fd, 0, SEEK_END) : -1;
+  // A regular file's size is in its status; some files of the kernel's
+  // (under /proc) say 0 there, and seeking tells the truth or fails.
+  off_t end = -1;
+  if (S_ISREG(status.st_mode)) end = status.st_size > 0 ? status.st_size : lseek(file.fd, 0, SEEK_END);
   if (end < 0) {
     report_failure("imgchk: seek error on %s\n", path);
     return;
@@ -98,7 +110,7 @@ void read_plain_file(const char* path, FileDescriptor& file, const struct stat& 
   file.fd = -1;
 }
 
-void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {
+void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind) {
   const bool named_archive = has_zip_suffix(path);
   // Outside the archives, -pzc has nothing to read.
   const bool reads_plain_files = g_mode != RunMode::Pzc;
@@ -106,7 +118,7 @@ void scan_path_below(const char* path, WalkPath& walk_path, EntryKind kind) {
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
   // Without blocking, so that a named pipe cannot hang the run: it is
   // refused below instead.
-  FileDescriptor file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  FileDescriptor file(openat(from.directory_fd, from.name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status {};
   if (file.fd < 0 || fstat(file.fd, &status) != 0) {
     if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
@@ -135,5 +147,5 @@ void (*g_before_opening_path)(const char* path) = nullptr;
 
 void scan_path(const char* path) {
   WalkPath walk_path;
-  scan_path_below(path, walk_path, EntryKind::Unknown);
+  scan_path_below(path, OpenFrom{AT_FDCWD, path}, walk_path, EntryKind::Unknown);
 }
