@@ -168,6 +168,33 @@ TEST(ArchiveWalk, ClaimsPastTheMemoryFailOnlyTheirEntry) {
   }
 }
 
+// No tool here writes Zstandard into zip archives: the entries carry
+// libzstd's frames. A damaged frame and a wrong CRC fail only their entries.
+TEST(ArchiveWalk, ReadsZstandardEntriesAndFailsOnlyTheBadOnes) {
+  TempDir tree;
+  auto zstd_entry = [](std::string name, const std::string& content) {
+    ZipEntryPlan entry = stored_entry(std::move(name), content);
+    entry.method = 93;
+    entry.data = zstd_frame(content);
+    return entry;
+  };
+  ZipEntryPlan damaged = zstd_entry("damaged.bin", text_bytes(5000));
+  (*damaged.data)[damaged.data->size() / 2] ^= 0x55;
+  ZipEntryPlan wrong_crc = zstd_entry("wrong-crc.bin", "abc");
+  wrong_crc.crc32 = 0x12345678;
+  tree.write("z.zip", build_zip(zip_of({zstd_entry("a.bin", "abc"), damaged, wrong_crc,
+                                        zstd_entry("nested.zip", build_zip(zip_of({zstd_entry("b.bin", "123456789")})))})));
+  expect_run(tree, {"z.zip"},
+             {"\n"
+              "  352441C2 0126      3 z.zip?a.bin\n"
+              "\n"
+              "  CBF43926 01DD      9 z.zip?nested.zip?b.bin\n"
+              "\n"
+              "2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n",
+              "imgchk: uncompress of z.zip?damaged.bin failed\n"
+              "imgchk: uncompress of z.zip?wrong-crc.bin failed\n"});
+}
+
 TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
   TempDir tree;
   ZipEntryPlan rotten = stored_entry("rotten.bin", "abc");

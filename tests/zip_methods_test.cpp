@@ -58,17 +58,6 @@ std::string sample_content() {
   return content + text_bytes(300000) + random_bytes(300000, 8);
 }
 
-std::string zstd_frame(const std::string& content) {
-  ZSTD_CCtx* context = ZSTD_createCCtx();
-  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
-  std::string frame(ZSTD_compressBound(content.size()), '\0');
-  const size_t size = ZSTD_compress2(context, frame.data(), frame.size(), content.data(), content.size());
-  ZSTD_freeCCtx(context);
-  EXPECT_FALSE(ZSTD_isError(size));
-  frame.resize(size);
-  return frame;
-}
-
 std::string xz_stream(const std::string& content) {
   std::string stream(lzma_stream_buffer_bound(content.size()), '\0');
   size_t size = 0;

@@ -196,7 +196,7 @@ class RealArchives(unittest.TestCase):
     # 7-Zip, with every method it writes into zip archives; Python cannot
     # read Deflate64, so the files it was given are the reference.
     def test_7zip_methods(self):
-        for method in ["Copy", "Deflate", "Deflate64", "BZip2", "LZMA"]:
+        for method in ["Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "XZ"]:
             name = "7z-%s.zip" % method.lower()
             with self.subTest(name):
                 self.fixture.run(["7zz", "a", "-bso0", "-bsp0", "-tzip", "-mm=" + method, "-mx=9",
@@ -211,21 +211,22 @@ class RealArchives(unittest.TestCase):
                 with open(self.archive(name), "rb") as source:
                     data = bytearray(source.read())
                 with zipfile.ZipFile(self.archive(name)) as archive:
-                    noise = archive.getinfo("noise.bin")
+                    damaged_entry = archive.getinfo("big.rom")
                 # The central directory follows every local header.
                 central = data.rfind(b"code.asm", 0, data.rfind(b"PK\x05\x06")) - 46
                 data[central + 16] ^= 0xFF
-                local_name_size = int.from_bytes(data[noise.header_offset + 26:noise.header_offset + 28], "little")
-                local_extra_size = int.from_bytes(data[noise.header_offset + 28:noise.header_offset + 30], "little")
-                data_start = noise.header_offset + 30 + local_name_size + local_extra_size
-                for at in range(data_start + noise.compress_size // 2, data_start + noise.compress_size // 2 + 8):
+                offset = damaged_entry.header_offset
+                local_name_size = int.from_bytes(data[offset + 26:offset + 28], "little")
+                local_extra_size = int.from_bytes(data[offset + 28:offset + 30], "little")
+                middle = offset + 30 + local_name_size + local_extra_size + damaged_entry.compress_size // 2
+                for at in range(middle, middle + 8):
                     data[at] ^= 0x55
                 with open(self.archive(damaged), "wb") as out:
                     out.write(data)
                 result = subprocess.run([IMGCHK, damaged], cwd=self.fixture.dir, capture_output=True)
                 self.assertEqual(sorted(result.stderr.splitlines()),
                                  [b"imgchk: uncompress of %s?%s failed" % (damaged.encode(), entry)
-                                  for entry in (b"code.asm", b"noise.bin")])
+                                  for entry in (b"big.rom", b"code.asm")])
                 self.assertEqual(len(listing_of(result.stdout)), len(want) - 2)
 
     # libarchive's bsdtar

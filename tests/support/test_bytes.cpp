@@ -10,6 +10,7 @@
 #include "support/test_bytes.h"
 
 #include <libdeflate.h>
+#include <zstd.h>
 
 #include <array>
 #include <random>
@@ -72,4 +73,15 @@ void force_crc(std::string& image, uint32_t wanted_crc) {
 std::string with_crc(std::string bytes, uint32_t crc) {
   force_crc(bytes, crc);
   return bytes;
+}
+
+std::string zstd_frame(const std::string& bytes) {
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  std::string frame(ZSTD_compressBound(bytes.size()), '\0');
+  const size_t size = ZSTD_compress2(context, frame.data(), frame.size(), bytes.data(), bytes.size());
+  ZSTD_freeCCtx(context);
+  if (ZSTD_isError(size)) throw std::runtime_error("zstd compression failed");
+  frame.resize(size);
+  return frame;
 }

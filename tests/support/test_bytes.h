@@ -22,3 +22,6 @@ void force_crc(std::string& image, uint32_t wanted_crc);
 
 // A copy of `bytes` whose last four bytes give it the CRC-32 `crc`.
 std::string with_crc(std::string bytes, uint32_t crc);
+
+// One Zstandard frame of `bytes`, with its checksum, from libzstd.
+std::string zstd_frame(const std::string& bytes);
