@@ -8,11 +8,11 @@
 #include <zstd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/seed_corpus.h"
 #include "support/zip_builder.h"
 #include "zip/zip_methods.h"
 
@@ -88,7 +88,7 @@ ZipPlan with_comment(ZipPlan plan, std::string comment) {
   return plan;
 }
 
-std::vector<std::pair<std::string, std::string>> seeds() {
+Seeds seeds() {
   const std::string content = text(3000);
   // A deflate stream without 258-byte matches reads the same as deflate64.
   const std::vector<ZipEntryPlan> every_method = {
@@ -119,7 +119,7 @@ std::vector<std::pair<std::string, std::string>> seeds() {
   ZipPlan zeros = zip_of({deflated_entry("zeros.bin", std::string(1 << 20, '\0')),
                           deflated_entry("zeros.zip", build_zip(zip_of({deflated_entry("z.bin", std::string(1 << 20, '\0'))})))});
 
-  std::vector<std::pair<std::string, std::string>> out;
+  Seeds out;
   out.emplace_back("methods", build_zip(methods));
   // The last byte picks the mode: '0' all, '1' -m1, '2' -m2, '3' -pzc.
   for (const char mode : {'0', '1', '2', '3'}) {
@@ -134,19 +134,4 @@ std::vector<std::pair<std::string, std::string>> seeds() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_walker_corpus DIRECTORY\n");
-    return 2;
-  }
-  for (const auto& [name, bytes] : seeds()) {
-    const std::string path = std::string(argv[1]) + "/seed-" + name + ".zip";
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) {
-      std::fprintf(stderr, "make_walker_corpus: cannot write %s\n", path.c_str());
-      return 1;
-    }
-  }
-  return 0;
-}
+int main(int argc, char** argv) { return write_seed_corpus(argc, argv, seeds()); }

@@ -2,11 +2,11 @@
 // that reach every part of the reader. Usage: make_zip_corpus DIRECTORY
 // (the committed corpus is tests/fuzz/corpus; findings are added beside).
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/seed_corpus.h"
 #include "support/zip_builder.h"
 
 namespace {
@@ -18,8 +18,8 @@ std::string text(size_t size) {
   return out;
 }
 
-std::vector<std::pair<std::string, std::string>> seeds() {
-  std::vector<std::pair<std::string, std::string>> out;
+Seeds seeds() {
+  Seeds out;
   auto add = [&out](const char* name, const ZipPlan& plan) { out.emplace_back(name, build_zip(plan)); };
 
   out.emplace_back("empty-archive", bare_end_record());
@@ -123,19 +123,4 @@ std::vector<std::pair<std::string, std::string>> seeds() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_zip_corpus DIRECTORY\n");
-    return 2;
-  }
-  for (const auto& [name, bytes] : seeds()) {
-    const std::string path = std::string(argv[1]) + "/seed-" + name + ".zip";
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) {
-      std::fprintf(stderr, "make_zip_corpus: cannot write %s\n", path.c_str());
-      return 1;
-    }
-  }
-  return 0;
-}
+int main(int argc, char** argv) { return write_seed_corpus(argc, argv, seeds()); }
