@@ -28,7 +28,6 @@ constexpr char erase_line[] = "\r\033[K";
 
 std::atomic<uint64_t> images_done{0};
 std::atomic<uint64_t> image_bytes_done{0};
-std::atomic<uint64_t> input_bytes_read{0};
 
 std::mutex path_mutex;
 char current_path[path_keep];
@@ -117,10 +116,8 @@ int terminal_columns() {
 StatusCounts current_counts() {
   StatusCounts counts{images_done.load(std::memory_order_relaxed),
                       image_bytes_done.load(std::memory_order_relaxed), 0.0};
-  const uint64_t read = input_bytes_read.load(std::memory_order_relaxed);
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  const uint64_t measured = read != 0 ? read : counts.bytes;
-  if (seconds > 0.001) counts.megabytes_per_second = static_cast<double>(measured) / 1e6 / seconds;
+  if (seconds > 0.001) counts.megabytes_per_second = static_cast<double>(counts.bytes) / 1e6 / seconds;
   return counts;
 }
 
@@ -210,7 +207,6 @@ void progress_image_done(uint64_t bytes) {
   image_bytes_done.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-void progress_bytes_read(uint64_t bytes) { input_bytes_read.fetch_add(bytes, std::memory_order_relaxed); }
 
 void progress_set_path(const char* path) {
   if (!running) return;  // no status line: nothing to copy, once per image

@@ -19,11 +19,6 @@ void progress_stop();
 // One image finished, `bytes` long. Any thread.
 void progress_image_done(uint64_t bytes);
 
-// `bytes` more read from the input (file data or compressed archive data);
-// the speed is taken from these, or from the finished images' bytes until
-// the first is reported. Any thread.
-void progress_bytes_read(uint64_t bytes);
-
 // The path being read now; copied (its last part when very long). Any thread.
 void progress_set_path(const char* path);
 

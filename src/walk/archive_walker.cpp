@@ -94,7 +94,7 @@ void walk_nested_archive(const char* archive_name, const OpenArchive& archive, u
   if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
   const auto nested = std::make_shared<OpenArchive>();
   uint64_t size = 0;
-  nested->block.reset(zip_extract_entry(archive.archive.reader, index, size));
+  nested->block.reset(zip_extract_prepared_entry(archive.archive.reader, extraction, size));
   if (!nested->block) {
     report_unpack_failure(archive_name, stat);
     return;

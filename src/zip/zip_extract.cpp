@@ -274,10 +274,8 @@ bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, 
   return unpack_and_check(reader, extraction, scratch, output, nullptr);
 }
 
-uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size) {
+uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size) {
   size = 0;
-  ZipExtraction extraction{};
-  if (!zip_prepare_extraction(reader, index, extraction)) return nullptr;
   GrowingBlock block{nullptr, first_block_capacity(extraction), 0, extraction.uncompressed_size + 1};
   block.bytes.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(block.capacity))));
   if (!block.bytes) return nullptr;
@@ -290,6 +288,13 @@ uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& si
   if (!unpacked) return nullptr;
   size = extraction.uncompressed_size;
   return block.bytes.release();
+}
+
+uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size) {
+  size = 0;
+  ZipExtraction extraction{};
+  if (!zip_prepare_extraction(reader, index, extraction)) return nullptr;
+  return zip_extract_prepared_entry(reader, extraction, size);
 }
 
 void zip_free_scratch(ZipScratch& scratch) {

@@ -127,6 +127,9 @@ bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, 
 // bytes.
 uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size);
 
+// The same for an entry that already passed zip_prepare_extraction.
+uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size);
+
 // Releases a block from zip_extract_entry; the same as free.
 void zip_free(void* block);
 

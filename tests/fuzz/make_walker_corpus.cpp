@@ -13,17 +13,11 @@
 #include <vector>
 
 #include "support/seed_corpus.h"
+#include "support/test_bytes.h"
 #include "support/zip_builder.h"
 #include "zip/zip_methods.h"
 
 namespace {
-
-std::string text(size_t size) {
-  std::string out;
-  for (size_t i = 0; out.size() < size; ++i) out += "rom data " + std::to_string(i) + "\n";
-  out.resize(size);
-  return out;
-}
 
 const uint8_t* bytes_of(const std::string& content) { return reinterpret_cast<const uint8_t*>(content.data()); }
 
@@ -89,7 +83,7 @@ ZipPlan with_comment(ZipPlan plan, std::string comment) {
 }
 
 Seeds seeds() {
-  const std::string content = text(3000);
+  const std::string content = text_bytes(3000);
   // A deflate stream without 258-byte matches reads the same as deflate64.
   const std::vector<ZipEntryPlan> every_method = {
       stored_entry("stored.bin", content),
@@ -103,10 +97,10 @@ Seeds seeds() {
   ZipPlan methods = zip_of(every_method);
   methods.entries[4].flags = 2;  // the LZMA stream ends with a marker
 
-  const std::string sized = build_zip(zip_of({deflated_entry("2k.bin", text(2048)),
-                                              stored_entry("12k.bin", text(12288)),
-                                              deflated_entry("14k.bin", text(14336)),
-                                              deflated_entry("16k.bin", text(16384))}));
+  const std::string sized = build_zip(zip_of({deflated_entry("2k.bin", text_bytes(2048)),
+                                              stored_entry("12k.bin", text_bytes(12288)),
+                                              deflated_entry("14k.bin", text_bytes(14336)),
+                                              deflated_entry("16k.bin", text_bytes(16384))}));
   const std::string inner = build_zip(with_comment(methods, "inner"));
   const std::string nested = build_zip(with_comment(
       zip_of({stored_entry("sizes.zip", sized), deflated_entry("methods.zip", inner), stored_entry("dir/", ""),
@@ -114,7 +108,7 @@ Seeds seeds() {
       "outer"));
   ZipPlan deep = zip_of({stored_entry("a.bin", "a")});
   for (int level = 0; level < 18; ++level) {
-    deep = zip_of({stored_entry("f.bin", text(static_cast<size_t>(level) * 7)), deflated_entry("d.zip", build_zip(deep))});
+    deep = zip_of({stored_entry("f.bin", text_bytes(static_cast<size_t>(level) * 7)), deflated_entry("d.zip", build_zip(deep))});
   }
   ZipPlan zeros = zip_of({deflated_entry("zeros.bin", std::string(1 << 20, '\0')),
                           deflated_entry("zeros.zip", build_zip(zip_of({deflated_entry("z.bin", std::string(1 << 20, '\0'))})))});

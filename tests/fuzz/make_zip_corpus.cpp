@@ -7,30 +7,24 @@
 #include <vector>
 
 #include "support/seed_corpus.h"
+#include "support/test_bytes.h"
 #include "support/zip_builder.h"
 
 namespace {
-
-std::string text(size_t size) {
-  std::string out;
-  for (size_t i = 0; out.size() < size; ++i) out += "rom data " + std::to_string(i) + "\n";
-  out.resize(size);
-  return out;
-}
 
 Seeds seeds() {
   Seeds out;
   auto add = [&out](const char* name, const ZipPlan& plan) { out.emplace_back(name, build_zip(plan)); };
 
   out.emplace_back("empty-archive", bare_end_record());
-  add("stored", zip_of({stored_entry("a.bin", text(100))}));
-  add("deflated", zip_of({deflated_entry("a.bin", text(2000))}));
-  ZipPlan mixed = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text(700)),
+  add("stored", zip_of({stored_entry("a.bin", text_bytes(100))}));
+  add("deflated", zip_of({deflated_entry("a.bin", text_bytes(2000))}));
+  ZipPlan mixed = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text_bytes(700)),
                           stored_entry("sub/", "")});
   mixed.comment = "a comment";
   add("mixed-with-comment", mixed);
 
-  ZipPlan zip64 = zip_of({deflated_entry("a.bin", text(300)), stored_entry("b.bin", "bravo")});
+  ZipPlan zip64 = zip_of({deflated_entry("a.bin", text_bytes(300)), stored_entry("b.bin", "bravo")});
   zip64.zip64 = true;
   zip64.entries[0].zip64 = true;
   add("zip64", zip64);
@@ -39,18 +33,18 @@ Seeds seeds() {
   zip64_short.entries[1].zip64_extra_size = 16;
   add("zip64-extra-too-short", zip64_short);
 
-  ZipPlan descriptor = zip_of({deflated_entry("-", text(500)), stored_entry("b", "bravo")});
+  ZipPlan descriptor = zip_of({deflated_entry("-", text_bytes(500)), stored_entry("b", "bravo")});
   descriptor.entries[0].data_descriptor = true;
   descriptor.entries[1].data_descriptor = true;
   add("data-descriptor", descriptor);
 
-  ZipPlan shared = zip_of({deflated_entry("a", text(400)), deflated_entry("b", text(400)),
-                           deflated_entry("c", text(400))});
+  ZipPlan shared = zip_of({deflated_entry("a", text_bytes(400)), deflated_entry("b", text_bytes(400)),
+                           deflated_entry("c", text_bytes(400))});
   shared.entries[1].shares_local_header_of = 0;
   shared.entries[2].shares_local_header_of = 0;
   add("shared-local-header", shared);
 
-  ZipPlan overlap = zip_of({stored_entry("a", text(50)), stored_entry("b", text(50))});
+  ZipPlan overlap = zip_of({stored_entry("a", text_bytes(50)), stored_entry("b", text_bytes(50))});
   overlap.entries[0].compressed_size = 90;
   overlap.entries[0].uncompressed_size = 90;
   add("data-runs-into-next-header", overlap);
@@ -59,17 +53,17 @@ Seeds seeds() {
   signature.comment = std::string("PK\x05\x06", 4) + std::string(18, '\0');
   add("signature-in-comment", signature);
   ZipPlan long_comment = zip_of({stored_entry("a", "x")});
-  long_comment.comment = text(600);
+  long_comment.comment = text_bytes(600);
   add("comment-600", long_comment);
   ZipPlan lying_comment = zip_of({stored_entry("a", "x")});
   lying_comment.comment = "abcd";
   lying_comment.comment_size = 10;
   add("comment-size-lies", lying_comment);
   ZipPlan small_long_comment = zip_of({stored_entry("a", "x")});
-  small_long_comment.comment = text(4900);
+  small_long_comment.comment = text_bytes(4900);
   add("small-archive-long-comment", small_long_comment);
 
-  ZipPlan prefixed = zip_of({deflated_entry("a", text(100))});
+  ZipPlan prefixed = zip_of({deflated_entry("a", text_bytes(100))});
   prefixed.prefix = "#!/bin/sh\nexit 0\n";
   add("prefix-counted", prefixed);
   prefixed.offsets_count_prefix = false;
@@ -84,7 +78,7 @@ Seeds seeds() {
   add("refused-entries", refused);
 
   ZipPlan lies = zip_of({stored_entry("sizes-differ", "abc"), deflated_entry("no-data", ""),
-                         deflated_entry("too-large", text(100))});
+                         deflated_entry("too-large", text_bytes(100))});
   lies.entries[0].uncompressed_size = 4;
   lies.entries[1].uncompressed_size = 5;
   lies.entries[2].uncompressed_size = 1u << 30;
@@ -98,7 +92,7 @@ Seeds seeds() {
                           stored_entry("X.BIN", "upper"), stored_entry("x.bin", "again")});
   add("names", names);
 
-  ZipPlan local_differs = zip_of({deflated_entry("a", text(200))});
+  ZipPlan local_differs = zip_of({deflated_entry("a", text_bytes(200))});
   local_differs.entries[0].local_name = "a-longer-local-name";
   local_differs.entries[0].local_extra = std::string("UT\x05\x00\x01\x00\x00\x00\x00", 9);
   add("local-header-differs", local_differs);
@@ -109,10 +103,10 @@ Seeds seeds() {
   ZipPlan zeros = zip_of({deflated_entry("zeros", std::string(200000, '\0'))});
   add("deflated-zeros", zeros);
 
-  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", text(300))}));
+  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", text_bytes(300))}));
   add("nested", zip_of({stored_entry("inner.zip", inner), deflated_entry("deflated.zip", inner)}));
 
-  ZipPlan extra_blocks = zip_of({stored_entry("a", text(40))});
+  ZipPlan extra_blocks = zip_of({stored_entry("a", text_bytes(40))});
   extra_blocks.entries[0].compressed_size = 0xFFFFFFFF;
   std::string zip64_block("\x01\x00\x08\x00", 4);
   for (int i = 0; i < 8; ++i) zip64_block.push_back(static_cast<char>(i == 0 ? 40 : 0));
