@@ -9,10 +9,10 @@
 #include <cstdint>
 
 struct FloorDigest {
-  EVP_MD* sha256 = nullptr;       // fetched once: a lookup per image costs more than a small image
+  EVP_MD* sha256 = nullptr;  // fetched once: a lookup per image costs more than a small image
   EVP_MD_CTX* context = nullptr;
-  uint32_t sum = 0;               // of the image under way; only the low 16 bits count
-  uint64_t folded = 0;            // every image's sum and digest folded together, for printing
+  uint32_t sum = 0;     // of the image under way; only the low 16 bits count
+  uint64_t folded = 0;  // every image's sum and digest folded together, for printing
 
   FloorDigest();  // stops the run with status 1 when OpenSSL cannot give SHA-256
   ~FloorDigest();

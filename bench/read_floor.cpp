@@ -76,8 +76,7 @@ void read_argument(const std::string& path) {
     return;
   }
   auto entry = std::filesystem::recursive_directory_iterator(path, error);
-  for (; !error && entry != std::filesystem::recursive_directory_iterator();
-       entry.increment(error)) {
+  for (; !error && entry != std::filesystem::recursive_directory_iterator(); entry.increment(error)) {
     if (entry->is_regular_file(error)) read_file(entry->path().native());
   }
   if (error) fail(path, "cannot walk the directory");

@@ -85,7 +85,9 @@ std::optional<FloorDigest> g_digest;  // with --digest
   std::exit(1);
 }
 
-uint16_t get_u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t get_u16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 
 uint32_t get_u32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -99,16 +101,13 @@ Buffer& buffer_at_depth(size_t depth) {
 bool has_zip_suffix(std::string_view name) {
   if (name.size() < 4) return false;
   const std::string_view tail = name.substr(name.size() - 4);
-  return tail[0] == '.' && (tail[1] | 0x20) == 'z' && (tail[2] | 0x20) == 'i' &&
-         (tail[3] | 0x20) == 'p';
+  return tail[0] == '.' && (tail[1] | 0x20) == 'z' && (tail[2] | 0x20) == 'i' && (tail[3] | 0x20) == 'p';
 }
 
 // The end record may sit before a comment, so search from the back.
 const uint8_t* find_end_record(const uint8_t* data, size_t size) {
   if (size < end_record_size) return nullptr;
-  const size_t lowest = size > end_record_size + max_comment_size
-                            ? size - end_record_size - max_comment_size
-                            : 0;
+  const size_t lowest = size > end_record_size + max_comment_size ? size - end_record_size - max_comment_size : 0;
   for (size_t at = size - end_record_size + 1; at-- > lowest;) {
     if (get_u32(data + at) == end_record_signature) return data + at;
   }
@@ -134,17 +133,14 @@ uint32_t take_sums(const uint8_t* bytes, size_t size, bool digests) {
 
 // Inflates one entry (stored entries are used in place), checks its CRC and
 // counts it, or walks it when it is a nested archive.
-void read_entry(const uint8_t* data, size_t size, const uint8_t* header, size_t depth,
-                const std::string& name) {
+void read_entry(const uint8_t* data, size_t size, const uint8_t* header, size_t depth, const std::string& name) {
   const uint16_t method = get_u16(header + 10);
   const uint32_t want_crc = get_u32(header + 16);
   const uint32_t packed_size = get_u32(header + 20);
   const uint32_t entry_size = get_u32(header + 24);
   const uint32_t local_offset = get_u32(header + 42);
-  if (packed_size == 0xFFFFFFFF || entry_size == 0xFFFFFFFF || local_offset == 0xFFFFFFFF)
-    fail(name, "zip64 entry");
-  if (size_t(local_offset) + local_header_size > size ||
-      get_u32(data + local_offset) != local_header_signature)
+  if (packed_size == 0xFFFFFFFF || entry_size == 0xFFFFFFFF || local_offset == 0xFFFFFFFF) fail(name, "zip64 entry");
+  if (size_t(local_offset) + local_header_size > size || get_u32(data + local_offset) != local_header_signature)
     fail(name, "bad local header");
   const uint8_t* local = data + local_offset;
   const size_t packed_at = local_offset + local_header_size + get_u16(local + 26) + get_u16(local + 28);
@@ -154,16 +150,15 @@ void read_entry(const uint8_t* data, size_t size, const uint8_t* header, size_t 
   if (method == method_deflate) {
     uint8_t* out = buffer_at_depth(depth + 1).make_room(entry_size);
     size_t inflated = 0;
-    if (libdeflate_deflate_decompress(g_decompressor.get(), bytes, packed_size, out, entry_size,
-                                      &inflated) != LIBDEFLATE_SUCCESS ||
+    if (libdeflate_deflate_decompress(g_decompressor.get(), bytes, packed_size, out, entry_size, &inflated) !=
+            LIBDEFLATE_SUCCESS ||
         inflated != entry_size)
       fail(name, "inflate failed");
     bytes = out;
   } else if (method != method_stored || packed_size != entry_size) {
     fail(name, "unsupported compression method");
   }
-  const std::string_view entry_name(reinterpret_cast<const char*>(header + central_header_size),
-                                    get_u16(header + 28));
+  const std::string_view entry_name(reinterpret_cast<const char*>(header + central_header_size), get_u16(header + 28));
   const bool is_nested = has_zip_suffix(entry_name);
   const uint32_t crc = take_sums(bytes, entry_size, g_digest && !is_nested);
   if (crc != want_crc) fail(name, "CRC mismatch");
@@ -220,8 +215,7 @@ void read_argument(const std::string& path) {
     return;
   }
   auto entry = std::filesystem::recursive_directory_iterator(path, error);
-  for (; !error && entry != std::filesystem::recursive_directory_iterator();
-       entry.increment(error)) {
+  for (; !error && entry != std::filesystem::recursive_directory_iterator(); entry.increment(error)) {
     if (entry->is_regular_file(error) && has_zip_suffix(entry->path().filename().native()))
       read_archive_file(entry->path().native());
   }

@@ -31,16 +31,13 @@ TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
     int32_t skipped;
   };
   const Case cases[] = {
-      {RunMode::All, {0, 1, 2048, 12288, 100000}, 5, 0},
-      {RunMode::M1, {12288, 14336, 16384}, 3, 0},
-      {RunMode::M1, {12289, 16383, 2048, 0, 14335}, 0, 5},
-      {RunMode::M2, {2048}, 1, 0},
-      {RunMode::M2, {2047, 2049, 4096, 0, 12288}, 0, 5},
-      {RunMode::Pzc, {0, 2048, 12288}, 0, 0},
+      {RunMode::All, {0, 1, 2048, 12288, 100000}, 5, 0},   {RunMode::M1, {12288, 14336, 16384}, 3, 0},
+      {RunMode::M1, {12289, 16383, 2048, 0, 14335}, 0, 5}, {RunMode::M2, {2048}, 1, 0},
+      {RunMode::M2, {2047, 2049, 4096, 0, 12288}, 0, 5},   {RunMode::Pzc, {0, 2048, 12288}, 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << ", "
-                                    << c.sizes.size() << " sizes from " << c.sizes[0]);
+    SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << ", " << c.sizes.size() << " sizes from "
+                                    << c.sizes[0]);
     clear_catalogue();
     g_mode = c.mode;
     for (const uint64_t size : c.sizes) add_image_of_size(size);
@@ -86,7 +83,8 @@ TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
     EXPECT_EQ(entry->crc, w.crc);
     EXPECT_EQ(entry->sum, w.sum);
     std::string digest;
-    for (const uint8_t byte : entry->sha256) digest += "0123456789abcdef"[byte >> 4], digest += "0123456789abcdef"[byte & 15];
+    for (const uint8_t byte : entry->sha256)
+      digest += "0123456789abcdef"[byte >> 4], digest += "0123456789abcdef"[byte & 15];
     EXPECT_EQ(digest, w.sha256);
     EXPECT_EQ(entry->status, RomStatus::Unchecked);
     entry = entry->next;

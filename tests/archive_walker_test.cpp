@@ -86,9 +86,9 @@ TEST(ArchiveWalk, CataloguesEntriesAndNestedArchivesUnderJoinedNames) {
   ZipEntryPlan folder_by_attribute = stored_entry("flagged", "");
   folder_by_attribute.external_attributes = 0x10;
   const std::string inner = build_zip(zip_of({deflated_entry("c.bin", "abc")}));
-  tree.write("roms/set.zip", build_zip(zip_of({stored_entry("a.bin", "abc"), folder_by_name,
-                                               deflated_entry("sub/b.bin", "123456789"), folder_by_attribute,
-                                               stored_entry("INNER.ZIP", inner), stored_entry("empty.rom", "")})));
+  tree.write("roms/set.zip",
+             build_zip(zip_of({stored_entry("a.bin", "abc"), folder_by_name, deflated_entry("sub/b.bin", "123456789"),
+                               folder_by_attribute, stored_entry("INNER.ZIP", inner), stored_entry("empty.rom", "")})));
   expect_run(tree, {"roms"},
              {"\n"
               "  00000000 0000      0 roms/set.zip?empty.rom\n"
@@ -112,8 +112,8 @@ TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
   bad_crc.crc32 = 0x12345678;
   tree.write("mixed.zip",
              build_zip(zip_of({stored_entry("first.bin", "abc"), encrypted, stored_entry("broken.zip", "not a zip"),
-                               entry_with_bad_zip64_extra("stat.bin"), bzip2, stored_entry("empty.zip", ""),
-                               bad_crc, stored_entry("last.bin", "123456789")})));
+                               entry_with_bad_zip64_extra("stat.bin"), bzip2, stored_entry("empty.zip", ""), bad_crc,
+                               stored_entry("last.bin", "123456789")})));
   expect_run(tree, {"mixed.zip"},
              {"\n"
               "  352441C2 0126      3 mixed.zip?first.bin\n"
@@ -182,8 +182,9 @@ TEST(ArchiveWalk, ReadsZstandardEntriesAndFailsOnlyTheBadOnes) {
   (*damaged.data)[damaged.data->size() / 2] ^= 0x55;
   ZipEntryPlan wrong_crc = zstd_entry("wrong-crc.bin", "abc");
   wrong_crc.crc32 = 0x12345678;
-  tree.write("z.zip", build_zip(zip_of({zstd_entry("a.bin", "abc"), damaged, wrong_crc,
-                                        zstd_entry("nested.zip", build_zip(zip_of({zstd_entry("b.bin", "123456789")})))})));
+  tree.write("z.zip",
+             build_zip(zip_of({zstd_entry("a.bin", "abc"), damaged, wrong_crc,
+                               zstd_entry("nested.zip", build_zip(zip_of({zstd_entry("b.bin", "123456789")})))})));
   expect_run(tree, {"z.zip"},
              {"\n"
               "  352441C2 0126      3 z.zip?a.bin\n"
@@ -321,10 +322,9 @@ TEST(ArchiveWalk, StopsAnArchiveFileAtItsExpansionLimit) {
       "imgchk: expansion limit reached at chain.zip?level2.zip?level3.zip?level4.zip?level5.zip?level6.zip\n";
   const RunResult listed = run_imgchk({"fan.zip", "chain.zip", "after.bin"}, tree.path);
   EXPECT_EQ(listed.err, err);
-  for (const char* kept :
-       {"  E8B7BE43 0061      1 fan.zip?a.bin\n", " 0126      3 fan.zip?m0.zip?l1.zip?x.bin\n",
-        " chain.zip?level2.zip?level3.zip?level4.zip?level5.zip?f5.bin\n", " 0126      3 after.bin\n",
-        "\n9 ROMs, 7 unique, 2 duplicates, 0 unchecked\n"}) {
+  for (const char* kept : {"  E8B7BE43 0061      1 fan.zip?a.bin\n", " 0126      3 fan.zip?m0.zip?l1.zip?x.bin\n",
+                           " chain.zip?level2.zip?level3.zip?level4.zip?level5.zip?f5.bin\n",
+                           " 0126      3 after.bin\n", "\n9 ROMs, 7 unique, 2 duplicates, 0 unchecked\n"}) {
     EXPECT_NE(listed.out.find(kept), std::string::npos) << kept << listed.out;
   }
   // -pzc unpacks nested archives too, within the same limit.

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
-#include "catalogue/summariser.h"
 #include "catalogue/run_mode.h"
+#include "catalogue/summariser.h"
 #include "support/capture_stdout.h"
 
 namespace {
 
-std::vector<uint8_t> filled(size_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
+std::vector<uint8_t> filled(size_t size, uint8_t value) {
+  return std::vector<uint8_t>(size, value);
+}
 
 std::vector<uint8_t> counting_bytes(size_t size) {
   std::vector<uint8_t> bytes(size);
@@ -31,7 +33,9 @@ std::vector<uint8_t> block_numbers(size_t size) {
   return bytes;
 }
 
-std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> text(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 }  // namespace
 

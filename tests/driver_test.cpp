@@ -94,8 +94,10 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
           {{"-pzc", "--version"}, version, "", 0},
           // After the end of the options they are paths.
           {{"--", "--help"}, empty_all, "imgchk: error opening --help\n", 0},
-          {{"missing.bin", "--version"}, empty_all,
-           "imgchk: error opening missing.bin\nimgchk: error opening --version\n", 0},
+          {{"missing.bin", "--version"},
+           empty_all,
+           "imgchk: error opening missing.bin\nimgchk: error opening --version\n",
+           0},
       },
       tree.path);
   EXPECT_EQ(run_imgchk({"--help"}, tree.path, "/dev/full").status, 1);
@@ -112,8 +114,7 @@ TEST(CommandLine, DoubleDashMakesEveryLaterArgumentAPath) {
       {
           {{"--", "a.bin"}, abc_listing, "", 0},
           {{"--", "-x.bin", "a.bin"}, both, "", 0},
-          {{"-j3", "-m1", "--", "-x.bin"},
-           "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 1 skipped\n\n", "", 0},
+          {{"-j3", "-m1", "--", "-x.bin"}, "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 1 skipped\n\n", "", 0},
           {{"--", "-m1", "--"}, empty_all, "imgchk: error opening -m1\nimgchk: error opening --\n", 0},
           {{"-x.bin"}, "", "imgchk: unknown argument '-x.bin'\n" + usage, 1},
       },
@@ -150,7 +151,8 @@ TEST(CommandLine, WalkingErrorsLeaveTheExitStatusAtZero) {
           {{"a.bin", "a.bin"},
            "\n  352441C2 0126      3 a.bin\nD 352441C2 0126      3 a.bin\n\n"
            "2 ROMs, 1 unique, 1 duplicates, 0 unchecked\n",
-           "", 0},
+           "",
+           0},
       },
       tree.path);
 }

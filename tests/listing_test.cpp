@@ -13,9 +13,9 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "support/capture_stdout.h"
-#include "support/test_bytes.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
+#include "support/test_bytes.h"
 #include "support/zip_builder.h"
 
 namespace {
@@ -39,7 +39,9 @@ void expect_listing(const GoldenCase& c) {
   EXPECT_EQ(run.status, 0);
 }
 
-std::string filled(size_t size, char value) { return std::string(size, value); }
+std::string filled(size_t size, char value) {
+  return std::string(size, value);
+}
 
 // Every byte holds the number of its 2 KiB block.
 std::string block_numbers(size_t size) {
@@ -141,7 +143,8 @@ TEST(Listing, GroupsMarksSizesAndNames) {
       {"16 MiB shows seven digits",
        {{"big", filled(0x1000000, '\0')}},
        {"big"},
-       "\n  " + crc_column(filled(0x1000000, '\0')) + " 0000 1000000 big\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"},
+       "\n  " + crc_column(filled(0x1000000, '\0')) +
+           " 0000 1000000 big\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"},
   };
   for (const GoldenCase& c : cases) expect_listing(c);
 }
@@ -155,9 +158,8 @@ TEST(Listing, OrdersCrcsAsUnsigned) {
                   {{"a", last}, {"b", high}, {"c", low}, {"d", zero}},
                   {"a", "b", "c", "d"},
                   "\n  00000000 " + sum_column(zero) + "      8 d\n" +  //
-                      "\n  7FFFFFFF " + sum_column(low) + "      8 c\n" +
-                      "\n  80000000 " + sum_column(high) + "      8 b\n" +
-                      "\n  FFFFFFFF " + sum_column(last) + "      8 a\n" +
+                      "\n  7FFFFFFF " + sum_column(low) + "      8 c\n" + "\n  80000000 " + sum_column(high) +
+                      "      8 b\n" + "\n  FFFFFFFF " + sum_column(last) + "      8 a\n" +
                       "\n4 ROMs, 4 unique, 0 duplicates, 0 unchecked\n"});
 }
 
@@ -174,36 +176,49 @@ TEST(Listing, CollisionsAndSplitGroups) {
   const std::string big_crc = crc_column(big);
   const GoldenCase cases[] = {
       {"X Y X, names with high bytes",
-       {{"\xE9" "1", x}, {"\xE9" "2", y}, {"\xE9" "3", x}},
-       {"\xE9" "1", "\xE9" "2", "\xE9" "3"},
-       "CRC collision!\n\t\xE9" "1\n\t\xE9" "2\n"
-       "CRC collision!\n\t\xE9" "2\n\t\xE9" "3\n"
-       "\n" + line_x + "%E91\n" +
-           "\n" + line_y + "%E92\n" +
-           "\n" + line_x + "%E93\n" +
+       {{"\xE9"
+         "1",
+         x},
+        {"\xE9"
+         "2",
+         y},
+        {"\xE9"
+         "3",
+         x}},
+       {"\xE9"
+        "1",
+        "\xE9"
+        "2",
+        "\xE9"
+        "3"},
+       "CRC collision!\n\t\xE9"
+       "1\n\t\xE9"
+       "2\n"
+       "CRC collision!\n\t\xE9"
+       "2\n\t\xE9"
+       "3\n"
+       "\n" +
+           line_x + "%E91\n" + "\n" + line_y + "%E92\n" + "\n" + line_x + "%E93\n" +
            "\n3 ROMs, 3 unique, 0 duplicates, 0 unchecked\n"},
       {"control bytes escaped in the report, high bytes not",
        {{"tab\tx", x}, {"nl\ny\xE9", y}},
        {"tab\tx", "nl\ny\xE9"},
        "CRC collision!\n\tnl%0Ay\xE9\n\ttab%09x\n"
-       "\n" + line_y + "nl%0Ay%E9\n" +
-           "\n" + line_x + "tab%09x\n" +
-           "\n2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n"},
+       "\n" +
+           line_y + "nl%0Ay%E9\n" + "\n" + line_x + "tab%09x\n" + "\n2 ROMs, 2 unique, 0 duplicates, 0 unchecked\n"},
       {"X X Y",
        {{"a", x}, {"b", x}, {"c", y}},
        {"a", "b", "c"},
        "CRC collision!\n\ta\n\tc\n"
        "CRC collision!\n\tb\n\tc\n"
-       "\n" + line_x + "a\n" +
-           "D" + line_x.substr(1) + "b\n" +
-           "\n" + line_y + "c\n" +
+       "\n" +
+           line_x + "a\n" + "D" + line_x.substr(1) + "b\n" + "\n" + line_y + "c\n" +
            "\n3 ROMs, 2 unique, 1 duplicates, 0 unchecked\n"},
       {"another size between two copies splits them",
        {{"a", big}, {"b", small}, {"c", big}},
        {"a", "b", "c"},
-       "\n  " + big_crc + " " + sum_column(big) + "   4000 a\n" +
-           "\n  " + big_crc + " " + sum_column(small) + "   2000 b\n" +
-           "\n  " + big_crc + " " + sum_column(big) + "   4000 c\n" +
+       "\n  " + big_crc + " " + sum_column(big) + "   4000 a\n" + "\n  " + big_crc + " " + sum_column(small) +
+           "   2000 b\n" + "\n  " + big_crc + " " + sum_column(big) + "   4000 c\n" +
            "\n3 ROMs, 3 unique, 0 duplicates, 0 unchecked\n"},
   };
   for (const GoldenCase& c : cases) expect_listing(c);

@@ -21,10 +21,10 @@ struct Image {
 };
 
 struct Marked {
-  std::vector<std::string> names;     // in sorted order
-  std::vector<RomStatus> statuses;    // the same order
-  std::vector<uint64_t> sizes;        // the same order
-  std::string reports;                // what mark_duplicates wrote
+  std::vector<std::string> names;   // in sorted order
+  std::vector<RomStatus> statuses;  // the same order
+  std::vector<uint64_t> sizes;      // the same order
+  std::string reports;              // what mark_duplicates wrote
 };
 
 Marked sort_and_mark(const std::vector<Image>& images) {
@@ -78,7 +78,8 @@ TEST(Ordering, SortsByUnsignedCrcThenByUnsignedName) {
   const Marked marked = sort_and_mark(images);
   const std::vector<std::string> want = {"zero", "a", "az", "a\xE9", "b", "tie", "tie", "tie", "low", "high", "last"};
   EXPECT_EQ(marked.names, want);
-  EXPECT_EQ(std::vector<uint64_t>(marked.sizes.begin() + 5, marked.sizes.begin() + 8), (std::vector<uint64_t>{8, 16, 12}));
+  EXPECT_EQ(std::vector<uint64_t>(marked.sizes.begin() + 5, marked.sizes.begin() + 8),
+            (std::vector<uint64_t>{8, 16, 12}));
 }
 
 TEST(Ordering, EmptyCatalogueGivesAnEmptyIndexAndNoOutput) {

@@ -12,11 +12,21 @@ TEST(ZipSuffix, OnlyTheTextFromTheLastDotCounts) {
     bool want;
   };
   const Case cases[] = {
-      {"a.zip", true},         {"A.ZIP", true},        {"a.Zip", true},
-      {".zip", true},          {"dir.v2/set.zip", true}, {"outer.zip?INNER.ZIP", true},
-      {"a.zip.bak", false},    {"a.zipx", false},      {"set1.2/rom", false},
-      {"d.zip/", false},       {"zip", false},         {"a.zi", false},
-      {"", false},             {"a.", false},          {"a.z\xC4\xB1p", false},
+      {"a.zip", true},
+      {"A.ZIP", true},
+      {"a.Zip", true},
+      {".zip", true},
+      {"dir.v2/set.zip", true},
+      {"outer.zip?INNER.ZIP", true},
+      {"a.zip.bak", false},
+      {"a.zipx", false},
+      {"set1.2/rom", false},
+      {"d.zip/", false},
+      {"zip", false},
+      {"a.zi", false},
+      {"", false},
+      {"a.", false},
+      {"a.z\xC4\xB1p", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

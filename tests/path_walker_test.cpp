@@ -123,10 +123,9 @@ TEST_F(PathWalker, WalksDirectoriesDepthFirstUnderJoinedNames) {
   tree.write("loose.bin", "abc");
 
   const Walk all = walk(RunMode::All, {"roms", "loose.bin", "roms/"}, tree.path);
-  EXPECT_EQ(all.images, (Lines{"loose.bin 3 352441C2", "roms//a.bin 3 352441C2",
-                               "roms//sub/deeper/b.rom 9 CBF43926", "roms//sub/empty.bin 0 00000000",
-                               "roms/a.bin 3 352441C2", "roms/sub/deeper/b.rom 9 CBF43926",
-                               "roms/sub/empty.bin 0 00000000"}));
+  EXPECT_EQ(all.images, (Lines{"loose.bin 3 352441C2", "roms//a.bin 3 352441C2", "roms//sub/deeper/b.rom 9 CBF43926",
+                               "roms//sub/empty.bin 0 00000000", "roms/a.bin 3 352441C2",
+                               "roms/sub/deeper/b.rom 9 CBF43926", "roms/sub/empty.bin 0 00000000"}));
   EXPECT_EQ(all.err, "");
   EXPECT_EQ(all.out, "");
   EXPECT_EQ(g_skipped, 0);
@@ -156,10 +155,8 @@ TEST_F(PathWalker, ReportsWhatItCannotReadAndGoesOn) {
       {RunMode::Pzc, {""}, {}, ""},
       {RunMode::All, {"d"}, {"d/good.bin 3 352441C2"}, "imgchk: error opening d/dangling\n"},
       {RunMode::Pzc, {"d"}, {}, ""},
-      {RunMode::All, {"x.zip", "missing.zip"}, {},
-       "imgchk: error opening x.zip\nimgchk: error opening missing.zip\n"},
-      {RunMode::Pzc, {"x.zip", "MISSING.ZIP"}, {},
-       "imgchk: error opening x.zip\nimgchk: error opening MISSING.ZIP\n"},
+      {RunMode::All, {"x.zip", "missing.zip"}, {}, "imgchk: error opening x.zip\nimgchk: error opening missing.zip\n"},
+      {RunMode::Pzc, {"x.zip", "MISSING.ZIP"}, {}, "imgchk: error opening x.zip\nimgchk: error opening MISSING.ZIP\n"},
       // A directory is walked whatever its name says.
       {RunMode::All, {"d.zip"}, {"d.zip/inside.bin 3 352441C2"}, ""},
       {RunMode::Pzc, {"d.zip"}, {}, ""},
@@ -254,11 +251,10 @@ TEST_F(PathWalker, StopsAtDirectoryLoopsButFollowsOtherLinks) {
       messages.push_back(rest.substr(0, end + 1));
     }
     std::sort(messages.begin(), messages.end());
-    EXPECT_EQ(messages, (Lines{"imgchk: directory loop at top/other/up\n",
-                               "imgchk: directory loop at top/self\n"}));
+    EXPECT_EQ(messages, (Lines{"imgchk: directory loop at top/other/up\n", "imgchk: directory loop at top/self\n"}));
     if (mode == RunMode::All) {
-      EXPECT_EQ(result.images, (Lines{"top/a.bin 3 352441C2", "top/other/b.bin 9 CBF43926",
-                                      "top/to-side/c.bin 0 00000000"}));
+      EXPECT_EQ(result.images,
+                (Lines{"top/a.bin 3 352441C2", "top/other/b.bin 9 CBF43926", "top/to-side/c.bin 0 00000000"}));
     }
   }
 }
@@ -271,7 +267,8 @@ TEST_F(PathWalker, ReadsImagesFarLargerThanItsAddressSpace) {
     const char* name;
     uint64_t size;
   };
-  const Sparse files[] = {{"big.bin", (2ull << 30) + 3}, {"m/a.bin", (200ull << 20) + 3}, {"m/b.bin", (201ull << 20) + 3}};
+  const Sparse files[] = {
+      {"big.bin", (2ull << 30) + 3}, {"m/a.bin", (200ull << 20) + 3}, {"m/b.bin", (201ull << 20) + 3}};
   std::vector<uint8_t> zeros(1 << 20, 0);
   std::string want_listing;
   for (const Sparse& file : files) {
@@ -280,7 +277,8 @@ TEST_F(PathWalker, ReadsImagesFarLargerThanItsAddressSpace) {
     out.seekp(static_cast<std::streamoff>(file.size - 3));
     out.write("abc", 3);
     uint32_t crc = 0;
-    for (uint64_t done = 0; done < file.size - 3; done += zeros.size()) crc = libdeflate_crc32(crc, zeros.data(), zeros.size());
+    for (uint64_t done = 0; done < file.size - 3; done += zeros.size())
+      crc = libdeflate_crc32(crc, zeros.data(), zeros.size());
     crc = libdeflate_crc32(crc, "abc", 3);
     char line[96];
     std::snprintf(line, sizeof line, "\n  %08X 0126 %6X %s\n", crc, static_cast<unsigned>(file.size), file.name);

@@ -71,7 +71,11 @@ TEST(StatusLine, FitsTheRowAndShowsOnlyHarmlessBytesOfThePath) {
       // Valid UTF-8; invalid, a C1 control (CSI), an overlong ESC, a surrogate, a cut end.
       {"\xC3\xA9|\xFF|\xC2\x9B|\xE0\x80\x9B|\xED\xA0\x80|\xC3", false, 80, head + ", \xC3\xA9|?|??|???|???|?"},
       // The end kept never starts inside a character.
-      {"xxxxxxxxxx\xC3\xA9\xC3\xA9\xC3\xA9" "abc", false, 40, head + ", ...\xC3\xA9\xC3\xA9" "abc"},
+      {"xxxxxxxxxx\xC3\xA9\xC3\xA9\xC3\xA9"
+       "abc",
+       false, 40,
+       head + ", ...\xC3\xA9\xC3\xA9"
+              "abc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path + " in " + std::to_string(c.columns) + " columns");

@@ -18,15 +18,17 @@ std::string pattern(size_t size, const char* text = "comment-") {
   return out;
 }
 
-ZipPlan one_entry() { return zip_of({stored_entry("a.bin", "alpha")}); }
+ZipPlan one_entry() {
+  return zip_of({stored_entry("a.bin", "alpha")});
+}
 
 }  // namespace
 
 TEST(ZipComment, CapturesTheStatedLengthAndAtMost511Bytes) {
   struct Case {
     const char* name;
-    std::string comment;              // the bytes after the end record
-    std::optional<uint16_t> stated;   // the length the record states, when it lies
+    std::string comment;             // the bytes after the end record
+    std::optional<uint16_t> stated;  // the length the record states, when it lies
     bool opens;
     uint16_t want_size;
     std::string want_kept;
@@ -154,9 +156,8 @@ TEST(ZipEndRecord, SearchesAtMost17BlocksBack) {
     bool found;
   };
   const Case cases[] = {
-      {80000, 22, true},     {80000, 4096, true},   {80000, 4097, true},  {80000, 65557, true},
-      {80000, 69584, true},  {80000, 69585, false}, {100, 65000, true},   {100, 69585, false},
-      {4092, 65000, true},   {0, 4097, true},
+      {80000, 22, true},     {80000, 4096, true}, {80000, 4097, true}, {80000, 65557, true}, {80000, 69584, true},
+      {80000, 69585, false}, {100, 65000, true},  {100, 69585, false}, {4092, 65000, true},  {0, 4097, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.bytes_before << " before, " << c.distance << " from the end");

@@ -10,9 +10,7 @@
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(ZipExtract, GivesEachEntryItsBytes) {
   std::vector<ZipEntryPlan> entries = {
@@ -51,9 +49,9 @@ TEST(ZipExtract, GivesEachEntryItsBytes) {
 }
 
 TEST(ZipExtract, EntriesWithEqualNamesEachGiveTheirOwnBytes) {
-  const ZipPlan plan = zip_of({stored_entry("x.bin", "first"), stored_entry("X.BIN", "second"),
-                               deflated_entry("x.bin", "third"), stored_entry("ROM.BIN", "fourth"),
-                               stored_entry("rom.bin", "fifth")});
+  const ZipPlan plan =
+      zip_of({stored_entry("x.bin", "first"), stored_entry("X.BIN", "second"), deflated_entry("x.bin", "third"),
+              stored_entry("ROM.BIN", "fourth"), stored_entry("rom.bin", "fifth")});
   OpenedZip zip(build_zip(plan));
   ASSERT_TRUE(zip.is_open);
   for (uint32_t i = 0; i < plan.entries.size(); ++i) {
@@ -64,8 +62,8 @@ TEST(ZipExtract, EntriesWithEqualNamesEachGiveTheirOwnBytes) {
 
 TEST(ZipStat, GivesTheCentralRecordsFields) {
   const std::string long_name = std::string(599, 'n') + "/";
-  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text_bytes(2000)),
-                         stored_entry(long_name, "")});
+  ZipPlan plan =
+      zip_of({stored_entry("a.bin", "alpha"), deflated_entry("b\0c", text_bytes(2000)), stored_entry(long_name, "")});
   plan.entries[1].name = std::string("b\0c", 3);
   plan.entries[1].flags = 0x0800;
   plan.entries[1].external_attributes = 0x81A40000;
@@ -105,8 +103,12 @@ TEST(ZipStat, TakesZip64FieldsOnlyForFieldsThatAreAllOnes) {
     bool states;
   };
   const Case cases[] = {
-      {"whole block", std::nullopt, true},  {"24 bytes", 24, true},      {"23 bytes", 23, false},
-      {"16 bytes", 16, false},              {"8 bytes", 8, false},       {"empty block", 0, false},
+      {"whole block", std::nullopt, true},
+      {"24 bytes", 24, true},
+      {"23 bytes", 23, false},
+      {"16 bytes", 16, false},
+      {"8 bytes", 8, false},
+      {"empty block", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,15 +147,10 @@ TEST(ZipEntry, IsADirectoryByNameOrByDosAttribute) {
     bool directory;
   };
   const Case cases[] = {
-      {"d/", 0, true},
-      {"d/", 0x81A40000, true},   // a Unix file mode, but the name says folder
-      {"d", 0x10, true},
-      {"d", 0x41ED0010, true},
-      {"d", 0x41ED0000, false},   // a Unix folder mode alone does not count
-      {"d", 0x20, false},
-      {"d/e", 0, false},
-      {"/", 0, true},
-      {"", 0, false},
+      {"d/", 0, true},    {"d/", 0x81A40000, true},  // a Unix file mode, but the name says folder
+      {"d", 0x10, true},  {"d", 0x41ED0010, true},  {"d", 0x41ED0000, false},  // a Unix folder mode alone does not
+                                                                               // count
+      {"d", 0x20, false}, {"d/e", 0, false},        {"/", 0, true},           {"", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.name << "\" " << std::hex << c.external_attributes);
@@ -182,7 +179,11 @@ TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
       {"lzma", [](ZipEntryPlan& e) { e.method = 14; }},
       {"deflate64", [](ZipEntryPlan& e) { e.method = 9; }},
       {"crc mismatch", [](ZipEntryPlan& e) { e.crc32 = crc32_of(e.content) ^ 1; }},
-      {"stored, sizes differ", [](ZipEntryPlan& e) { e.method = 0; e.uncompressed_size = e.content.size() - 1; }},
+      {"stored, sizes differ",
+       [](ZipEntryPlan& e) {
+         e.method = 0;
+         e.uncompressed_size = e.content.size() - 1;
+       }},
       {"stored, both sizes too large",
        [](ZipEntryPlan& e) {
          e.method = 0;
@@ -191,7 +192,12 @@ TEST(ZipExtract, RefusesEntriesItCannotOrMustNotUnpack) {
       {"deflate, size understated", [](ZipEntryPlan& e) { e.uncompressed_size = e.content.size() - 1; }},
       {"deflate, size overstated", [](ZipEntryPlan& e) { e.uncompressed_size = e.content.size() + 1; }},
       {"no data but a size", [](ZipEntryPlan& e) { e.data = ""; }},
-      {"stored, no data but a size", [](ZipEntryPlan& e) { e.method = 0; e.data = ""; e.compressed_size = 0; }},
+      {"stored, no data but a size",
+       [](ZipEntryPlan& e) {
+         e.method = 0;
+         e.data = "";
+         e.compressed_size = 0;
+       }},
       {"deflate stream broken", [](ZipEntryPlan& e) { e.data = std::string(20, '\xFF'); }},
       {"past 1032 to 1",
        [zeros, zeros_packed](ZipEntryPlan& e) {
@@ -256,8 +262,8 @@ TEST(ZipExtract, ChecksTheLocalHeaderAndWhereTheDataEnd) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ZipLayout layout = build_zip_layout(zip_of({stored_entry("a", "alpha"), deflated_entry("b", text_bytes(500)),
-                                                stored_entry("c", "charlie")}));
+    ZipLayout layout = build_zip_layout(
+        zip_of({stored_entry("a", "alpha"), deflated_entry("b", text_bytes(500)), stored_entry("c", "charlie")}));
     c.patch(layout);
     OpenedZip zip(layout.bytes);
     ASSERT_TRUE(zip.is_open);
@@ -291,8 +297,8 @@ TEST(ZipOverlap, OnlyTheFirstEntryOfASharedLocalHeaderExtracts) {
 TEST(ZipOverlap, RefusesDataThatRunPastTheNextStructure) {
   struct Case {
     const char* name;
-    uint32_t entry;    // which entry's data is lengthened
-    uint64_t extra;    // by how many bytes
+    uint32_t entry;  // which entry's data is lengthened
+    uint64_t extra;  // by how many bytes
     bool extracts;
   };
   const Case cases[] = {

@@ -89,14 +89,16 @@ std::string zip_lzma_stream(const std::string& content, bool end_marker) {
   EXPECT_EQ(lzma_properties_encode(&filters[0], properties), LZMA_OK);
   std::string stream(lzma_stream_buffer_bound(content.size()), '\0');
   size_t size = 0;
-  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(content.data()),
-                                   content.size(), reinterpret_cast<uint8_t*>(stream.data()), &size, stream.size()),
+  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(content.data()), content.size(),
+                                   reinterpret_cast<uint8_t*>(stream.data()), &size, stream.size()),
             LZMA_OK);
   stream.resize(size);
   return std::string("\x10\x02\x05\x00", 4) + std::string(reinterpret_cast<char*>(properties), 5) + stream;
 }
 
-bool has_7zz() { return std::system("command -v 7zz >/dev/null 2>&1") == 0; }
+bool has_7zz() {
+  return std::system("command -v 7zz >/dev/null 2>&1") == 0;
+}
 
 // The data of the one entry of an archive that 7-Zip wrote with `method`,
 // and the entry's flags.
@@ -291,38 +293,80 @@ TEST(Deflate64, RefusesMalformedStreams) {
     write(writer);
     cases.push_back(Case{name, writer.bytes});
   };
-  add("reserved block type", [](BitWriter& w) { w.put(1, 1); w.put(3, 2); });
+  add("reserved block type", [](BitWriter& w) {
+    w.put(1, 1);
+    w.put(3, 2);
+  });
   add("stored length without its complement", [](BitWriter& w) {
-    w.put(1, 3); w.align(); w.put(5, 16); w.put(5, 16);
+    w.put(1, 3);
+    w.align();
+    w.put(5, 16);
+    w.put(5, 16);
     w.bytes += "hello";
   });
   add("stored block longer than the input", [](BitWriter& w) {
-    w.put(1, 3); w.align(); w.put(6, 16); w.put(0xFFF9, 16);
+    w.put(1, 3);
+    w.align();
+    w.put(6, 16);
+    w.put(0xFFF9, 16);
     w.bytes += "hello";
   });
-  add("no final block", [](BitWriter& w) { w.put(0, 3); w.align(); w.put(0, 16); w.put(0xFFFF, 16); });
+  add("no final block", [](BitWriter& w) {
+    w.put(0, 3);
+    w.align();
+    w.put(0, 16);
+    w.put(0xFFFF, 16);
+  });
   // The last two bits of the end-of-block code are cut off; the zero bits
   // read in their place must not count.
   add("end of block cut short", [](BitWriter& w) {
-    w.put(1, 1); w.put(1, 2); w.put_code(0x30 + 'a', 8); w.put_code(fixed_end_of_block, 7);
+    w.put(1, 1);
+    w.put(1, 2);
+    w.put_code(0x30 + 'a', 8);
+    w.put_code(fixed_end_of_block, 7);
     w.bytes.pop_back();
   });
-  add("literal/length symbol 286", [](BitWriter& w) { w.put(1, 1); w.put(1, 2); w.put_code(0xC6, 8); });
+  add("literal/length symbol 286", [](BitWriter& w) {
+    w.put(1, 1);
+    w.put(1, 2);
+    w.put_code(0xC6, 8);
+  });
   add("distance before the first byte", [](BitWriter& w) {
-    w.put(1, 1); w.put(1, 2); w.put_code(0x30 + 'a', 8); w.put_code(1, 7); w.put_code(1, 5);
+    w.put(1, 1);
+    w.put(1, 2);
+    w.put_code(0x30 + 'a', 8);
+    w.put_code(1, 7);
+    w.put_code(1, 5);
     w.put_code(fixed_end_of_block, 7);
   });
-  add("287 literal/length codes", [](BitWriter& w) { w.put(1, 1); w.put(2, 2); w.put(30, 5); w.put(0, 5); });
+  add("287 literal/length codes", [](BitWriter& w) {
+    w.put(1, 1);
+    w.put(2, 2);
+    w.put(30, 5);
+    w.put(0, 5);
+  });
   // Four code-length codes, each one bit long.
   add("over-subscribed code-length code", [](BitWriter& w) {
-    w.put(1, 1); w.put(2, 2); w.put(0, 5); w.put(0, 5); w.put(0, 4);
+    w.put(1, 1);
+    w.put(2, 2);
+    w.put(0, 5);
+    w.put(0, 5);
+    w.put(0, 4);
     for (int i = 0; i < 4; ++i) w.put(1, 3);
   });
   // Symbols 16 and 0 get one bit each; the first length repeats nothing.
   add("repeat before any length", [](BitWriter& w) {
-    w.put(1, 1); w.put(2, 2); w.put(0, 5); w.put(0, 5); w.put(0, 4);
-    w.put(1, 3); w.put(0, 3); w.put(0, 3); w.put(1, 3);
-    w.put_code(1, 1); w.put(0, 2);
+    w.put(1, 1);
+    w.put(2, 2);
+    w.put(0, 5);
+    w.put(0, 5);
+    w.put(0, 4);
+    w.put(1, 3);
+    w.put(0, 3);
+    w.put(0, 3);
+    w.put(1, 3);
+    w.put_code(1, 1);
+    w.put(0, 2);
   });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

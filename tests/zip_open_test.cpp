@@ -36,8 +36,7 @@ void expect_opens_as_patched(const ZipPlan& plan, const PatchCase& c) {
   if (!c.opens) return;
   EXPECT_EQ(zip_entry_count(zip.archive.reader), 2u);
   EXPECT_EQ(extract_entry(zip.archive, 0), c.entries_extract ? std::optional<std::string>("alpha") : std::nullopt);
-  EXPECT_EQ(extract_entry(zip.archive, 1),
-            c.entries_extract ? std::optional(std::string(3000, 'b')) : std::nullopt);
+  EXPECT_EQ(extract_entry(zip.archive, 1), c.entries_extract ? std::optional(std::string(3000, 'b')) : std::nullopt);
 }
 
 }  // namespace
@@ -70,15 +69,12 @@ TEST(ZipOpen, ChecksTheEndRecordAndTheCentralDirectory) {
        },
        false},
       {"directory runs into the end record",
-       [](ZipLayout& z) {
-         put_u32(z.bytes, z.end_record_offset + end_directory_size, z.central_directory_size + 1);
-       },
+       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_size, z.central_directory_size + 1); },
        false},
       // The directory is found right before the end record; the offsets
       // moved by as much lead nowhere.
       {"directory starts past the archive",
-       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_offset, 0xFFFFFF00); }, true,
-       false},
+       [](ZipLayout& z) { put_u32(z.bytes, z.end_record_offset + end_directory_offset, 0xFFFFFF00); }, true, false},
       {"directory offset one byte early",
        [](ZipLayout& z) {
          put_u32(z.bytes, z.end_record_offset + end_directory_offset, z.central_directory_offset - 1);
@@ -114,20 +110,18 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_total_disks, 0); }, true},
       {"locator total disks 2",
        [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_total_disks, 2); }, false},
-      {"record on disk 1",
-       [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_record_disk, 1); }, false},
+      {"record on disk 1", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_locator_offset + locator_record_disk, 1); },
+       false},
       // A record that is not where the locator says is looked for right
       // before the locator.
       {"record offset past the locator",
-       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_locator_offset + locator_record_offset, z.bytes.size()); },
-       true},
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_locator_offset + locator_record_offset, z.bytes.size()); }, true},
       {"record offset wrong",
        [](ZipLayout& z) {
          put_u64(z.bytes, *z.zip64_locator_offset + locator_record_offset, *z.zip64_end_record_offset - 1);
        },
        true},
-      {"record signature wrong", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset, 0x06064B51); },
-       false},
+      {"record signature wrong", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset, 0x06064B51); }, false},
       {"record size too small",
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_rest_size, 43); }, false},
       {"record size runs into the locator",
@@ -154,13 +148,10 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        },
        false},
       {"directory offset past the archive",
-       [](ZipLayout& z) {
-         put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, uint64_t{1} << 40);
-       },
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, uint64_t{1} << 40); },
        true, false},
       {"directory offset as far as 64 bits go",
-       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, UINT64_MAX); },
-       false},
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_directory_offset, UINT64_MAX); }, false},
   };
   ZipPlan plan = two_entries();
   plan.zip64 = true;
@@ -168,8 +159,8 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
 }
 
 TEST(ZipOpen, AFaultInOneEntryFailsOnlyThatEntry) {
-  ZipPlan plan = zip_of({stored_entry("a.bin", "alpha"), stored_entry("b.bin", "bravo"),
-                         stored_entry("c.bin", "charlie")});
+  ZipPlan plan =
+      zip_of({stored_entry("a.bin", "alpha"), stored_entry("b.bin", "bravo"), stored_entry("c.bin", "charlie")});
   plan.entries[1].zip64 = true;
   plan.entries[1].zip64_extra_size = 8;  // holds the uncompressed size only
   ZipLayout layout = build_zip_layout(plan);
@@ -278,6 +269,7 @@ TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
     ASSERT_EQ(zip.is_open, c.opens);
     if (!c.opens) continue;
     ASSERT_EQ(zip_entry_count(zip.archive.reader), walked);
-    for (const uint32_t i : {0u, 65535u, 65536u, walked - 1}) EXPECT_EQ(extract_entry(zip.archive, i), std::to_string(i * 7));
+    for (const uint32_t i : {0u, 65535u, 65536u, walked - 1})
+      EXPECT_EQ(extract_entry(zip.archive, i), std::to_string(i * 7));
   }
 }

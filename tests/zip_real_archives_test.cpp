@@ -72,10 +72,10 @@ TEST(ZipRealArchives, GiveTheBytesTheToolsWereGiven) {
     size_t files;  // file entries expected
   };
   const Case cases[] = {
-      {"zip-stored.zip", true, 4},   {"zip-deflated.zip", true, 4}, {"zip-zip64.zip", true, 4},
-      {"zip-encrypted.zip", false, 4}, {"zip-comment.zip", true, 4}, {"zip-streamed.zip", true, 1},
-      {"bsdtar.zip", true, 4},       {"py-stored.zip", true, 4},    {"py-deflated.zip", true, 4},
-      {"py-bzip2.zip", true, 4},     {"py-lzma.zip", true, 4},     {"py-zip64.zip", true, 4},
+      {"zip-stored.zip", true, 4},     {"zip-deflated.zip", true, 4}, {"zip-zip64.zip", true, 4},
+      {"zip-encrypted.zip", false, 4}, {"zip-comment.zip", true, 4},  {"zip-streamed.zip", true, 1},
+      {"bsdtar.zip", true, 4},         {"py-stored.zip", true, 4},    {"py-deflated.zip", true, 4},
+      {"py-bzip2.zip", true, 4},       {"py-lzma.zip", true, 4},      {"py-zip64.zip", true, 4},
       {"py-piped.zip", true, 4},
   };
   for (const Case& c : cases) {

@@ -62,8 +62,8 @@ std::vector<std::string> sample_archives() {
   zip64.entries[1].zip64 = true;
   zip64.entries[1].data_descriptor = true;
   out.push_back(build_zip(zip64));
-  ZipPlan faults = zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text_bytes(100)),
-                           stored_entry("shared", "fine")});
+  ZipPlan faults =
+      zip_of({stored_entry("ok", "fine"), deflated_entry("crc", text_bytes(100)), stored_entry("shared", "fine")});
   faults.entries[1].crc32 = 0;
   faults.entries[2].shares_local_header_of = 0;
   faults.entries.push_back(stored_entry("zip64 short", "x"));

@@ -16,10 +16,10 @@ enum class RomStatus : int32_t {
 // record owns `name`; nothing in the catalogue is released before the
 // process ends.
 struct RomEntry {
-  char* name;      // display name, NUL-terminated, any bytes
+  char* name;  // display name, NUL-terminated, any bytes
   uint64_t size;
-  uint32_t crc;    // CRC-32
-  uint16_t sum;    // 16-bit sum of all bytes
+  uint32_t crc;           // CRC-32
+  uint16_t sum;           // 16-bit sum of all bytes
   uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
   uint8_t sha256[sha256_size];
   RomStatus status;
@@ -29,7 +29,7 @@ struct RomEntry {
 
 extern RomEntry* g_rom_list;  // newest first
 extern int32_t g_rom_count;
-extern int32_t g_skipped;     // images refused by the -m1/-m2 size filter
+extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 
 // Whether g_mode's size filter admits an image of `size` bytes.
 bool is_admitted_size(uint64_t size);

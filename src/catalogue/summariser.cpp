@@ -28,7 +28,9 @@ SummariserHolder::SummariserHolder() {
   if (summariser.sha == nullptr) throw std::bad_alloc();
 }
 
-SummariserHolder::~SummariserHolder() { EVP_MD_CTX_free(summariser.sha); }
+SummariserHolder::~SummariserHolder() {
+  EVP_MD_CTX_free(summariser.sha);
+}
 
 void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests) {
   EVP_MD_CTX* const sha = summariser.sha;

@@ -40,7 +40,9 @@ int finish_output() {
 
 // -pzc writes comments to standard output while walking; on the terminal
 // that shows the status line they would share its row.
-bool status_line_wanted() { return !(g_mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1); }
+bool status_line_wanted() {
+  return !(g_mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1);
+}
 
 }  // namespace
 
@@ -48,9 +50,12 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
   int first_path = 0;
   switch (read_options(argc, argv, &first_path)) {
-    case OptionsOutcome::Walk: break;
-    case OptionsOutcome::ExitOk: return finish_output();
-    case OptionsOutcome::UsageError: return 1;
+    case OptionsOutcome::Walk:
+      break;
+    case OptionsOutcome::ExitOk:
+      return finish_output();
+    case OptionsOutcome::UsageError:
+      return 1;
   }
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS

@@ -64,7 +64,9 @@ const Option* find_mode_option(const char* arg) {
 
 }  // namespace
 
-void print_usage() { std::fwrite(usage_line, 1, sizeof usage_line - 1, stderr); }
+void print_usage() {
+  std::fwrite(usage_line, 1, sizeof usage_line - 1, stderr);
+}
 
 int default_worker_count() {
   const long online = sysconf(_SC_NPROCESSORS_ONLN);

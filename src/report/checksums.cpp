@@ -56,7 +56,9 @@ uint32_t add_to_sum(uint32_t total, uint64_t size, const uint8_t* bytes) {
   return total;
 }
 
-uint16_t sum16(uint64_t size, const uint8_t* bytes) { return static_cast<uint16_t>(add_to_sum(0, size, bytes)); }
+uint16_t sum16(uint64_t size, const uint8_t* bytes) {
+  return static_cast<uint16_t>(add_to_sum(0, size, bytes));
+}
 
 uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes) {
   uint32_t reg = start;
@@ -70,10 +72,11 @@ uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes) {
   return static_cast<uint16_t>(reg);
 }
 
-uint16_t shift16(uint64_t size, const uint8_t* bytes) { return continue_shift16(0, size, bytes); }
+uint16_t shift16(uint64_t size, const uint8_t* bytes) {
+  return continue_shift16(0, size, bytes);
+}
 
-void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size,
-                         uint32_t totals[4]) {
+void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size, uint32_t totals[4]) {
   const SegmentLayout* layout = layout_of(image_size);
   if (layout == nullptr) return;
   const uint64_t end = offset + size;

@@ -17,8 +17,7 @@ uint16_t continue_shift16(uint16_t reg, uint64_t size, const uint8_t* bytes);
 
 // Adds the piece at `offset` of an image of `image_size` bytes to the sums
 // of the -m1 segments it overlaps; nothing for a size without segments.
-void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size,
-                         uint32_t totals[4]);
+void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size, uint32_t totals[4]);
 
 // Writes the -m1 segment sums or the -m2 shift checksum kept in mode_sums
 // to standard output; nothing in mode All or for an -m1 size without

@@ -24,8 +24,7 @@ void print_record_line(const RomEntry& rom) {
   const char mark = rom.status == RomStatus::Duplicate ? 'D' : ' ';
   // The size column shows only the low 32 bits of sizes from 4 GiB up.
   const auto size_low_bits = static_cast<uint32_t>(rom.size);
-  std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, rom.crc, unsigned{rom.sum},
-              size_low_bits);
+  std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, rom.crc, unsigned{rom.sum}, size_low_bits);
   print_mode_sums(rom.size, rom.mode_sums);
   print_escaped_name(rom.name, EscapedBytes::ControlsAndHigh);
   std::putchar('\n');

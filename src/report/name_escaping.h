@@ -3,8 +3,8 @@
 #pragma once
 
 enum class EscapedBytes {
-  Controls,          // 0x00 to 0x1F and 0x7F; high bytes as stored
-  ControlsAndHigh,   // the same and 0x80 to 0xFF
+  Controls,         // 0x00 to 0x1F and 0x7F; high bytes as stored
+  ControlsAndHigh,  // the same and 0x80 to 0xFF
 };
 
 // Writes the NUL-terminated name to standard output, each escaped byte as

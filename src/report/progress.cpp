@@ -73,8 +73,8 @@ size_t utf8_character_length(std::string_view text) {
     if (lead == 0xC2) low = 0xA0;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    if (lead == 0xE0) low = 0xA0;    // no overlong forms
-    if (lead == 0xED) high = 0x9F;   // no surrogates
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
     if (lead == 0xF0) low = 0x90;
@@ -114,8 +114,8 @@ int terminal_columns() {
 }
 
 StatusCounts current_counts() {
-  StatusCounts counts{images_done.load(std::memory_order_relaxed),
-                      image_bytes_done.load(std::memory_order_relaxed), 0.0};
+  StatusCounts counts{images_done.load(std::memory_order_relaxed), image_bytes_done.load(std::memory_order_relaxed),
+                      0.0};
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (seconds > 0.001) counts.megabytes_per_second = static_cast<double>(counts.bytes) / 1e6 / seconds;
   return counts;
@@ -163,9 +163,8 @@ void draw_until_stopped(int delay_ms) {
 std::string status_line_text(const StatusCounts& counts, std::string_view path, bool path_cut, int columns) {
   const size_t room = columns > 1 ? static_cast<size_t>(columns) - 1 : 0;
   char head[128];
-  const int head_length =
-      std::snprintf(head, sizeof head, "%" PRIu64 " images, %.1f MB, %.1f MB/s", counts.images,
-                    static_cast<double>(counts.bytes) / 1e6, counts.megabytes_per_second);
+  const int head_length = std::snprintf(head, sizeof head, "%" PRIu64 " images, %.1f MB, %.1f MB/s", counts.images,
+                                        static_cast<double>(counts.bytes) / 1e6, counts.megabytes_per_second);
   const std::string text(head, head_length > 0 ? std::min(static_cast<size_t>(head_length), sizeof head - 1) : 0);
   constexpr std::string_view separator = ", ";
   constexpr std::string_view ellipsis = "...";
@@ -206,7 +205,6 @@ void progress_image_done(uint64_t bytes) {
   images_done.fetch_add(1, std::memory_order_relaxed);
   image_bytes_done.fetch_add(bytes, std::memory_order_relaxed);
 }
-
 
 void progress_set_path(const char* path) {
   if (!running) return;  // no status line: nothing to copy, once per image

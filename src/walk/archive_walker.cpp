@@ -74,13 +74,13 @@ void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive
   submit_entry_image(entry_name, archive, extraction);
 }
 
-void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive,
-                  ExpansionBudget& budget, int level);
+void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, ExpansionBudget& budget,
+                  int level);
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
-void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index,
-                         const ZipEntryStat& stat, const char* entry_name, ExpansionBudget& budget, int level) {
+void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index, const ZipEntryStat& stat,
+                         const char* entry_name, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
     report_failure("imgchk: nesting too deep at %s\n", entry_name);
     return;
@@ -119,8 +119,8 @@ void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& ar
 }
 
 // `level` is the archive's nesting depth: 1 for the archive file itself.
-void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive,
-                  ExpansionBudget& budget, int level) {
+void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, ExpansionBudget& budget,
+                  int level) {
   const ZipArchive& archive = open_archive->archive;
   if (g_mode == RunMode::Pzc && archive.comment_size != 0) print_comment_line(display_name, archive);
   for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {

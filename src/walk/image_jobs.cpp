@@ -22,7 +22,9 @@
 JobOrder g_job_order = JobOrder::Fifo;
 uint32_t g_job_order_seed = 0;
 
-OpenArchive::~OpenArchive() { zip_close(archive.reader); }
+OpenArchive::~OpenArchive() {
+  zip_close(archive.reader);
+}
 
 namespace {
 
@@ -47,9 +49,9 @@ struct JobRing {
   std::condition_variable work_ready;  // workers wait on it
   std::condition_variable job_done;    // the walker waits on it
   std::vector<Job> slots;              // empty: jobs run as they come
-  uint64_t committed = 0;  // the oldest job not yet committed
-  uint64_t submitted = 0;  // the next job's number
-  uint64_t taken = 0;      // in Fifo order, the next job to take
+  uint64_t committed = 0;              // the oldest job not yet committed
+  uint64_t submitted = 0;              // the next job's number
+  uint64_t taken = 0;                  // in Fifo order, the next job to take
   bool finishing = false;
   bool stopping = false;
   // Waking a thread costs a system call: only those that sleep are woken.
@@ -115,7 +117,9 @@ void commit_job(Job& job) {
   job.archive.reset();  // the last job of an archive closes it, on this thread
 }
 
-Job& slot_of(uint64_t number) { return g_ring.slots[number % g_ring.slots.size()]; }
+Job& slot_of(uint64_t number) {
+  return g_ring.slots[number % g_ring.slots.size()];
+}
 
 // Commits the done jobs at the head of the ring, in order. Only the walker
 // commits, and no worker touches a done job, so the lock can be let go
@@ -130,7 +134,9 @@ void commit_done_jobs(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-bool ring_is_full() { return g_ring.submitted - g_ring.committed == g_ring.slots.size(); }
+bool ring_is_full() {
+  return g_ring.submitted - g_ring.committed == g_ring.slots.size();
+}
 
 // The next job for a worker, or null. Tests can have jobs taken newest first
 // or at random, once the ring is full, to see that the output is the same.
@@ -239,7 +245,8 @@ void submit(Job&& job) {
 
 void start_image_workers(int count) {
   if (count < 2) return;
-  const uint64_t ring_size = std::min<uint64_t>(largest_ring, std::max<uint64_t>(ring_per_worker, ring_per_worker * uint64_t(count)));
+  const uint64_t ring_size =
+      std::min<uint64_t>(largest_ring, std::max<uint64_t>(ring_per_worker, ring_per_worker * uint64_t(count)));
   g_ring.slots.resize(ring_size);
   g_ring.random_state = g_job_order_seed;
   g_ring.planned_workers = static_cast<uint64_t>(count);

@@ -32,8 +32,7 @@ void start_image_workers(int count);
 void submit_file_image(const char* name, int fd, uint64_t size);
 
 // An entry that passed zip_prepare_extraction, as an image called `name`.
-void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
-                        const ZipExtraction& extraction);
+void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
 
 // A message for standard error, in its place in walk order. `text` carries
 // its own "imgchk: " and newline.

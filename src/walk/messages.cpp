@@ -43,4 +43,6 @@ void write_failure(const char* format, ...) {
 
 // The status line, if drawn, is erased first, so a message never shares its
 // row.
-void write_message(const char* text, uint64_t size) { progress_write_message(text, static_cast<size_t>(size)); }
+void write_message(const char* text, uint64_t size) {
+  progress_write_message(text, static_cast<size_t>(size));
+}

@@ -24,7 +24,7 @@ namespace {
 constexpr size_t window_size = size_t{64} << 10;
 constexpr size_t max_match_length = 65538;
 constexpr size_t flush_size = size_t{256} << 10;  // output gathered before it goes to the sink
-constexpr size_t copy_overrun = 8;               // match copies may write this far past their end
+constexpr size_t copy_overrun = 8;                // match copies may write this far past their end
 constexpr size_t flush_at = window_size + flush_size;
 constexpr size_t output_block_size = flush_at + 1 + max_match_length + copy_overrun;
 
@@ -51,16 +51,16 @@ constexpr uint16_t distance_base[32] = {1,    2,    3,    4,    5,    7,     9, 
                                         2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
 constexpr uint8_t distance_extra_bits[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                              7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
-constexpr uint8_t precode_order[precode_symbol_count] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+constexpr uint8_t precode_order[precode_symbol_count] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 struct BitInput {
   ZipEntryInput* source;
   const uint8_t* next;
   const uint8_t* end;
-  uint64_t bits;         // the low bit_count bits are the next input bits
+  uint64_t bits;  // the low bit_count bits are the next input bits
   unsigned bit_count;
-  unsigned zero_bits;    // added after the input ended; always the top ones
+  unsigned zero_bits;  // added after the input ended; always the top ones
   bool source_ended;
 };
 
@@ -69,13 +69,15 @@ struct Deflate64State {
   HuffmanEntry distance[distance_capacity];
   HuffmanEntry precode[precode_capacity];
   uint8_t out[output_block_size];
-  size_t out_size;     // bytes in `out`: the kept window, then new output
-  size_t out_handed;   // bytes of `out` already given to the sink
+  size_t out_size;    // bytes in `out`: the kept window, then new output
+  size_t out_handed;  // bytes of `out` already given to the sink
   BitInput in;
   const ZipOutput* output;
 };
 
-bool is_past_input_end(const BitInput& in) { return in.bit_count < in.zero_bits; }
+bool is_past_input_end(const BitInput& in) {
+  return in.bit_count < in.zero_bits;
+}
 
 bool refill_slowly(BitInput& in) {
   if (is_past_input_end(in)) return false;
@@ -224,8 +226,7 @@ bool build_fixed_tables(Deflate64State& state) {
     return false;
   }
   std::memset(lengths, 5, distance_symbol_count);
-  return build_huffman_table(lengths, distance_symbol_count, distance_primary_bits, state.distance,
-                             distance_capacity);
+  return build_huffman_table(lengths, distance_symbol_count, distance_primary_bits, state.distance, distance_capacity);
 }
 
 // The literal/length and distance code lengths, sent with the precode's

@@ -31,8 +31,8 @@ bool is_usable_code(const unsigned (&count)[huffman_max_code_length + 1]) {
 
 }  // namespace
 
-bool build_huffman_table(const uint8_t* lengths, unsigned symbol_count, unsigned primary_bits,
-                         HuffmanEntry* entries, size_t capacity) {
+bool build_huffman_table(const uint8_t* lengths, unsigned symbol_count, unsigned primary_bits, HuffmanEntry* entries,
+                         size_t capacity) {
   const size_t primary_size = size_t{1} << primary_bits;
   if (symbol_count > max_symbols || primary_bits > max_primary_bits) return false;
   // Subtable links hold their index in 16 bits, beside the invalid symbol.
@@ -70,7 +70,8 @@ bool build_huffman_table(const uint8_t* lengths, unsigned symbol_count, unsigned
     if (sub_bits[prefix] == 0) continue;
     const size_t subtable_size = size_t{1} << sub_bits[prefix];
     if (capacity - next_subtable < subtable_size) return false;
-    entries[prefix] = HuffmanEntry{static_cast<uint16_t>(next_subtable), static_cast<uint8_t>(primary_bits), sub_bits[prefix]};
+    entries[prefix] =
+        HuffmanEntry{static_cast<uint16_t>(next_subtable), static_cast<uint8_t>(primary_bits), sub_bits[prefix]};
     for (size_t i = 0; i < subtable_size; ++i) entries[next_subtable + i] = invalid_entry;
     next_subtable += subtable_size;
   }

@@ -86,7 +86,8 @@ bool zip_lzma_unpack(uint64_t uncompressed_size, ZipEntryInput& input, const Zip
   if (header[2] != zip_lzma_properties_size || header[3] != 0) return false;
 
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-  if (lzma_properties_decode(&filters[0], nullptr, header + zip_lzma_header_size, zip_lzma_properties_size) != LZMA_OK) {
+  if (lzma_properties_decode(&filters[0], nullptr, header + zip_lzma_header_size, zip_lzma_properties_size) !=
+      LZMA_OK) {
     return false;
   }
   const std::unique_ptr<void, FreeOptions> owned_options(filters[0].options);

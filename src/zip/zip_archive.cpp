@@ -46,7 +46,8 @@ bool read_archive_comment(ZipArchive& archive) {
   archive.comment_size = load_u16(record + 20);
   if (archive.comment_size == 0) return true;
   // Only the kept bytes need be there; the rest of a longer comment is never read.
-  const uint64_t kept_size = archive.comment_size < max_kept_comment_size ? archive.comment_size : max_kept_comment_size;
+  const uint64_t kept_size =
+      archive.comment_size < max_kept_comment_size ? archive.comment_size : max_kept_comment_size;
   if (!zip_read_at(archive.reader, offset + end_record_size, archive.comment, kept_size)) return false;
   archive.comment[kept_size] = '\0';
   return true;

@@ -100,8 +100,7 @@ bool read_central_directory(ZipReader& reader, const ZipDirectoryPlace& place) {
 
 bool index_local_headers(ZipReader& reader) {
   if (reader.entry_count == 0) return true;
-  reader.local_headers =
-      static_cast<ZipLocalHeaderRef*>(std::malloc(reader.entry_count * sizeof(ZipLocalHeaderRef)));
+  reader.local_headers = static_cast<ZipLocalHeaderRef*>(std::malloc(reader.entry_count * sizeof(ZipLocalHeaderRef)));
   if (reader.local_headers == nullptr) return false;
   uint32_t count = 0;
   for (uint32_t index = 0; index < reader.entry_count; ++index) {

@@ -9,10 +9,10 @@
 struct ZipDirectoryPlace {
   uint64_t offset;  // where the directory is, which may differ from where it is recorded
   uint64_t size;
-  int64_t offset_shift;  // added to every recorded offset to give the true one
+  int64_t offset_shift;      // added to every recorded offset to give the true one
   uint64_t entries_on_disk;  // the two counts as the end records state them
   uint64_t entries;
-  bool counts_are_16_bit;    // from the end record rather than the zip64 end record
+  bool counts_are_16_bit;       // from the end record rather than the zip64 end record
   uint64_t end_records_offset;  // the zip64 end record's, or the end record's
   uint64_t end_record_offset;
 };

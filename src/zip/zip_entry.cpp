@@ -38,8 +38,8 @@ bool read_zip64_fields(const uint8_t* extra, uint64_t extra_size, Zip64Fields& f
   const uint8_t* data = nullptr;
   uint64_t data_size = 0;
   if (!find_zip64_block(extra, extra_size, data, data_size)) return false;
-  const uint64_t needed = 8 * (uint64_t{fields.needs_uncompressed_size} + fields.needs_compressed_size +
-                               fields.needs_local_header_offset);
+  const uint64_t needed =
+      8 * (uint64_t{fields.needs_uncompressed_size} + fields.needs_compressed_size + fields.needs_local_header_offset);
   if (data_size < needed) return false;
   if (fields.needs_uncompressed_size) {
     fields.uncompressed_size = load_u64(data);
@@ -72,7 +72,9 @@ uint64_t shifted_offset(uint64_t recorded, int64_t shift) {
 
 }  // namespace
 
-uint32_t zip_entry_count(const ZipReader& reader) { return reader.entry_count; }
+uint32_t zip_entry_count(const ZipReader& reader) {
+  return reader.entry_count;
+}
 
 bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat) {
   if (index >= reader.entry_count) return false;

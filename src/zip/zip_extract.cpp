@@ -24,7 +24,7 @@
 namespace {
 
 constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
-constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
+constexpr uint64_t max_deflate_ratio = 1032;                  // a 258-byte match costs at least 2 bits
 // A 65,538-byte match costs at least 18 bits: a length code, its 16 extra
 // bits and a distance code.
 constexpr uint64_t max_deflate64_ratio = 65538 * 8 / 18;
@@ -50,8 +50,12 @@ bool is_unpacked_method(uint16_t method) {
   return method == method_stored || method == method_deflate || zip_method_is_streamed(method);
 }
 
-bool is_before(const ZipLocalHeaderRef& ref, uint64_t offset) { return ref.offset < offset; }
-bool is_after(uint64_t offset, const ZipLocalHeaderRef& ref) { return offset < ref.offset; }
+bool is_before(const ZipLocalHeaderRef& ref, uint64_t offset) {
+  return ref.offset < offset;
+}
+bool is_after(uint64_t offset, const ZipLocalHeaderRef& ref) {
+  return offset < ref.offset;
+}
 
 // Where this entry's local header, name, extra field and data must end: the
 // nearest structure that starts after its local header. False when an entry
@@ -64,8 +68,7 @@ bool find_data_limit(const ZipReader& reader, uint32_t index, uint64_t local_hea
   limit = reader.archive_size;
   const ZipLocalHeaderRef* next = std::upper_bound(first, end, local_header_offset, is_after);
   if (next != end) limit = next->offset;
-  for (const uint64_t start :
-       {reader.central_directory_offset, reader.end_records_offset, reader.end_record_offset}) {
+  for (const uint64_t start : {reader.central_directory_offset, reader.end_records_offset, reader.end_record_offset}) {
     if (start > local_header_offset && start < limit) limit = start;
   }
   return true;
@@ -145,7 +148,7 @@ bool stream_deflate(ZipEntryInput& input, ZipScratch& scratch, const ZipOutput& 
       const uint8_t* piece = nullptr;
       size_t size = 0;
       if (!zip_next_input(input, piece, size) || size == 0) return false;  // the stream did not end
-      state.next_in = const_cast<uint8_t*>(piece);  // ISA-L only reads it
+      state.next_in = const_cast<uint8_t*>(piece);                         // ISA-L only reads it
       state.avail_in = static_cast<uint32_t>(size);
     }
     state.next_out = output.buffer;
@@ -189,8 +192,8 @@ bool inflate_whole(const ZipReader& reader, const ZipExtraction& entry, ZipScrat
 }
 
 // Unpacks into `checked`; `block`, when given, has room for the whole entry.
-bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
-                  CheckedOutput& checked, uint8_t* block) {
+bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch, CheckedOutput& checked,
+                  uint8_t* block) {
   if (entry.uncompressed_size == 0 && entry.compressed_size == 0) return true;
   const ZipOutput output{scratch.output, &checked, write_checked};
   if (entry.method == method_deflate && fits_whole(reader, entry)) {
@@ -199,7 +202,8 @@ bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratc
       return inflate_whole(reader, entry, scratch, out) && write_in_pieces(output, out, entry.uncompressed_size);
     }
   }
-  if (scratch_part(scratch.input, zip_piece_size) == nullptr || scratch_part(scratch.output, zip_piece_size) == nullptr) {
+  if (scratch_part(scratch.input, zip_piece_size) == nullptr ||
+      scratch_part(scratch.output, zip_piece_size) == nullptr) {
     return false;
   }
   ZipEntryInput input{&reader, entry.data_offset, entry.compressed_size, scratch.input};
@@ -209,8 +213,8 @@ bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratc
   return zip_unpack_method(entry.method, entry.flags, entry.uncompressed_size, input, streamed);
 }
 
-bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
-                      const ZipOutput& output, uint8_t* block) {
+bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch, const ZipOutput& output,
+                      uint8_t* block) {
   CheckedOutput checked{&output, entry.uncompressed_size, 0, 0};
   return unpack_entry(reader, entry, scratch, checked, block) && checked.written == entry.uncompressed_size &&
          checked.crc == entry.crc32;
@@ -264,8 +268,8 @@ bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtracti
   if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return false;
   uint64_t data_offset = 0;
   if (!locate_entry_data(reader, index, stat, data_offset)) return false;
-  extraction = ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method,
-                            stat.flags};
+  extraction =
+      ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method, stat.flags};
   return true;
 }
 
@@ -307,4 +311,6 @@ void zip_free_scratch(ZipScratch& scratch) {
   scratch = ZipScratch{};
 }
 
-void zip_free(void* block) { std::free(block); }
+void zip_free(void* block) {
+  std::free(block);
+}

@@ -13,8 +13,8 @@ bool zip_method_is_streamed(uint16_t method) {
 
 // Every method so far finds its own end; the flags only say whether LZMA's
 // end marker was written, and it is accepted either way.
-bool zip_unpack_method(uint16_t method, [[maybe_unused]] uint16_t flags, uint64_t uncompressed_size, ZipEntryInput& input,
-                       const ZipOutput& output) {
+bool zip_unpack_method(uint16_t method, [[maybe_unused]] uint16_t flags, uint64_t uncompressed_size,
+                       ZipEntryInput& input, const ZipOutput& output) {
   switch (method) {
     case method_deflate64:
       return deflate64_unpack(input, output);

@@ -14,8 +14,8 @@ struct ZipOutput;
 
 // What the walkers learn of one entry from the central directory.
 struct ZipEntryStat {
-  const char* name;      // the whole name, NUL-terminated; valid until zip_close
-  uint32_t name_size;    // bytes stored (the name may hold a NUL before that)
+  const char* name;    // the whole name, NUL-terminated; valid until zip_close
+  uint32_t name_size;  // bytes stored (the name may hold a NUL before that)
   uint64_t compressed_size;
   uint64_t uncompressed_size;
   uint64_t local_header_offset;  // where it is: the recorded one moved by offset_shift
@@ -45,8 +45,8 @@ struct ZipLocalHeaderRef {
 
 struct ZipReader {
   ZipSourceKind source_kind;
-  int fd;                       // File: the open descriptor
-  const uint8_t* memory;        // Memory: the caller's block, read in place
+  int fd;                 // File: the open descriptor
+  const uint8_t* memory;  // Memory: the caller's block, read in place
   uint64_t archive_size;
 
   // The central directory: in place for a memory archive, else the block
@@ -62,9 +62,9 @@ struct ZipReader {
   int64_t offset_shift;
 
   uint32_t entry_count;
-  uint32_t local_header_count;   // entries whose record gave a local header offset
-  ZipIndexEntry* entries;        // entry_count of them (malloc)
-  char* names;                   // every name, each NUL-terminated (malloc)
+  uint32_t local_header_count;       // entries whose record gave a local header offset
+  ZipIndexEntry* entries;            // entry_count of them (malloc)
+  char* names;                       // every name, each NUL-terminated (malloc)
   ZipLocalHeaderRef* local_headers;  // sorted (malloc)
 };
 static_assert(std::is_trivially_copyable_v<ZipReader> && std::is_standard_layout_v<ZipReader>,
@@ -100,9 +100,9 @@ bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtracti
 // is empty. Each part is made when first needed (malloc); a part that
 // cannot be made fails the entry, or sends it down the streaming path.
 struct ZipScratch {
-  uint8_t* input;   // zip_piece_size: compressed pieces read from a file
-  uint8_t* output;  // zip_piece_size: unpacked pieces
-  uint8_t* whole_input;   // zip_whole_entry_limit: an entry inflated in one call
+  uint8_t* input;        // zip_piece_size: compressed pieces read from a file
+  uint8_t* output;       // zip_piece_size: unpacked pieces
+  uint8_t* whole_input;  // zip_whole_entry_limit: an entry inflated in one call
   uint8_t* whole_output;
   libdeflate_decompressor* decompressor;
   inflate_state* inflater;  // for entries too large to inflate in one call

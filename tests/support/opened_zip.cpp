@@ -13,7 +13,9 @@ OpenedZip::~OpenedZip() {
   if (is_open) zip_close(archive.reader);
 }
 
-OpenedZipFile::OpenedZipFile(const std::string& path) { is_open = zip_open_file(archive, path.c_str()); }
+OpenedZipFile::OpenedZipFile(const std::string& path) {
+  is_open = zip_open_file(archive, path.c_str());
+}
 
 OpenedZipFile::~OpenedZipFile() {
   if (is_open) zip_close(archive.reader);

@@ -13,8 +13,12 @@
 
 #include "support/temp_dir.h"
 
-const char* imgchk_path() { return IMGCHK_PATH; }
-const char* imgchk_test_hooks_path() { return IMGCHK_TEST_HOOKS_PATH; }
+const char* imgchk_path() {
+  return IMGCHK_PATH;
+}
+const char* imgchk_test_hooks_path() {
+  return IMGCHK_TEST_HOOKS_PATH;
+}
 
 namespace {
 
@@ -71,9 +75,8 @@ RunResult run_captured(const std::string& program, const std::vector<std::string
 
 }  // namespace
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd, const std::string& stdout_path,
-                      const std::vector<std::string>& environment) {
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                      const std::string& stdout_path, const std::vector<std::string>& environment) {
   return run_captured(program, args, cwd, stdout_path, environment, 0);
 }
 
@@ -82,8 +85,8 @@ RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::st
   return run_captured(imgchk_path(), args, cwd, "", {}, address_space_bytes);
 }
 
-RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd, const std::vector<std::string>& environment, int columns) {
+RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                          const std::vector<std::string>& environment, int columns) {
   TempDir capture;
   const std::string out_path = capture.at("stdout");
   std::vector<char*> argv = argument_vector(program, args);
@@ -123,7 +126,6 @@ RunResult run_on_terminal(const std::string& program, const std::vector<std::str
   return result;
 }
 
-RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::string& stdout_path) {
+RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cwd, const std::string& stdout_path) {
   return run_program(imgchk_path(), args, cwd, stdout_path);
 }

@@ -23,15 +23,14 @@ RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::st
 
 // The same for any program, found on PATH when `program` has no slash, with
 // `environment` ("NAME=value") added to the inherited one.
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd = ".", const std::string& stdout_path = "",
-                      const std::vector<std::string>& environment = {});
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = ".",
+                      const std::string& stdout_path = "", const std::vector<std::string>& environment = {});
 
 // As run_program, but with standard error on a pseudo-terminal `columns`
 // wide; `err` is every byte the program wrote to it, as the terminal got
 // them (the terminal turns "\n" into "\r\n").
-RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd, const std::vector<std::string>& environment, int columns);
+RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                          const std::vector<std::string>& environment, int columns);
 
 // The path of the imgchk binary under test.
 const char* imgchk_path();

@@ -55,7 +55,9 @@ std::string text_bytes(size_t size) {
   return out;
 }
 
-uint32_t crc32_of(const std::string& bytes) { return libdeflate_crc32(0, bytes.data(), bytes.size()); }
+uint32_t crc32_of(const std::string& bytes) {
+  return libdeflate_crc32(0, bytes.data(), bytes.size());
+}
 
 void force_crc(std::string& image, uint32_t wanted_crc) {
   if (image.size() < 4) throw std::invalid_argument("force_crc needs four bytes to patch");

@@ -96,8 +96,7 @@ std::string central_record(const ZipEntryPlan& entry, const EntryFacts& facts, u
   const uint16_t flags = entry.flags | (entry.data_descriptor ? data_descriptor_flag : 0);
   std::string extra = entry.central_extra;
   if (entry.zip64) {
-    extra = zip64_block({facts.uncompressed_size, facts.compressed_size, local_header_offset},
-                        entry.zip64_extra_size) +
+    extra = zip64_block({facts.uncompressed_size, facts.compressed_size, local_header_offset}, entry.zip64_extra_size) +
             extra;
   }
   std::string out;
@@ -192,8 +191,7 @@ ZipLayout build_zip_layout(const ZipPlan& plan) {
   if (plan.zip64) {
     layout.zip64_end_record_offset = out.size();
     layout.zip64_locator_offset = out.size() + 56;
-    out += zip64_end_records(entries, layout.central_directory_size, stated_directory_offset,
-                             out.size() - shift);
+    out += zip64_end_records(entries, layout.central_directory_size, stated_directory_offset, out.size() - shift);
   }
   layout.end_record_offset = out.size();
   const uint16_t comment_size = plan.comment_size.value_or(plan.comment.size());
@@ -206,7 +204,9 @@ ZipLayout build_zip_layout(const ZipPlan& plan) {
   return layout;
 }
 
-std::string build_zip(const ZipPlan& plan) { return build_zip_layout(plan).bytes; }
+std::string build_zip(const ZipPlan& plan) {
+  return build_zip_layout(plan).bytes;
+}
 
 std::string bare_end_record(uint16_t entries, uint32_t directory_size, uint32_t directory_offset,
                             uint16_t comment_size) {
@@ -232,7 +232,6 @@ std::string deflate_bytes(const std::string& raw) {
   out.resize(size);
   return out;
 }
-
 
 void put_u16(std::string& bytes, uint64_t offset, uint16_t value) {
   for (int i = 0; i < 2; ++i) bytes.at(offset + i) = static_cast<char>(value >> (8 * i));

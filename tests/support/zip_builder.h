@@ -49,8 +49,8 @@ struct ZipPlan {
   std::vector<ZipEntryPlan> entries;
   std::string comment;
   std::optional<uint16_t> comment_size;  // the length the end record states, when it lies
-  bool zip64 = false;  // zip64 end record and locator; the end record says 0xFFFF...
-  std::string prefix;  // bytes before the first local header
+  bool zip64 = false;                    // zip64 end record and locator; the end record says 0xFFFF...
+  std::string prefix;                    // bytes before the first local header
   // False: offsets count from the end of the prefix, as when bytes are
   // prepended to a finished archive.
   bool offsets_count_prefix = true;
