@@ -1,0 +1,152 @@
+// Names go out as they are when they are clean UTF-8; otherwise every
+// control byte and every byte from 0x80 is written as %XX, as the listing
+// writes names, so the XML stays well-formed and the name stays readable.
+#include "dat/dat_writer.h"
+
+#include <cinttypes>
+#include <cstdint>
+
+namespace {
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+// The length of the UTF-8 sequence at `text`, or 0 when it is not one that
+// XML accepts (overlong forms, surrogates, past U+10FFFF, U+FFFE, U+FFFF).
+int utf8_sequence_size(const unsigned char* text) {
+  const unsigned lead = text[0];
+  if (lead < 0x80) return 1;
+  int size = 0;
+  uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  for (int k = 1; k < size; ++k) {
+    if ((text[k] & 0xC0) != 0x80) return 0;  // also stops at the NUL
+    code = code << 6 | (text[k] & 0x3Fu);
+  }
+  const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[size] || code > 0x10FFFF) return 0;
+  if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
+  return size;
+}
+
+void write_markup_escaped(std::FILE* out, const char* text) {
+  const bool clean = is_clean_utf8(text);
+  for (const char* pos = text; *pos != '\0'; ++pos) {
+    const auto byte = static_cast<unsigned char>(*pos);
+    if (byte == '&') {
+      std::fputs("&amp;", out);
+    } else if (byte == '<') {
+      std::fputs("&lt;", out);
+    } else if (byte == '>') {
+      std::fputs("&gt;", out);
+    } else if (byte == '"') {
+      std::fputs("&quot;", out);
+    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !clean)) {
+      std::fprintf(out, "%%%c%c", "0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 0xF]);
+    } else {
+      std::fputc(byte, out);
+    }
+  }
+}
+
+void write_hex(std::FILE* out, const char* label, const uint8_t* bytes, int size) {
+  std::fprintf(out, " %s=\"", label);
+  for (int k = 0; k < size; ++k) {
+    std::fputc(hex_digits[bytes[k] >> 4], out);
+    std::fputc(hex_digits[bytes[k] & 0xF], out);
+  }
+  std::fputc('"', out);
+}
+
+void write_attribute(std::FILE* out, const char* label, const char* text) {
+  std::fprintf(out, " %s=\"", label);
+  write_markup_escaped(out, text);
+  std::fputc('"', out);
+}
+
+const char* status_name(DatRomStatus status) {
+  switch (status) {
+    case DatRomStatus::Good:
+      return "good";
+    case DatRomStatus::Verified:
+      return "verified";
+    case DatRomStatus::BadDump:
+      return "baddump";
+    case DatRomStatus::NoDump:
+      return "nodump";
+  }
+  return "good";
+}
+
+void write_rom(std::FILE* out, const DatFile& dat, const DatRom& rom) {
+  std::fputs("\t\t<rom", out);
+  write_attribute(out, "name", dat_text(dat, rom.name));
+  if (rom.fields & dat_has_size) std::fprintf(out, " size=\"%" PRIu64 "\"", rom.size);
+  if (rom.fields & dat_has_crc) std::fprintf(out, " crc=\"%08" PRIx32 "\"", rom.crc);
+  if (rom.fields & dat_has_md5) write_hex(out, "md5", rom.md5, dat_md5_size);
+  if (rom.fields & dat_has_sha1) write_hex(out, "sha1", rom.sha1, dat_sha1_size);
+  if (rom.fields & dat_has_sha256) write_hex(out, "sha256", rom.sha256, dat_sha256_size);
+  if (rom.merge != 0) write_attribute(out, "merge", dat_text(dat, rom.merge));
+  if (rom.fields & dat_has_status) write_attribute(out, "status", status_name(rom.status));
+  std::fputs("/>\n", out);
+}
+
+void write_set(std::FILE* out, const DatFile& dat, const DatSet& set) {
+  std::fputs("\t<game", out);
+  write_attribute(out, "name", dat_text(dat, set.name));
+  if (set.cloneof != 0) write_attribute(out, "cloneof", dat_text(dat, set.cloneof));
+  if (set.romof != 0) write_attribute(out, "romof", dat_text(dat, set.romof));
+  std::fputs(">\n\t\t<description>", out);
+  write_markup_escaped(out, dat_text(dat, set.description != 0 ? set.description : set.name));
+  std::fputs("</description>\n", out);
+  for (uint32_t k = 0; k < set.rom_count; ++k) write_rom(out, dat, dat.roms[set.first_rom + k]);
+  std::fputs("\t</game>\n", out);
+}
+
+}  // namespace
+
+bool is_clean_utf8(const char* text) {
+  const auto* pos = reinterpret_cast<const unsigned char*>(text);
+  while (*pos != 0) {
+    if (*pos < 0x20 || *pos == 0x7F) return false;
+    const int size = utf8_sequence_size(pos);
+    if (size == 0) return false;
+    pos += size;
+  }
+  return true;
+}
+
+bool write_dat(std::FILE* out, const DatFile& dat, const char* header_name) {
+  std::fputs(
+      "<?xml version=\"1.0\"?>\n"
+      "<!DOCTYPE datafile PUBLIC \"-//Logiqx//DTD ROM Management Datafile//EN\" "
+      "\"http://www.logiqx.com/Dats/datafile.dtd\">\n"
+      "<datafile>\n\t<header>\n\t\t<name>",
+      out);
+  write_markup_escaped(out, header_name);
+  std::fputs("</name>\n\t\t<description>", out);
+  write_markup_escaped(out, header_name);
+  std::fputs("</description>\n\t\t<author>imgchk</author>\n\t</header>\n", out);
+  for (const DatSet& set : dat.sets) {
+    if (set.rom_count != 0) write_set(out, dat, set);
+  }
+  std::fputs("</datafile>\n", out);
+  return std::ferror(out) == 0;
+}
+
+bool write_dat_file(const char* path, const DatFile& dat, const char* header_name) {
+  std::FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) return false;
+  const bool written = write_dat(out, dat, header_name);
+  return std::fclose(out) == 0 && written;
+}

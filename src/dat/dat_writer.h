@@ -1,0 +1,19 @@
+// Writing a DAT as a Logiqx XML datafile: well-formed whatever bytes the
+// names hold, and the same bytes for the same DAT (no date, no time).
+#pragma once
+
+#include <cstdio>
+
+#include "dat/dat_file.h"
+
+// Writes every set of `dat` that has ROMs, as `game` elements, under a
+// header named `header_name`. Each ROM gets the fields the DAT has for it.
+// False when writing failed.
+bool write_dat(std::FILE* out, const DatFile& dat, const char* header_name);
+
+// The same into the file at `path` (created or truncated).
+bool write_dat_file(const char* path, const DatFile& dat, const char* header_name);
+
+// Whether the bytes are valid UTF-8 with no control character, so that they
+// can go into XML as they are (with only the markup characters escaped).
+bool is_clean_utf8(const char* text);
