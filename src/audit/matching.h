@@ -1,0 +1,49 @@
+// Matching catalogued images against the ROMs of the DATs loaded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "audit/audit_image.h"
+#include "dat/dat_file.h"
+#include "dat/grow_array.h"
+
+// One image that matches one ROM.
+struct AuditMatch {
+  uint32_t image;  // index in the listing order
+  uint32_t rom;
+  uint32_t dat;
+  bool in_place;
+};
+
+struct AuditResult {
+  GrowArray<AuditMatch> matches;    // by DAT, then ROM, then image
+  GrowArray<size_t> dat_rom_base;   // per DAT: its first ROM's slot in first_match
+  GrowArray<uint32_t> first_match;  // per ROM slot, and one past the last: its first match
+  GrowArray<uint8_t> image_known;   // per image: 1 when it matches any ROM
+};
+
+// Matches every image against every required ROM of the DATs: equal size
+// and CRC-32, and each digest that both the ROM and the image have equal;
+// either form of an image with a copier header may match. False when out of
+// memory.
+bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
+                  AuditResult& result);
+
+// The matches of one ROM, in listing order.
+struct RomMatches {
+  const AuditMatch* first;
+  uint32_t count;
+  bool in_place;  // some image matching it sits in its set
+};
+RomMatches rom_matches(const AuditResult& result, uint32_t dat, uint32_t rom);
+
+enum class SetState : uint8_t { Complete, Partial, Missing };
+
+struct SetVerdict {
+  uint32_t required;  // ROMs the set needs (is_required_rom)
+  uint32_t have;      // of those, found anywhere
+  bool all_in_place;  // every found one has an image in its set
+  SetState state;     // Complete also for a set that needs nothing
+};
+SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index);

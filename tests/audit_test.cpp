@@ -1,0 +1,181 @@
+// The audit over a constructed catalogue: matching, the in-place rule, the
+// report's lines and the fixdat, read back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audit/fixdat.h"
+#include "audit/in_place.h"
+#include "audit/matching.h"
+#include "dat/dat_loading.h"
+#include "dat/dat_writer.h"
+#include "dat/rom_fields.h"
+#include "report/audit_report.h"
+#include "support/capture_stdout.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
+  struct Case {
+    const char* image;
+    const char* set;
+    const char* rom;
+    bool want;
+  };
+  const Case cases[] = {
+      {"pacman.zip?pm.6e", "pacman", "pm.6e", true},
+      {"roms/pacman.ZIP?pm.6e", "pacman", "pm.6e", true},
+      {"roms/pacman/pm.6e", "pacman", "pm.6e", true},
+      {"pacman/pm.6e", "pacman", "pm.6e", true},
+      {"all.zip?pacman.zip?pm.6e", "pacman", "pm.6e", true},
+      {"all.zip?pacman/pm.6e", "pacman", "pm.6e", true},
+      {"pacman.zip?sub/pm.6e", "pacman", "sub/pm.6e", true},
+      {"mspacman.zip?pm.6e", "pacman", "pm.6e", false},
+      {"roms/mspacman/pm.6e", "pacman", "pm.6e", false},
+      {"pacman.zip?xpm.6e", "pacman", "pm.6e", false},
+      {"pacman.zip?sub/pm.6e", "pacman", "pm.6e", false},
+      {"pacman.7z.txt?pm.6e", "pacman", "pm.6e", false},
+      {"pacman?pm.6e", "pacman", "pm.6e", false},
+      {"pm.6e", "pacman", "pm.6e", false},
+      {"pacman.zip/pm.6e", "pacman", "pm.6e", false},
+      {"pacman.zip?pm.6e", "", "pm.6e", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image);
+    EXPECT_EQ(is_in_set(c.image, c.set, c.rom), c.want);
+  }
+}
+
+const std::string sha1_x = "1111111111111111111111111111111111111111";
+const std::string sha1_y = "2222222222222222222222222222222222222222";
+
+const std::string test_dat =
+    "<datafile><header><name>Test</name></header>\n"
+    "<game name=\"whole\"><rom name=\"w1\" size=\"4\" crc=\"00000001\"/><rom name=\"w2\" size=\"4\" "
+    "crc=\"00000002\"/></game>\n"
+    "<game name=\"moved\"><rom name=\"m1\" size=\"4\" crc=\"00000003\"/><rom name=\"m2\" size=\"4\" "
+    "crc=\"00000004\"/></game>\n"
+    "<game name=\"half\"><rom name=\"h1\" size=\"4\" crc=\"00000005\"/><rom name=\"h2\" size=\"8\" "
+    "crc=\"00000006\" sha1=\"" +
+    sha1_x +
+    "\"/><rom name=\"h3\" size=\"0\" status=\"nodump\"/></game>\n"
+    "<game name=\"gone\"><rom name=\"g1\" size=\"4\" crc=\"00000007\"/></game>\n"
+    "<game name=\"parent\"><rom name=\"p1\" size=\"4\" crc=\"00000008\"/></game>\n"
+    "<game name=\"clone\" cloneof=\"parent\" romof=\"parent\"><rom name=\"c1\" size=\"4\" crc=\"00000009\"/>"
+    "<rom name=\"p1\" merge=\"p1\" size=\"4\" crc=\"00000008\"/></game>\n"
+    "<game name=\"cart\"><rom name=\"cart.nes\" size=\"32\" crc=\"0000000a\"/></game>\n"
+    "<game name=\"empty\"><rom name=\"e\" size=\"1\" status=\"nodump\"/></game>\n"
+    "</datafile>\n";
+
+AuditImage image(const char* name, uint64_t size, uint32_t crc, const std::string& sha1 = "") {
+  AuditImage made{};
+  made.name = name;
+  made.whole.size = size;
+  made.whole.crc = crc;
+  if (!sha1.empty()) {
+    made.whole.digests = audit_has_sha1;
+    EXPECT_TRUE(parse_hex_bytes(sha1, made.whole.sha1, dat_sha1_size));
+  }
+  return made;
+}
+
+struct Audited {
+  DatFile dat;
+  std::vector<AuditImage> images;
+  AuditResult result;
+};
+
+void audit_test_collection(Audited& audited) {
+  DatError error{};
+  ASSERT_TRUE(load_dat_memory(reinterpret_cast<const uint8_t*>(test_dat.data()), test_dat.size(), audited.dat, error))
+      << error.line << ": " << error.reason;
+  AuditImage headered = image("nes/Cart (E).nes", 48, 0x77777777);
+  headered.has_headerless = true;
+  headered.headerless.size = 32;
+  headered.headerless.crc = 0x0000000a;
+  audited.images = {
+      image("whole.zip?w1", 4, 1),
+      image("whole.zip?w2", 4, 2),
+      image("loose/m1", 4, 3),
+      image("moved/m2", 4, 4),
+      image("other.zip?m1-copy", 4, 3),
+      image("half/h1", 4, 5),
+      image("half/h2", 8, 6, sha1_y),  // equal CRC, another SHA-1
+      image("parent.zip?p1", 4, 8),
+      image("parent.zip?c1", 4, 9),
+      image("unknown.bin", 4, 0x12345678),
+      headered,
+  };
+  ASSERT_TRUE(audit_images(&audited.dat, 1, audited.images.data(), audited.images.size(), audited.result));
+}
+
+TEST(AuditReport, ListsWhatIsLackingOrElsewhere) {
+  Audited audited;
+  audit_test_collection(audited);
+  const std::string out = capture_stdout(
+      [&] { print_audit(&audited.dat, 1, audited.images.data(), audited.images.size(), audited.result); });
+  EXPECT_EQ(out,
+            "complete moved (2 of 2)\n"
+            "  elsewhere m1: loose/m1\n"
+            "partial half (1 of 2)\n"
+            "  missing h2 size 8 crc 00000006\n"
+            "missing gone\n"
+            "complete cart (1 of 1)\n"
+            "  elsewhere cart.nes: nes/Cart (E).nes\n"
+            "unknown half/h2\n"
+            "unknown unknown.bin\n"
+            "8 sets: 6 complete, 1 partial, 1 missing; 9 of 11 ROMs; 2 unknown images\n");
+}
+
+TEST(AuditReport, ImagesMatchingSeveralRomsAndNamesEscaped) {
+  const std::string dat_text_bytes =
+      "<datafile><game name=\"caf\xC3\xA9\"><rom name=\"a\" size=\"1\" crc=\"00000001\"/></game>"
+      "<game name=\"b\"><rom name=\"a\" size=\"1\" crc=\"00000001\"/><rom name=\"x\" size=\"1\" "
+      "crc=\"00000002\"/></game></datafile>";
+  DatFile dat;
+  DatError error{};
+  ASSERT_TRUE(
+      load_dat_memory(reinterpret_cast<const uint8_t*>(dat_text_bytes.data()), dat_text_bytes.size(), dat, error));
+  const std::vector<AuditImage> images = {image("b/a", 1, 1), image("tab\there", 1, 7)};
+  AuditResult result;
+  ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
+  const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
+  EXPECT_EQ(out,
+            "complete caf%C3%A9 (1 of 1)\n"
+            "  elsewhere a: b/a\n"
+            "partial b (1 of 2)\n"
+            "  missing x size 1 crc 00000002\n"
+            "unknown tab%09here\n"
+            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 1 unknown images\n");
+}
+
+TEST(AuditFixdat, HoldsOnlyTheMissingRomsAndReadsBack) {
+  Audited audited;
+  audit_test_collection(audited);
+  DatFile fixdat;
+  ASSERT_TRUE(build_fixdat(&audited.dat, 1, audited.result, fixdat));
+  TempDir tree;
+  const std::string path = tree.at("fix.dat");
+  ASSERT_TRUE(write_dat_file(path.c_str(), fixdat, "fixdat: Test"));
+  DatFile again;
+  DatError error{};
+  ASSERT_TRUE(load_dat_file(path.c_str(), again, error)) << error.reason;
+  std::string sets;
+  for (const DatSet& set : again.sets) {
+    sets += dat_text(again, set.name);
+    for (uint32_t k = 0; k < set.rom_count; ++k) {
+      const DatRom& rom = again.roms[set.first_rom + k];
+      sets += std::string(" ") + dat_text(again, rom.name) + ":" + std::to_string(rom.size) + ":" +
+              std::to_string(rom.crc) + ":" + std::to_string(rom.fields);
+    }
+    sets += ";";
+  }
+  EXPECT_EQ(sets, "half h2:8:6:7;gone g1:4:7:3;");
+  EXPECT_EQ(0, std::memcmp(again.roms[0].sha1, audited.dat.roms[5].sha1, dat_sha1_size));
+  EXPECT_STREQ(dat_text(again, again.name), "fixdat: Test");
+}
+
+}  // namespace
