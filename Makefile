@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth --records
 
-.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods fuzz-walker bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods fuzz-walker fuzz-dat bench install clean
 
 all: build
 
@@ -74,6 +74,16 @@ fuzz-walker:
 	build-fuzz/tests/archive_walker_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
 	  -max_len=131072 -len_control=0 -dict=tests/fuzz/zip.dict -close_fd_mask=3 -print_final_stats=1 \
 	  build-fuzz/corpus-walker tests/fuzz/corpus-walker
+
+# The DAT readers: every dialect and packing, and header rule files; a DAT
+# read is written and read back.
+fuzz-dat:
+	@tools/install-deps.sh test
+	@CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target dat_reader_fuzz
+	@mkdir -p build-fuzz/corpus-dat
+	build-fuzz/tests/dat_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
+	  -dict=tests/fuzz/dat.dict -print_final_stats=1 build-fuzz/corpus-dat tests/fuzz/corpus-dat
 
 bench:
 	@tools/install-deps.sh bench
