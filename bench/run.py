@@ -23,6 +23,8 @@ files.
 
 With --growth, the floors and imgchk also run on corpora of other scales, and
 RESULTS.md gets a table of how time and memory grow with the image bytes.
+
+The DAT targets come from bench/dat_bench.py, which can also run alone.
 """
 
 import argparse
@@ -569,6 +571,7 @@ def parse_options():
     parser.add_argument("--baseline", help="an earlier imgchk (no -j option) that imgchk -j1 must keep up with")
     parser.add_argument("--zip-floor", default=os.path.join(REPO, "build", "bench", "zip_floor"))
     parser.add_argument("--read-floor", default=os.path.join(REPO, "build", "bench", "read_floor"))
+    parser.add_argument("--dat-load", default=os.path.join(REPO, "build", "bench", "dat_load"))
     parser.add_argument("--scale", type=float, default=1.0, help="corpus scale of the main tables")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--rounds", type=int, default=7)
@@ -583,7 +586,7 @@ def parse_options():
     options.trees = [tree for tree in options.trees.split(",") if tree]
     if options.rounds < 1 or options.records < 0 or any(tree not in TREES for tree in options.trees):
         parser.error("--rounds and --records must be positive and --trees a subset of loose,small,zip")
-    for program in (options.imgchk, options.zip_floor, options.read_floor):
+    for program in (options.imgchk, options.zip_floor, options.read_floor, options.dat_load):
         if not os.access(program, os.X_OK):
             parser.error(f"{program} is not an executable; build it first (cmake --build build)")
     if not os.access(GNU_TIME, os.X_OK):
@@ -591,6 +594,7 @@ def parse_options():
     options.imgchk = os.path.abspath(options.imgchk)
     options.zip_floor = os.path.abspath(options.zip_floor)
     options.read_floor = os.path.abspath(options.read_floor)
+    options.dat_load = os.path.abspath(options.dat_load)
     return options
 
 
@@ -619,6 +623,8 @@ def main():
         warm_up(commands, manifests, notes)
         run_rounds(commands, options.rounds)
         extra_rows = measure_large(options, notes) + (measure_records(options, notes) if options.records else [])
+        import dat_bench  # it imports this file for its helpers
+        extra_rows += dat_bench.measure_dat_load(options, notes)
     except CommandFailed as failure:
         sys.exit(f"run.py: a command failed, no results written: {failure}")
     write_results(options.output, options, groups, manifests, corpora, notes, extra_rows, skipped, load_before,

@@ -127,6 +127,8 @@ void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** att
   note_xml_event(xml);
   DatXmlReader& reader = *static_cast<DatXmlReader*>(xml.owner);
   ++reader.depth;
+  // Most of a -listxml is elements below the ROMs: leave them at once.
+  if (reader.depth > 3) return;
   reader.text.clear();
   reader.capture = Capture::None;
   if (has_overlong_attribute(reader, attributes)) return;
