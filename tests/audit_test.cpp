@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/dir2dat.h"
 #include "audit/fixdat.h"
 #include "audit/in_place.h"
 #include "audit/matching.h"
@@ -176,6 +177,59 @@ TEST(AuditFixdat, HoldsOnlyTheMissingRomsAndReadsBack) {
   EXPECT_EQ(sets, "half h2:8:6:7;gone g1:4:7:3;");
   EXPECT_EQ(0, std::memcmp(again.roms[0].sha1, audited.dat.roms[5].sha1, dat_sha1_size));
   EXPECT_STREQ(dat_text(again, again.name), "fixdat: Test");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AuditDir2dat, SetsAreArchivesAndDirectoriesBelowThePathGiven) {
+  struct Case {
+    const char* image;
+    const char* given;
+    const char* set;
+    const char* rom;
+    bool in_place = true;  // read back as a DAT, the image lies in its set
+  };
+  const Case cases[] = {
+      {"roms/a.bin", "roms", "roms", "a.bin"},
+      {"/abs/roms/a.bin", "/abs/roms", "roms", "a.bin"},
+      {"roms/sub/deeper/a.bin", "roms", "sub/deeper", "a.bin"},
+      {"roms/x.zip?a.bin", "roms", "x", "a.bin"},
+      {"roms/x.ZIP?dir/a.bin", "roms", "x", "dir/a.bin"},
+      {"roms/x.zip?in.zip?a.bin", "roms", "x.zip?in", "a.bin"},
+      {"x.zip?a.bin", "x.zip", "x", "a.bin"},
+      {"a.bin", "a.bin", "a", "a.bin", false},
+      {"/a.bin", "/", "a.bin", "a.bin", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image);
+    const SetAndRom names = split_set_and_rom(c.image, std::strlen(c.given));
+    EXPECT_EQ(std::string(names.set, names.set_size), c.set);
+    EXPECT_STREQ(names.rom, c.rom);
+    EXPECT_EQ(is_in_set(c.image, std::string(names.set, names.set_size).c_str(), names.rom), c.in_place);
+  }
+}
+
+TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
+  std::vector<AuditImage> images = {image("t/b/2.bin", 2, 22, sha1_x), image("t/a.zip?1.bin", 1, 11, sha1_y),
+                                    image("t/b/1.bin", 1, 11, sha1_y), image("t/t.bin", 3, 33, sha1_x)};
+  std::vector<CataloguedImage> catalogued;
+  for (const AuditImage& made : images) catalogued.push_back({&made, 1});
+  DatFile dat;
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  std::string sets;
+  for (const DatSet& set : dat.sets) {
+    sets += dat_text(dat, set.name);
+    for (uint32_t k = 0; k < set.rom_count; ++k)
+      sets += std::string(" ") + dat_text(dat, dat.roms[set.first_rom + k].name);
+    sets += ";";
+  }
+  EXPECT_EQ(sets, "a 1.bin;b 1.bin 2.bin;t t.bin;");
+  AuditResult result;
+  ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
+  const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
+  EXPECT_EQ(out, "3 sets: 3 complete, 0 partial, 0 missing; 4 of 4 ROMs; 0 unknown images\n");
 }
 
 }  // namespace
