@@ -31,6 +31,7 @@ TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
       {"roms/pacman.ZIP?pm.6e", "pacman", "pm.6e", true},
       {"roms/pacman/pm.6e", "pacman", "pm.6e", true},
       {"pacman/pm.6e", "pacman", "pm.6e", true},
+      {"roms/pacman//pm.6e", "pacman", "pm.6e", true},
       {"all.zip?pacman.zip?pm.6e", "pacman", "pm.6e", true},
       {"all.zip?pacman/pm.6e", "pacman", "pm.6e", true},
       {"pacman.zip?sub/pm.6e", "pacman", "sub/pm.6e", true},
@@ -193,6 +194,8 @@ TEST(AuditDir2dat, SetsAreArchivesAndDirectoriesBelowThePathGiven) {
   };
   const Case cases[] = {
       {"roms/a.bin", "roms", "roms", "a.bin"},
+      {"roms//a.bin", "roms/", "roms", "a.bin"},
+      {"roms//sub/a.bin", "roms/", "sub", "a.bin"},
       {"/abs/roms/a.bin", "/abs/roms", "roms", "a.bin"},
       {"roms/sub/deeper/a.bin", "roms", "sub/deeper", "a.bin"},
       {"roms/x.zip?a.bin", "roms", "x", "a.bin"},

@@ -38,9 +38,13 @@ bool is_in_set(const char* image_name, const char* set_name, const char* rom_nam
   const size_t name_size = std::strlen(image_name);
   const size_t rom_size = std::strlen(rom_name);
   if (rom_size == 0 || !ends_with(image_name, name_size, rom_name, rom_size) || name_size == rom_size) return false;
-  const size_t container_size = name_size - rom_size - 1;
+  size_t container_size = name_size - rom_size - 1;
   const char separator = image_name[container_size];
-  if (separator == '/') return ends_with_set(image_name, container_size, set_name);
+  if (separator == '/') {
+    // "roms//a.bin" when the path was given as "roms/".
+    while (container_size > 0 && image_name[container_size - 1] == '/') --container_size;
+    return ends_with_set(image_name, container_size, set_name);
+  }
   if (separator != '?') return false;
   const size_t suffix_size = archive_suffix_size(image_name, container_size);
   return suffix_size != 0 && ends_with_set(image_name, container_size - suffix_size, set_name);
