@@ -1,6 +1,6 @@
 // Header rules: the built-in ones and rule files, decided on an image's first
 // bytes and size.
-#include "dat/header_rules.h"
+#include "dat/header_rule_file.h"
 
 #include <gtest/gtest.h>
 

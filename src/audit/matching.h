@@ -6,7 +6,7 @@
 
 #include "audit/audit_image.h"
 #include "dat/dat_file.h"
-#include "dat/grow_array.h"
+#include "catalogue/grow_array.h"
 
 // One image that matches one ROM.
 struct AuditMatch {

@@ -7,7 +7,7 @@
 
 #include "dat/dat_loading.h"
 #include "dat/dat_writer.h"
-#include "dat/header_rules.h"
+#include "dat/header_rule_file.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Copier headers: the rules that say whether an image starts with one, and
-// which block of the image a DAT then lists.
+// which block of the image a DAT then lists. dat/header_rule_file reads
+// them from a file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "dat/dat_error.h"
-#include "dat/grow_array.h"
+#include "catalogue/grow_array.h"
 
 enum class HeaderTestKind : uint8_t { Data, And, Or, Xor, FileSize };
 enum class SizeComparison : uint8_t { Equal, Less, Greater };
@@ -49,11 +49,6 @@ inline constexpr size_t header_rule_window = size_t{64} << 10;
 // The No-Intro rules: iNES, FDS, Atari Lynx and Atari 7800 headers.
 // False when out of memory.
 bool use_builtin_header_rules(HeaderRules& rules);
-
-// Reads a header rule file (clrmamepro's detector XML). False with the
-// reason and line in `error`; refuses operations other than "none".
-bool load_header_rules(const char* path, HeaderRules& rules, DatError& error);
-bool load_header_rules_memory(const uint8_t* bytes, size_t size, HeaderRules& rules, DatError& error);
 
 // The block of an image that a DAT lists: [start, end).
 struct HeaderSkip {

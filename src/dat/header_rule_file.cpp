@@ -1,11 +1,12 @@
 // Reading clrmamepro's header rule files ("detector" XML). Offsets, sizes
 // and byte values are hexadecimal; an offset with a leading "-" counts from
 // the end, and "EOF" is the end itself.
+#include "dat/header_rule_file.h"
+
 #include <cstring>
 #include <string_view>
 
 #include "dat/dat_source.h"
-#include "dat/header_rules.h"
 #include "dat/rom_fields.h"
 #include "dat/safe_xml.h"
 

@@ -1,5 +1,5 @@
 // Deciding the header skip of an image, and the rules built in.
-#include "dat/header_rules.h"
+#include "catalogue/header_rules.h"
 
 #include <cstring>
 
