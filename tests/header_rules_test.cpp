@@ -3,8 +3,13 @@
 #include "dat/header_rule_file.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
+#include <algorithm>
 #include <string>
+
+#include "catalogue/audit_digests.h"
+#include "support/test_bytes.h"
 
 namespace {
 
@@ -114,6 +119,59 @@ TEST(HeaderRules, RefusesRuleFilesItCannotFollow) {
     EXPECT_EQ(error.line, c.line);
     EXPECT_EQ(std::string(error.reason), c.reason);
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::string sha1_of(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha1(), nullptr);
+  return std::string(reinterpret_cast<char*>(digest), size);
+}
+
+// The header-less sums of an image fed in pieces of every size agree with the
+// sums of its block taken whole; the window's edge falls inside pieces too.
+TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
+  HeaderRules rules;
+  ASSERT_TRUE(use_builtin_header_rules(rules));
+  const DigestPlan saved = g_digest_plan;
+  g_digest_plan = {false, true, false, &rules};
+  struct Case {
+    const char* label;
+    std::string image;
+    size_t header_size;  // 0: no rule applies
+  };
+  const Case cases[] = {
+      {"iNES", "NES\x1A" + random_bytes(12 + 1000, 1), 16},
+      {"Lynx past the window", "LYNX" + random_bytes(60 + 200000, 2), 64},
+      {"plain", random_bytes(70000, 3), 0},
+      {"empty", "", 0},
+  };
+  AuditDigester digester{};
+  for (const Case& c : cases) {
+    for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{65535}, size_t{1} << 20}) {
+      SCOPED_TRACE(std::string(c.label) + ", pieces of " + std::to_string(piece));
+      ASSERT_TRUE(begin_audit_digests(digester, c.image.size()));
+      for (size_t at = 0; at < c.image.size(); at += piece) {
+        const size_t size = std::min(piece, c.image.size() - at);
+        ASSERT_TRUE(feed_audit_digests(digester, reinterpret_cast<const uint8_t*>(c.image.data()) + at, size));
+      }
+      ASSERT_TRUE(finish_audit_digests(digester));
+      const AuditDigests& digests = digester.digests;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(digests.sha1), sha1_size), sha1_of(c.image));
+      EXPECT_EQ((digests.taken & taken_headerless) != 0, c.header_size != 0);
+      if (c.header_size == 0) continue;
+      const std::string block = c.image.substr(c.header_size);
+      EXPECT_EQ(digests.headerless.size, block.size());
+      EXPECT_EQ(digests.headerless.crc, crc32_of(block));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(digests.headerless.sha1), sha1_size), sha1_of(block));
+    }
+  }
+  free_audit_digester(digester);
+  g_digest_plan = saved;
 }
 
 }  // namespace
