@@ -51,6 +51,14 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"-M1", "a.bin"}, "", "imgchk: unknown argument '-M1'\n" + usage, 1},
           {{"-m1x", "a.bin"}, "", "imgchk: unknown argument '-m1x'\n" + usage, 1},
           {{"-m1", "-pzc", "-q", "a.bin"}, "", "imgchk: unknown argument '-q'\n" + usage, 1},
+          {{"-m1", "--dat", "x.dat", "a.bin"}, "", "imgchk: -m1 cannot be used with --dat\n" + usage, 1},
+          {{"--dat=x.dat", "-m2", "a.bin"}, "", "imgchk: -m2 cannot be used with --dat\n" + usage, 1},
+          {{"-pzc", "--dir2dat", "o.dat", "a.bin"}, "", "imgchk: -pzc cannot be used with --dir2dat\n" + usage, 1},
+          {{"--fixdat", "f.dat", "a.bin"}, "", "imgchk: --fixdat needs --dat\n" + usage, 1},
+          {{"--md5", "a.bin"}, "", "imgchk: --md5 needs --dir2dat\n" + usage, 1},
+          {{"--dat"}, "", "imgchk: --dat needs a file name\n" + usage, 1},
+          {{"--dat="}, "", "imgchk: --dat needs a file name\n" + usage, 1},
+          {{"--datx", "a.bin"}, "", "imgchk: unknown argument '--datx'\n" + usage, 1},
       },
       tree.path);
 }
@@ -82,7 +90,12 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
                            "  --           end of options: every later argument is a path\n"
                            "  -h, --help   print this help and exit\n"
-                           "  --version    print the version and exit\n";
+                           "  --version    print the version and exit\n"
+                           "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
+                           "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
+                           "  --dir2dat FILE  write what the run catalogues as a DAT\n"
+                           "  --header FILE   read copier headers by these rules, not the built-in ones\n"
+                           "  --md5        give the ROMs of --dir2dat their MD5 too\n";
   const std::string version = std::string("imgchk ") + IMGCHK_EXPECTED_VERSION + "\n";
   expect_runs(
       {

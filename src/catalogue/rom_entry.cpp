@@ -35,7 +35,7 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void add_summarised_rom(const char* name, const ImageSummary& summary) {
+void add_summarised_rom(const char* name, const ImageSummary& summary, const AuditDigests* audit) {
   if (g_mode == RunMode::Pzc) return;
   if (!is_admitted_size(summary.size)) {
     ++g_skipped;
@@ -47,6 +47,8 @@ void add_summarised_rom(const char* name, const ImageSummary& summary) {
   const size_t name_size = std::strlen(name) + 1;
   std::unique_ptr<char[]> name_copy(new char[name_size]);
   std::memcpy(name_copy.get(), name, name_size);
+  std::unique_ptr<AuditDigests> audit_copy;
+  if (audit != nullptr) audit_copy = std::make_unique<AuditDigests>(*audit);
 
   entry->size = summary.size;
   entry->crc = summary.crc;
@@ -55,6 +57,7 @@ void add_summarised_rom(const char* name, const ImageSummary& summary) {
   std::memcpy(entry->sha256, summary.sha256, sizeof entry->sha256);
   entry->status = RomStatus::Unchecked;
   entry->order = g_rom_count;
+  entry->audit = audit_copy.release();
   entry->name = name_copy.release();
   entry->next = g_rom_list;
   g_rom_list = entry.release();
@@ -73,6 +76,7 @@ void clear_catalogue() {
   while (g_rom_list != nullptr) {
     RomEntry* older = g_rom_list->next;
     delete[] g_rom_list->name;
+    delete g_rom_list->audit;
     delete g_rom_list;
     g_rom_list = older;
   }

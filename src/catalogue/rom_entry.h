@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
 
 enum class RomStatus : int32_t {
@@ -23,7 +24,8 @@ struct RomEntry {
   uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
   uint8_t sha256[sha256_size];
   RomStatus status;
-  int32_t order;   // admission order: 0 for the first record
+  AuditDigests* audit;  // owned; only when the run takes audit digests
+  int32_t order;        // admission order: 0 for the first record
   RomEntry* next;  // the next older record
 };
 
@@ -37,7 +39,7 @@ bool is_admitted_size(uint64_t size);
 // Admits one image by g_mode's size filter with a copy of its name, or
 // counts it as skipped. Does nothing in Pzc. A summary of an admitted size
 // must be complete (see summariser.h).
-void add_summarised_rom(const char* name, const ImageSummary& summary);
+void add_summarised_rom(const char* name, const ImageSummary& summary, const AuditDigests* audit = nullptr);
 
 // The same for bytes in memory, summarised here.
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes);

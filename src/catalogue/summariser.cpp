@@ -30,16 +30,23 @@ SummariserHolder::SummariserHolder() {
 
 SummariserHolder::~SummariserHolder() {
   EVP_MD_CTX_free(summariser.sha);
+  free_audit_digester(summariser.audit);
 }
 
 void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests) {
   EVP_MD_CTX* const sha = summariser.sha;
+  const AuditDigester audit = summariser.audit;  // its contexts and window are reused
   summariser = Summariser{};
   summariser.sha = sha;
+  summariser.audit = audit;
   summariser.summary.size = size;
   summariser.takes_crc = takes_crc;
   summariser.digests = digests;
-  if (digests && EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr) != 1) throw std::bad_alloc();
+  summariser.audits = digests && plans_audit_digests();
+  if (summariser.audits) summariser.audit_failed = !begin_audit_digests(summariser.audit, size);
+  if (digests && g_digest_plan.sha256 && EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
 }
 
 void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
@@ -51,7 +58,10 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
     } else if (g_mode == RunMode::M2) {
       summariser.shift = continue_shift16(summariser.shift, size, bytes);
     }
-    EVP_DigestUpdate(summariser.sha, bytes, size);
+    if (g_digest_plan.sha256) EVP_DigestUpdate(summariser.sha, bytes, size);
+    if (summariser.audits && !summariser.audit_failed) {
+      summariser.audit_failed = !feed_audit_digests(summariser.audit, bytes, size);
+    }
   }
   summariser.done += size;
 }
@@ -66,7 +76,10 @@ const ImageSummary& finish_summary(Summariser& summariser) {
     for (int k = 0; k < 4; ++k) summary.mode_sums[k] = static_cast<uint16_t>(summariser.segment_totals[k]);
   }
   unsigned int digest_size = 0;
-  EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size);
+  if (g_digest_plan.sha256) EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size);
+  if (summariser.audits && !summariser.audit_failed) {
+    summariser.audit_failed = !finish_audit_digests(summariser.audit);
+  }
   return summary;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
 
 // One image's summary under way. Only images the run mode admits get their
@@ -19,7 +20,10 @@ struct Summariser {
   uint16_t shift;
   bool takes_crc;
   bool digests;
-  EVP_MD_CTX* sha;  // reused from image to image
+  bool audits;        // audit digests are taken too (g_digest_plan)
+  bool audit_failed;  // a digest of them failed: the image cannot be audited
+  EVP_MD_CTX* sha;    // reused from image to image
+  AuditDigester audit;
 };
 
 // Owns a summariser's digest context: one per thread.
@@ -39,7 +43,8 @@ void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool d
 void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size);
 
 // The summary of the bytes fed; the caller has checked that they were all
-// `size` bytes.
+// `size` bytes. With audits, summariser.audit.digests holds the audit
+// digests unless audit_failed.
 const ImageSummary& finish_summary(Summariser& summariser);
 
 // The whole summary of bytes in memory, for tests and small callers.

@@ -5,6 +5,7 @@
 
 #include "catalogue/ordering.h"
 #include "catalogue/run_mode.h"
+#include "driver/audit_run.h"
 #include "driver/options.h"
 #include "report/listing.h"
 #include "report/progress.h"
@@ -23,11 +24,15 @@ char output_buffer[1 << 16];
 
 constexpr int progress_delay_ms = 1000;
 
-void finish_run() {
-  if (g_mode == RunMode::Pzc) return;
+// False when a DAT asked for could not be written.
+bool finish_run(char* const* paths, int path_count) {
+  if (g_mode == RunMode::Pzc) return true;
   build_sorted_index();
-  mark_duplicates();
-  print_report();
+  if (!is_auditing()) {
+    mark_duplicates();
+    print_report();
+  }
+  return finish_audit(paths, path_count);
 }
 
 // A listing cut short by a full disk or a closed pipe must not pass for a
@@ -57,6 +62,8 @@ int main(int argc, char** argv) {
     case OptionsOutcome::UsageError:
       return 1;
   }
+  // Every DAT is read before any path, so a bad one ends the run at once.
+  if (!prepare_audit()) return 1;
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
@@ -68,6 +75,7 @@ int main(int argc, char** argv) {
   finish_image_jobs();
   stop_image_workers();
   progress_stop();
-  finish_run();
-  return finish_output();
+  const bool dats_written = finish_run(argv + first_path, argc - first_path);
+  const int output_status = finish_output();
+  return dats_written ? output_status : 1;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "catalogue/run_mode.h"
+#include "driver/audit_run.h"
 #include "walk/messages.h"
 
 #ifndef IMGCHK_VERSION
@@ -77,6 +78,7 @@ int default_worker_count() {
 OptionsOutcome read_options(int argc, char** argv, int* first_path) {
   int next = 1;
   bool options_ended = false;
+  const char* mode_option = nullptr;
   for (; next < argc && argv[next][0] == '-'; ++next) {
     const char* arg = argv[next];
     if (std::strcmp(arg, "--") == 0) {
@@ -87,6 +89,7 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(usage_line, stdout);
       std::fputs(option_lines, stdout);
+      std::fputs(audit_option_lines, stdout);
       return OptionsOutcome::ExitOk;
     }
     if (std::strcmp(arg, "--version") == 0) {
@@ -95,8 +98,13 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     }
     if (const Option* mode = find_mode_option(arg)) {
       g_mode = mode->mode;
+      mode_option = mode->text;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
+    } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
+      if (use == AuditOptionUse::Taken) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
     } else {
       report_failure("imgchk: unknown argument '%s'\n", arg);
       print_usage();
@@ -104,7 +112,7 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     }
   }
   // No arguments at all, or "--" with nothing after it.
-  if (argc <= 1 || (options_ended && next == argc)) {
+  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }

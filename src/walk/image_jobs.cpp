@@ -42,6 +42,7 @@ struct Job {
   std::shared_ptr<OpenArchive> archive;
   ZipExtraction extraction{};
   ImageSummary summary{};
+  AuditDigests audit{};
 };
 
 struct JobRing {
@@ -89,13 +90,13 @@ Job image_job(JobKind kind, const char* name) {
 void run_job(Job& job) {
   switch (job.kind) {
     case JobKind::File:
-      job.succeeded = summarise_file(job.fd, job.size, is_admitted_size(job.size), job.summary);
+      job.succeeded = summarise_file(job.fd, job.size, is_admitted_size(job.size), job.summary, job.audit);
       close(job.fd);
       job.fd = -1;
       return;
     case JobKind::Entry:
       job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction,
-                                      is_admitted_size(job.extraction.uncompressed_size), job.summary);
+                                      is_admitted_size(job.extraction.uncompressed_size), job.summary, job.audit);
       return;
     case JobKind::Message:
       return;
@@ -106,7 +107,7 @@ void commit_job(Job& job) {
   if (job.kind == JobKind::Message) {
     write_message(job.text.get(), job.text_size);
   } else if (job.succeeded) {
-    add_summarised_rom(job.text.get(), job.summary);
+    add_summarised_rom(job.text.get(), job.summary, plans_audit_digests() ? &job.audit : nullptr);
     progress_image_done(job.summary.size);
   } else if (job.kind == JobKind::File) {
     write_failure("imgchk: read error on %s\n", job.text.get());

@@ -41,9 +41,16 @@ bool feed_piece(void* context, const uint8_t* bytes, size_t size) {
   return true;
 }
 
+// The audit digests of a finished summary; false when they failed.
+bool take_audit_digests(const Summariser& summariser, AuditDigests& audit) {
+  if (!summariser.audits) return true;
+  audit = summariser.audit.digests;
+  return !summariser.audit_failed;
+}
+
 }  // namespace
 
-bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) {
+bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, AuditDigests& audit) {
   ReadingState& state = this_thread_state();
   if (state.file_piece == nullptr) {
     state.file_piece = static_cast<uint8_t*>(std::malloc(zip_piece_size));
@@ -61,10 +68,11 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) 
     done += static_cast<uint64_t>(got);
   }
   summary = finish_summary(summariser);
-  return true;
+  return take_audit_digests(summariser, audit);
 }
 
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary) {
+bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
+                     AuditDigests& audit) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   // The unpacking takes the CRC-32 for its own check.
@@ -73,5 +81,5 @@ bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, b
   if (!zip_unpack_entry(reader, extraction, state.zip, output)) return false;
   summary = finish_summary(summariser);
   summary.crc = extraction.crc32;
-  return true;
+  return take_audit_digests(summariser, audit);
 }

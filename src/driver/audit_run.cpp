@@ -1,0 +1,279 @@
+// The audit's part of a run. The DATs are loaded before any path is read, so
+// that a DAT that cannot be read ends the run before anything is printed;
+// what the DATs give decides which digests every image costs.
+#include "driver/audit_run.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "audit/dir2dat.h"
+#include "audit/fixdat.h"
+#include "audit/matching.h"
+#include "catalogue/ordering.h"
+#include "catalogue/rom_entry.h"
+#include "dat/dat_loading.h"
+#include "dat/dat_writer.h"
+#include "dat/header_rule_file.h"
+#include "report/audit_report.h"
+#include "walk/messages.h"
+
+const char audit_option_lines[] =
+    "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
+    "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
+    "  --dir2dat FILE  write what the run catalogues as a DAT\n"
+    "  --header FILE   read copier headers by these rules, not the built-in ones\n"
+    "  --md5        give the ROMs of --dir2dat their MD5 too\n";
+
+namespace {
+
+struct AuditSettings {
+  std::vector<const char*> dat_paths;
+  const char* fixdat_path = nullptr;
+  const char* dir2dat_path = nullptr;
+  const char* header_path = nullptr;
+  bool md5 = false;
+};
+
+AuditSettings g_settings;
+std::vector<DatFile> g_dats;
+HeaderRules g_header_rules;
+
+// An option that takes a value, as "--name FILE" or "--name=FILE".
+bool take_value(int argc, char** argv, int* index, const char* name, const char** value, bool* missing) {
+  const char* arg = argv[*index];
+  const size_t name_size = std::strlen(name);
+  if (std::strncmp(arg, name, name_size) != 0) return false;
+  if (arg[name_size] == '=') {
+    *value = arg + name_size + 1;
+    *missing = **value == '\0';
+    return true;
+  }
+  if (arg[name_size] != '\0') return false;
+  *missing = *index + 1 >= argc;
+  if (!*missing) *value = argv[++*index];
+  return true;
+}
+
+void report_dat_error(const char* what, const char* path, const DatError& error) {
+  if (error.line == 0) {
+    report_failure("imgchk: cannot read %s %s: %s\n", what, path, error.reason);
+  } else {
+    report_failure("imgchk: cannot read %s %s: line %" PRIu64 ": %s\n", what, path, error.line, error.reason);
+  }
+}
+
+}  // namespace
+
+AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
+  if (std::strcmp(argv[*index], "--md5") == 0) {
+    g_settings.md5 = true;
+    return AuditOptionUse::Taken;
+  }
+  struct ValueOption {
+    const char* name;
+    const char** value;
+  };
+  const char* dat_path = nullptr;
+  const ValueOption options[] = {{"--dat", &dat_path},
+                                 {"--fixdat", &g_settings.fixdat_path},
+                                 {"--dir2dat", &g_settings.dir2dat_path},
+                                 {"--header", &g_settings.header_path}};
+  for (const ValueOption& option : options) {
+    bool missing = false;
+    if (!take_value(argc, argv, index, option.name, option.value, &missing)) continue;
+    if (missing) {
+      report_failure("imgchk: %s needs a file name\n", option.name);
+      return AuditOptionUse::MissingValue;
+    }
+    if (dat_path != nullptr) g_settings.dat_paths.push_back(dat_path);
+    return AuditOptionUse::Taken;
+  }
+  return AuditOptionUse::NotAuditOption;
+}
+
+bool check_audit_options(const char* mode_option) {
+  const bool with_dat = !g_settings.dat_paths.empty();
+  if (mode_option != nullptr && (with_dat || g_settings.dir2dat_path != nullptr)) {
+    report_failure("imgchk: %s cannot be used with %s\n", mode_option, with_dat ? "--dat" : "--dir2dat");
+    return false;
+  }
+  if (g_settings.fixdat_path != nullptr && !with_dat) {
+    report_failure("imgchk: --fixdat needs --dat\n");
+    return false;
+  }
+  if (g_settings.md5 && g_settings.dir2dat_path == nullptr) {
+    report_failure("imgchk: --md5 needs --dir2dat\n");
+    return false;
+  }
+  return true;
+}
+
+bool is_auditing() {
+  return !g_settings.dat_paths.empty();
+}
+
+namespace {
+
+// A DAT header may name the header rules its ROMs were listed without;
+// without --header only the built-in rules apply, and that is said once.
+void note_detector(const DatFile& dat, const char* path, bool& noted) {
+  if (noted || g_settings.header_path != nullptr || dat.detector == 0) return;
+  report_failure("imgchk: DAT %s names header rules %s; the built-in rules apply (give them with --header)\n", path,
+                 dat_text(dat, dat.detector));
+  noted = true;
+}
+
+bool load_header_rules_asked() {
+  if (g_settings.header_path == nullptr) {
+    if (use_builtin_header_rules(g_header_rules)) return true;
+    report_failure("imgchk: out of memory\n");
+    return false;
+  }
+  DatError error{};
+  if (load_header_rules(g_settings.header_path, g_header_rules, error)) return true;
+  report_dat_error("header rules", g_settings.header_path, error);
+  return false;
+}
+
+// SHA-1 always (SHA-256 is only for duplicates, which an audit does not
+// mark); SHA-256 when some ROM gives it; MD5 when some ROM gives nothing
+// stronger. --dir2dat writes SHA-1 and SHA-256, and MD5 with --md5.
+void plan_digests() {
+  bool any_sha256 = false;
+  bool md5_alone = false;
+  for (const DatFile& dat : g_dats) {
+    for (const DatRom& rom : dat.roms) {
+      any_sha256 = any_sha256 || (rom.fields & dat_has_sha256) != 0;
+      md5_alone = md5_alone || (rom.fields & (dat_has_md5 | dat_has_sha1 | dat_has_sha256)) == dat_has_md5;
+    }
+  }
+  const bool dir2dat = g_settings.dir2dat_path != nullptr;
+  g_digest_plan.sha256 = any_sha256 || dir2dat || g_dats.empty();
+  g_digest_plan.sha1 = true;
+  g_digest_plan.md5 = md5_alone || g_settings.md5;
+  g_digest_plan.header_rules = g_dats.empty() ? nullptr : &g_header_rules;
+}
+
+AuditForm whole_form(const RomEntry& rom) {
+  AuditForm form{};
+  form.size = rom.size;
+  form.crc = rom.crc;
+  if (g_digest_plan.sha256) {
+    form.digests |= audit_has_sha256;
+    std::memcpy(form.sha256, rom.sha256, dat_sha256_size);
+  }
+  if (rom.audit == nullptr) return form;
+  if (rom.audit->taken & taken_sha1) {
+    form.digests |= audit_has_sha1;
+    std::memcpy(form.sha1, rom.audit->sha1, dat_sha1_size);
+  }
+  if (rom.audit->taken & taken_md5) {
+    form.digests |= audit_has_md5;
+    std::memcpy(form.md5, rom.audit->md5, dat_md5_size);
+  }
+  return form;
+}
+
+// The catalogue in listing order, as the audit reads it.
+bool list_images(std::vector<AuditImage>& images) {
+  images.reserve(static_cast<size_t>(g_rom_count));
+  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
+    const RomEntry& rom = *g_sorted[slot];
+    AuditImage image{};
+    image.name = rom.name;
+    image.whole = whole_form(rom);
+    if (rom.audit != nullptr && (rom.audit->taken & taken_headerless)) {
+      image.has_headerless = true;
+      image.headerless.size = rom.audit->headerless.size;
+      image.headerless.crc = rom.audit->headerless.crc;
+      image.headerless.digests = audit_has_sha1;
+      std::memcpy(image.headerless.sha1, rom.audit->headerless.sha1, dat_sha1_size);
+    }
+    images.push_back(image);
+  }
+  return true;
+}
+
+std::string fixdat_name() {
+  std::string name = "fixdat: ";
+  for (size_t d = 0; d < g_dats.size(); ++d) {
+    if (d != 0) name += ", ";
+    const char* dat_name = dat_text(g_dats[d], g_dats[d].name);
+    name += *dat_name != '\0' ? dat_name : g_settings.dat_paths[d];
+  }
+  return name;
+}
+
+bool write_dat_asked(const char* path, const DatFile& dat, const char* header_name) {
+  if (write_dat_file(path, dat, header_name)) return true;
+  report_failure("imgchk: cannot write DAT %s\n", path);
+  return false;
+}
+
+// The length of the path given that an image's name starts with.
+size_t given_size_of(const char* name, char* const* paths, int path_count) {
+  size_t best = 0;
+  for (int i = 0; i < path_count; ++i) {
+    const size_t size = std::strlen(paths[i]);
+    if (size <= best || std::strncmp(name, paths[i], size) != 0) continue;
+    if (name[size] == '\0' || name[size] == '/' || name[size] == '?' || paths[i][size - 1] == '/') best = size;
+  }
+  return best;
+}
+
+bool write_dir2dat(const std::vector<AuditImage>& images, char* const* paths, int path_count) {
+  std::vector<CataloguedImage> catalogued;
+  catalogued.reserve(images.size());
+  for (const AuditImage& image : images) catalogued.push_back({&image, given_size_of(image.name, paths, path_count)});
+  DatFile dat;
+  if (!build_dir2dat(catalogued.data(), catalogued.size(), g_settings.md5, dat)) {
+    report_failure("imgchk: out of memory\n");
+    return false;
+  }
+  return write_dat_asked(g_settings.dir2dat_path, dat, "dir2dat");
+}
+
+}  // namespace
+
+bool prepare_audit() {
+  if (g_settings.dat_paths.empty() && g_settings.dir2dat_path == nullptr) return true;
+  if (!g_settings.dat_paths.empty() && !load_header_rules_asked()) return false;
+  g_dats.resize(g_settings.dat_paths.size());
+  bool noted = false;
+  for (size_t d = 0; d < g_dats.size(); ++d) {
+    DatError error{};
+    if (!load_dat_file(g_settings.dat_paths[d], g_dats[d], error)) {
+      report_dat_error("DAT", g_settings.dat_paths[d], error);
+      return false;
+    }
+    note_detector(g_dats[d], g_settings.dat_paths[d], noted);
+  }
+  plan_digests();
+  return true;
+}
+
+bool finish_audit(char* const* paths, int path_count) {
+  if (g_settings.dat_paths.empty() && g_settings.dir2dat_path == nullptr) return true;
+  std::vector<AuditImage> images;
+  list_images(images);
+  bool written = true;
+  if (g_settings.dir2dat_path != nullptr) written = write_dir2dat(images, paths, path_count);
+  if (g_dats.empty()) return written;
+  AuditResult result;
+  if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result)) {
+    report_failure("imgchk: out of memory\n");
+    return false;
+  }
+  print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
+  if (g_settings.fixdat_path == nullptr) return written;
+  DatFile fixdat;
+  if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {
+    report_failure("imgchk: out of memory\n");
+    return false;
+  }
+  return write_dat_asked(g_settings.fixdat_path, fixdat, fixdat_name().c_str()) && written;
+}
