@@ -625,6 +625,7 @@ def main():
         extra_rows = measure_large(options, notes) + (measure_records(options, notes) if options.records else [])
         import dat_bench  # it imports this file for its helpers
         extra_rows += dat_bench.measure_dat_load(options, notes)
+        extra_rows += dat_bench.measure_audit(options, corpora[options.scale], notes)
     except CommandFailed as failure:
         sys.exit(f"run.py: a command failed, no results written: {failure}")
     write_results(options.output, options, groups, manifests, corpora, notes, extra_rows, skipped, load_before,
