@@ -56,6 +56,7 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"-pzc", "--dir2dat", "o.dat", "a.bin"}, "", "imgchk: -pzc cannot be used with --dir2dat\n" + usage, 1},
           {{"--fixdat", "f.dat", "a.bin"}, "", "imgchk: --fixdat needs --dat\n" + usage, 1},
           {{"--md5", "a.bin"}, "", "imgchk: --md5 needs --dir2dat\n" + usage, 1},
+          {{"--header=h.xml", "--dir2dat", "o.dat", "a.bin"}, "", "imgchk: --header needs --dat\n" + usage, 1},
           {{"--dat"}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--dat="}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--datx", "a.bin"}, "", "imgchk: unknown argument '--datx'\n" + usage, 1},

@@ -105,6 +105,10 @@ bool check_audit_options(const char* mode_option) {
     report_failure("imgchk: --fixdat needs --dat\n");
     return false;
   }
+  if (g_settings.header_path != nullptr && !with_dat) {
+    report_failure("imgchk: --header needs --dat\n");
+    return false;
+  }
   if (g_settings.md5 && g_settings.dir2dat_path == nullptr) {
     report_failure("imgchk: --md5 needs --dir2dat\n");
     return false;
