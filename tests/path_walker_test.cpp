@@ -46,7 +46,8 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   Walk result{{}, output.out, output.err};
   for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
     char line[64];
-    std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->size), entry->crc);
+    std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->summary.size),
+                  entry->summary.crc);
     result.images.push_back(entry->name + std::string(line));
   }
   std::sort(result.images.begin(), result.images.end());

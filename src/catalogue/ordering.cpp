@@ -21,7 +21,7 @@
 #include <cstring>
 #include <vector>
 
-#include "report/name_escaping.h"
+#include "catalogue/name_escaping.h"
 
 RomEntry** g_sorted = nullptr;
 
@@ -40,7 +40,7 @@ struct Group {
 };
 
 bool joins_group(const RomEntry& head, const RomEntry& record) {
-  return record.crc == head.crc && record.size == head.size;
+  return record.summary.crc == head.summary.crc && record.summary.size == head.summary.size;
 }
 
 void start_group(Group& group, int32_t head_slot) {
@@ -53,7 +53,7 @@ size_t find_or_add_variant(Group& group, int32_t slot) {
   const RomEntry& record = *g_sorted[slot];
   for (size_t v = 0; v < group.variant_slots.size(); ++v) {
     const RomEntry& known = *g_sorted[group.variant_slots[v]];
-    if (std::memcmp(record.sha256, known.sha256, sizeof record.sha256) == 0) return v;
+    if (std::memcmp(record.summary.sha256, known.summary.sha256, sha256_size) == 0) return v;
   }
   group.variant_slots.push_back(slot);
   return group.variant_slots.size() - 1;
@@ -105,7 +105,7 @@ void build_sorted_index() {
 int compare_roms(const void* a, const void* b) {
   const RomEntry& left = **static_cast<RomEntry* const*>(a);
   const RomEntry& right = **static_cast<RomEntry* const*>(b);
-  if (left.crc != right.crc) return left.crc < right.crc ? -1 : 1;
+  if (left.summary.crc != right.summary.crc) return left.summary.crc < right.summary.crc ? -1 : 1;
   const int by_name = std::strcmp(left.name, right.name);
   if (by_name != 0) return by_name;
   // qsort promises no order for ties: the earlier admitted comes first.

@@ -17,11 +17,7 @@ enum class RomStatus : int32_t {
 // process ends.
 struct RomEntry {
   char* name;  // display name, NUL-terminated, any bytes
-  uint64_t size;
-  uint32_t crc;           // CRC-32
-  uint16_t sum;           // 16-bit sum of all bytes
-  uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
-  uint8_t sha256[sha256_size];
+  ImageSummary summary;
   RomStatus status;
   int32_t order;   // admission order: 0 for the first record
   RomEntry* next;  // the next older record

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "catalogue/run_mode.h"
-#include "report/checksums.h"
+#include "catalogue/sums.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Writing names with some bytes as %XX.
-#include "report/name_escaping.h"
+#include "catalogue/name_escaping.h"
 
 #include <cstdio>
 
