@@ -16,8 +16,8 @@
 // equal bytes (no two inputs with one SHA-256 have ever been found).
 #include "catalogue/ordering.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -99,7 +99,9 @@ void build_sorted_index() {
   g_sorted = new RomEntry*[static_cast<size_t>(g_rom_count)];
   int32_t slot = 0;
   for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted[slot++] = entry;
-  std::qsort(g_sorted, static_cast<size_t>(g_rom_count), sizeof *g_sorted, compare_roms);
+  // The order is total, so any sort gives the same one.
+  std::sort(g_sorted, g_sorted + g_rom_count,
+            [](const RomEntry* left, const RomEntry* right) { return compare_roms(&left, &right) < 0; });
 }
 
 int compare_roms(const void* a, const void* b) {

@@ -13,7 +13,7 @@ uint32_t add_to_sum(uint32_t total, uint64_t size, const uint8_t* bytes);
 
 // 16-bit shift register fed least significant bit first, taps 6, 8, 11, 15.
 uint16_t shift16(uint64_t size, const uint8_t* bytes);
-uint16_t continue_shift16(uint16_t reg, uint64_t size, const uint8_t* bytes);
+uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes);
 
 // The one size -m2 admits.
 inline constexpr uint64_t m2_image_size = 0x800;

@@ -215,7 +215,7 @@ void progress_set_path(const char* path) {
     length = path_keep;
   }
   const std::lock_guard lock(path_mutex);
-  std::memcpy(current_path, path, length);
+  std::copy_n(path, length, current_path);  // its length is kept, not a NUL
   current_path_length = length;
   current_path_cut = cut;
 }
