@@ -43,7 +43,7 @@ bool read_archive_comment(ZipArchive& archive) {
   if (!find_end_record(archive.reader, offset)) return false;
   uint8_t record[end_record_size];
   if (!zip_read_at(archive.reader, offset, record, end_record_size)) return false;
-  archive.comment_size = load_u16(record + 20);
+  archive.comment_size = load_u16(record + zip_field::end_comment_size);
   if (archive.comment_size == 0) return true;
   // Only the kept bytes need be there; the rest of a longer comment is never read.
   const uint64_t kept_size =

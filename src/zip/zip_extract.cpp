@@ -23,8 +23,7 @@
 
 namespace {
 
-constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
-constexpr uint64_t max_deflate_ratio = 1032;                  // a 258-byte match costs at least 2 bits
+constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
 // A 65,538-byte match costs at least 18 bits: a length code, its 16 extra
 // bits and a distance code.
 constexpr uint64_t max_deflate64_ratio = 65538 * 8 / 18;
@@ -87,7 +86,8 @@ bool locate_entry_data(const ZipReader& reader, uint32_t index, const ZipEntrySt
   }
   // The local header's own name and extra lengths, which may differ from
   // the central record's, place the data.
-  const uint64_t header_size = local_header_size + load_u16(header + 26) + load_u16(header + 28);
+  const uint64_t header_size = local_header_size + load_u16(header + zip_field::local_name_size) +
+                               load_u16(header + zip_field::local_extra_size);
   if (!is_range_inside(stat.local_header_offset, header_size, limit)) return false;
   data_offset = stat.local_header_offset + header_size;
   return is_range_inside(data_offset, stat.compressed_size, limit);
