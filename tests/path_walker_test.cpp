@@ -1,5 +1,6 @@
 // The path walker, run in-process: what it catalogues and what it reports.
 #include "walk/path_walker.h"
+#include "walk/test_seams.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>

@@ -26,9 +26,9 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void add_summarised_rom(const char* name, const ImageSummary& summary) {
+void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted) {
   if (g_mode == RunMode::Pzc) return;
-  if (!is_admitted_size(summary.size)) {
+  if (!admitted) {
     ++g_skipped;
     return;
   }
@@ -52,8 +52,9 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
   if (g_mode == RunMode::Pzc) return;
   ImageSummary summary{};
   summary.size = size;
-  if (is_admitted_size(size)) summary = summarise_bytes(size, bytes);
-  add_summarised_rom(name, summary);
+  const bool admitted = is_admitted_size(size);
+  if (admitted) summary = summarise_bytes(size, bytes);
+  add_summarised_rom(name, summary, admitted);
 }
 
 void clear_catalogue() {

@@ -30,10 +30,11 @@ extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 // Whether g_mode's size filter admits an image of `size` bytes.
 bool is_admitted_size(uint64_t size);
 
-// Admits one image by g_mode's size filter with a copy of its name, or
-// counts it as skipped. Does nothing in Pzc. A summary of an admitted size
-// must be complete (see summariser.h).
-void add_summarised_rom(const char* name, const ImageSummary& summary);
+// Admits one image with a copy of its name when `admitted` (what
+// is_admitted_size said of its size, asked once per image), or counts it as
+// skipped. Does nothing in Pzc. An admitted image's summary must be
+// complete (see summariser.h).
+void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted);
 
 // The same for bytes in memory, summarised here.
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "walk/image_jobs.h"
+#include "walk/test_seams.h"
 
 namespace {
 

@@ -7,7 +7,7 @@ struct TestHooks {
 };
 
 // IMGCHK_TEST_JOB_ORDER: "reverse", or "random:SEED", the order in which
-// workers take jobs (see walk/image_jobs.h); the output must not change.
+// workers take jobs (see walk/test_seams.h); the output must not change.
 void read_job_order_hook();
 
 // The hooks from the environment; each one not set keeps its value in

@@ -18,9 +18,7 @@
 #include "report/progress.h"
 #include "walk/image_reading.h"
 #include "walk/messages.h"
-
-JobOrder g_job_order = JobOrder::Fifo;
-uint32_t g_job_order_seed = 0;
+#include "walk/test_seams.h"
 
 OpenArchive::~OpenArchive() {
   zip_close(archive.reader);
@@ -35,6 +33,7 @@ struct Job {
   JobKind kind = JobKind::Message;
   JobState state = JobState::Done;
   bool succeeded = false;
+  bool admitted = false;         // by the run mode's size filter, asked once
   std::unique_ptr<char[]> text;  // the image's display name, or the message
   uint64_t text_size = 0;
   int fd = -1;
@@ -64,12 +63,12 @@ struct JobRing {
 
 JobRing g_ring;
 
-// At most this many jobs under way, whatever the number of workers: each
-// may hold an open file.
-constexpr uint64_t largest_ring = 256;
-// Jobs differ in size a thousandfold: the ring must hold enough of them that
-// one large image at its head does not leave the other workers idle.
-constexpr uint64_t ring_per_worker = 128;
+// At most this many jobs under way, whatever the number of workers. Each
+// may hold an open file, so the ring stays far below the usual limit of
+// 1,024 descriptors; and jobs differ in size a thousandfold, so it must hold
+// enough of them that one large image at its head does not leave the other
+// workers idle.
+constexpr size_t ring_size = 256;
 
 std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   std::unique_ptr<char[]> copy(new char[size + 1]);
@@ -78,10 +77,11 @@ std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   return copy;
 }
 
-Job image_job(JobKind kind, const char* name) {
+Job image_job(JobKind kind, const char* name, uint64_t size) {
   Job job;
   job.kind = kind;
   job.state = JobState::Pending;
+  job.admitted = is_admitted_size(size);
   job.text = copy_text(name, std::strlen(name));
   return job;
 }
@@ -89,13 +89,12 @@ Job image_job(JobKind kind, const char* name) {
 void run_job(Job& job) {
   switch (job.kind) {
     case JobKind::File:
-      job.succeeded = summarise_file(job.fd, job.size, is_admitted_size(job.size), job.summary);
+      job.succeeded = summarise_file(job.fd, job.size, job.admitted, job.summary);
       close(job.fd);
       job.fd = -1;
       return;
     case JobKind::Entry:
-      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction,
-                                      is_admitted_size(job.extraction.uncompressed_size), job.summary);
+      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary);
       return;
     case JobKind::Message:
       return;
@@ -106,7 +105,7 @@ void commit_job(Job& job) {
   if (job.kind == JobKind::Message) {
     write_message(job.text.get(), job.text_size);
   } else if (job.succeeded) {
-    add_summarised_rom(job.text.get(), job.summary);
+    add_summarised_rom(job.text.get(), job.summary, job.admitted);
     progress_image_done(job.summary.size);
   } else if (job.kind == JobKind::File) {
     write_failure("imgchk: read error on %s\n", job.text.get());
@@ -173,40 +172,56 @@ size_t batch_size() {
   return static_cast<size_t>(std::clamp<uint64_t>(share, 1, largest_batch));
 }
 
-void* work(void*) {
+// Marks pending jobs Running into `batch`, as many as batch_size says.
+void take_batch(std::vector<Job*>& batch) {
+  batch.clear();
+  for (const size_t most = batch_size(); batch.size() < most;) {
+    Job* job = take_job();
+    if (job == nullptr) return;
+    job->state = JobState::Running;
+    batch.push_back(job);
+  }
+}
+
+// Small images come faster than a sleeping thread wakes: a worker with
+// nothing to do looks again this many times before it sleeps.
+constexpr int looks_before_sleeping = 64;
+
+void wait_for_work(std::unique_lock<std::mutex>& lock, int& idle_looks) {
+  if (++idle_looks < looks_before_sleeping) {
+    lock.unlock();
+    sched_yield();
+    lock.lock();
+    return;
+  }
+  idle_looks = 0;
+  ++g_ring.sleeping_workers;
+  g_ring.work_ready.wait(lock);
+  --g_ring.sleeping_workers;
+}
+
+// Runs the batch without the lock, and takes the lock back to mark it done.
+void run_batch(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& batch) {
+  lock.unlock();
+  for (Job* job : batch) run_job(*job);
+  lock.lock();
+  for (Job* job : batch) job->state = JobState::Done;
+  if (g_ring.walker_sleeps) g_ring.job_done.notify_one();
+}
+
+void* work(void* /*unused*/) {
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   std::vector<Job*> batch;
   int idle_looks = 0;
   for (;;) {
-    batch.clear();
-    for (const size_t most = batch_size(); batch.size() < most;) {
-      Job* job = take_job();
-      if (job == nullptr) break;
-      job->state = JobState::Running;
-      batch.push_back(job);
-    }
-    if (batch.empty()) {
-      if (g_ring.stopping) return nullptr;
-      // Small images come faster than a sleeping thread wakes: look again a
-      // few times before sleeping.
-      if (++idle_looks < 64) {
-        lock.unlock();
-        sched_yield();
-        lock.lock();
-        continue;
-      }
+    take_batch(batch);
+    if (!batch.empty()) {
       idle_looks = 0;
-      ++g_ring.sleeping_workers;
-      g_ring.work_ready.wait(lock);
-      --g_ring.sleeping_workers;
+      run_batch(lock, batch);
       continue;
     }
-    idle_looks = 0;
-    lock.unlock();
-    for (Job* job : batch) run_job(*job);
-    lock.lock();
-    for (Job* job : batch) job->state = JobState::Done;
-    if (g_ring.walker_sleeps) g_ring.job_done.notify_one();
+    if (g_ring.stopping) return nullptr;
+    wait_for_work(lock, idle_looks);
   }
 }
 
@@ -245,8 +260,6 @@ void submit(Job&& job) {
 
 void start_image_workers(int count) {
   if (count < 2) return;
-  const uint64_t ring_size =
-      std::min<uint64_t>(largest_ring, std::max<uint64_t>(ring_per_worker, ring_per_worker * uint64_t(count)));
   g_ring.slots.resize(ring_size);
   g_ring.random_state = g_job_order_seed;
   g_ring.planned_workers = static_cast<uint64_t>(count);
@@ -259,7 +272,7 @@ void start_image_workers(int count) {
 }
 
 void submit_file_image(const char* name, int fd, uint64_t size) {
-  Job job = image_job(JobKind::File, name);
+  Job job = image_job(JobKind::File, name, size);
   job.fd = fd;
   job.size = size;
   submit(std::move(job));
@@ -267,7 +280,7 @@ void submit_file_image(const char* name, int fd, uint64_t size) {
 
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
                         const ZipExtraction& extraction) {
-  Job job = image_job(JobKind::Entry, name);
+  Job job = image_job(JobKind::Entry, name, extraction.uncompressed_size);
   job.archive = archive;
   job.extraction = extraction;
   submit(std::move(job));

@@ -43,8 +43,3 @@ void finish_image_jobs();
 
 // Stops the workers; for the end of the run.
 void stop_image_workers();
-
-// For tests of the commit order: the order in which workers take jobs.
-enum class JobOrder { Fifo, Reverse, Random };
-extern JobOrder g_job_order;
-extern uint32_t g_job_order_seed;

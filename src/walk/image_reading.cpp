@@ -3,14 +3,12 @@
 // with the size of an image.
 #include "walk/image_reading.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <new>
 
 #include "catalogue/summariser.h"
+#include "zip/opened_file.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
 
@@ -51,14 +49,11 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) 
   }
   Summariser& summariser = state.summary.summariser;
   begin_summary(summariser, size, true, digests);
-  uint64_t done = 0;
-  while (done < size) {
+  for (uint64_t done = 0; done < size;) {
     const uint64_t wanted = size - done < zip_piece_size ? size - done : zip_piece_size;
-    const ssize_t got = pread(fd, state.file_piece, static_cast<size_t>(wanted), static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    feed_summary(summariser, state.file_piece, static_cast<size_t>(got));
-    done += static_cast<uint64_t>(got);
+    if (!read_exactly(fd, done, state.file_piece, wanted)) return false;
+    feed_summary(summariser, state.file_piece, static_cast<size_t>(wanted));
+    done += wanted;
   }
   summary = finish_summary(summariser);
   return true;

@@ -25,9 +25,9 @@ bool zip_open_file(ZipArchive& archive, const char* path) {
   return finish_open(archive);
 }
 
-bool zip_open_descriptor(ZipArchive& archive, int fd) {
+bool zip_open_opened_file(ZipArchive& archive, const OpenedFile& file) {
   assert(archive.reader.source_kind == ZipSourceKind::None);
-  if (!zip_source_use_descriptor(archive.reader, fd)) return false;
+  if (!zip_source_use_file(archive.reader, file)) return false;
   return finish_open(archive);
 }
 

@@ -1,0 +1,6 @@
+// Storage for the walk's test seams, all off.
+#include "walk/test_seams.h"
+
+JobOrder g_job_order = JobOrder::Fifo;
+uint32_t g_job_order_seed = 0;
+void (*g_before_opening_path)(const char* path) = nullptr;
