@@ -168,3 +168,22 @@ TEST(CommandLine, AListingThatCannotBeWrittenFailsTheRun) {
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(quiet.status, 0);
 }
+
+// An OpenSSL that offers no SHA-256 (here: only its null provider) ends the
+// run before the walk with a message, never with an exception; -pzc digests
+// nothing and runs.
+TEST(CommandLine, WithoutSha256TheRunEndsBeforeWalking) {
+  TempDir tree;
+  tree.write("a.bin", "abc");
+  const std::string config = tree.write("null.cnf",
+                                        "openssl_conf = openssl_init\n[openssl_init]\nproviders = provider_sect\n"
+                                        "[provider_sect]\nnull = null_sect\n[null_sect]\nactivate = 1\n");
+  for (const Case& c : std::vector<Case>{{{"a.bin"}, "", "imgchk: SHA-256 is not available from OpenSSL\n", 1},
+                                         {{"-pzc", "a.bin"}, "", "", 0}}) {
+    SCOPED_TRACE(c.args[0]);
+    const RunResult result = run_program(imgchk_path(), c.args, tree.path, "", {"OPENSSL_CONF=" + config});
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+  }
+}

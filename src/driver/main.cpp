@@ -2,9 +2,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 
 #include "catalogue/ordering.h"
 #include "catalogue/run_mode.h"
+#include "catalogue/summariser.h"
 #include "driver/options.h"
 #include "report/listing.h"
 #include "report/progress.h"
@@ -22,6 +25,24 @@ namespace {
 char output_buffer[1 << 16];
 
 constexpr int progress_delay_ms = 1000;
+
+// Memory whose size comes from the input is asked for without throwing, and
+// its lack fails that one item. Anything else (a record, a name, a job, a
+// digest context) is small: when even that fails, the run cannot go on and
+// ends here, instead of an exception unwinding through it. Written straight
+// to standard error: the thread that ran out may hold the status line's lock.
+[[noreturn]] void end_run_out_of_memory() {
+  constexpr char message[] = "imgchk: out of memory\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+  std::_Exit(1);
+}
+
+// Every image is digested; without SHA-256 nothing can be compared.
+bool has_digest_algorithm() {
+  if (g_mode == RunMode::Pzc || is_sha256_available()) return true;
+  report_failure("imgchk: SHA-256 is not available from OpenSSL\n");
+  return false;
+}
 
 void finish_run() {
   if (g_mode == RunMode::Pzc) return;
@@ -47,6 +68,7 @@ bool status_line_wanted() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::set_new_handler(end_run_out_of_memory);
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
   int first_path = 0;
   switch (read_options(argc, argv, &first_path)) {
@@ -57,6 +79,7 @@ int main(int argc, char** argv) {
     case OptionsOutcome::UsageError:
       return 1;
   }
+  if (!has_digest_algorithm()) return 1;
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;

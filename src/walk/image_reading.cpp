@@ -3,9 +3,7 @@
 // with the size of an image.
 #include "walk/image_reading.h"
 
-#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "catalogue/summariser.h"
 #include "zip/opened_file.h"
@@ -18,13 +16,10 @@ namespace {
 struct ReadingState {
   SummariserHolder summary;
   ZipScratch zip{};
-  uint8_t* file_piece = nullptr;
+  std::unique_ptr<uint8_t[]> file_piece;
 
   ReadingState() = default;
-  ~ReadingState() {
-    zip_free_scratch(zip);
-    std::free(file_piece);
-  }
+  ~ReadingState() { zip_free_scratch(zip); }
   ReadingState(const ReadingState&) = delete;
   ReadingState& operator=(const ReadingState&) = delete;
 };
@@ -43,16 +38,14 @@ bool feed_piece(void* context, const uint8_t* bytes, size_t size) {
 
 bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) {
   ReadingState& state = this_thread_state();
-  if (state.file_piece == nullptr) {
-    state.file_piece = static_cast<uint8_t*>(std::malloc(zip_piece_size));
-    if (state.file_piece == nullptr) throw std::bad_alloc();  // a fixed, small size
-  }
+  // A fixed, small size: a failure goes to the new handler.
+  if (!state.file_piece) state.file_piece.reset(new uint8_t[zip_piece_size]);
   Summariser& summariser = state.summary.summariser;
   begin_summary(summariser, size, true, digests);
   for (uint64_t done = 0; done < size;) {
     const uint64_t wanted = size - done < zip_piece_size ? size - done : zip_piece_size;
-    if (!read_exactly(fd, done, state.file_piece, wanted)) return false;
-    feed_summary(summariser, state.file_piece, static_cast<size_t>(wanted));
+    if (!read_exactly(fd, done, state.file_piece.get(), wanted)) return false;
+    feed_summary(summariser, state.file_piece.get(), static_cast<size_t>(wanted));
     done += wanted;
   }
   summary = finish_summary(summariser);
