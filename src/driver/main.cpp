@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
 #ifdef IMGCHK_TEST_HOOKS
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
   read_job_order_hook();
+  read_worker_starts_hook();
 #endif
   if (status_line_wanted()) progress_start(delay_ms);
   start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());

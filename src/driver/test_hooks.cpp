@@ -26,6 +26,10 @@ TestHooks read_test_hooks(const TestHooks& defaults) {
   return hooks;
 }
 
+void read_worker_starts_hook() {
+  g_worker_starts_left = environment_number("IMGCHK_TEST_WORKER_STARTS", -1);
+}
+
 void read_job_order_hook() {
   const char* order = std::getenv("IMGCHK_TEST_JOB_ORDER");
   if (order == nullptr) return;

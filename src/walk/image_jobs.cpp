@@ -256,6 +256,12 @@ void submit(Job&& job) {
   if (ring_is_full()) g_ring.work_ready.notify_all();
 }
 
+bool start_worker(pthread_t& thread) {
+  if (g_worker_starts_left == 0) return false;
+  if (g_worker_starts_left > 0) --g_worker_starts_left;
+  return pthread_create(&thread, nullptr, work, nullptr) == 0;
+}
+
 }  // namespace
 
 void start_image_workers(int count) {
@@ -265,7 +271,7 @@ void start_image_workers(int count) {
   g_ring.planned_workers = static_cast<uint64_t>(count);
   for (int k = 0; k < count; ++k) {
     pthread_t thread{};
-    if (pthread_create(&thread, nullptr, work, nullptr) != 0) break;
+    if (!start_worker(thread)) break;
     g_ring.threads.push_back(thread);
   }
   if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come

@@ -11,6 +11,10 @@ enum class JobOrder { Fifo, Reverse, Random };
 extern JobOrder g_job_order;
 extern uint32_t g_job_order_seed;
 
+// When not negative, how many more worker threads may start; after those,
+// starting one fails as pthread_create may, and the run goes on without it.
+extern int g_worker_starts_left;
+
 // When set, called with each path just before it is opened, so that a test
 // can change the file system between reading a directory and opening its
 // entries.
