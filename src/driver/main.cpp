@@ -6,11 +6,14 @@
 #include "catalogue/ordering.h"
 #include "catalogue/run_mode.h"
 #include "driver/options.h"
+#include "report/json_listing.h"
 #include "report/listing.h"
+#include "report/messages.h"
 #include "report/progress.h"
+#include "report/walk_reporting.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
 #include "walk/path_walker.h"
+#include "walk/walk_observer.h"
 #ifdef IMGCHK_TEST_HOOKS
 #include "driver/test_hooks.h"
 #endif
@@ -24,17 +27,25 @@ char output_buffer[1 << 16];
 constexpr int progress_delay_ms = 1000;
 
 void finish_run() {
-  if (g_mode == RunMode::Pzc) return;
+  if (g_mode == RunMode::Pzc) {
+    if (g_json_output) print_json_failures();
+    return;
+  }
   build_sorted_index();
-  mark_duplicates();
-  print_report();
+  // In JSON each image says whether its group has a collision.
+  mark_duplicates(!g_json_output);
+  if (g_json_output) {
+    print_json_report();
+  } else {
+    print_report();
+  }
 }
 
 // A listing cut short by a full disk or a closed pipe must not pass for a
 // complete one.
 int finish_output() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
-  report_failure("imgchk: write error on standard output\n");
+  write_output_error();
   return 1;
 }
 
@@ -62,6 +73,7 @@ int main(int argc, char** argv) {
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
   read_job_order_hook();
 #endif
+  g_walk_observer = reporting_walk_observer(g_json_output);
   if (status_line_wanted()) progress_start(delay_ms);
   start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);

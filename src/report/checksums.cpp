@@ -104,3 +104,8 @@ void print_mode_sums(uint64_t size, const uint16_t mode_sums[4]) {
     std::printf("%04X ", unsigned{mode_sums[k]});
   }
 }
+
+bool shows_segment(uint64_t size, int column) {
+  const SegmentLayout* layout = layout_of(size);
+  return layout != nullptr && layout->segments[column].size != 0;
+}

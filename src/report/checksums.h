@@ -23,3 +23,6 @@ void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* by
 // to standard output; nothing in mode All or for an -m1 size without
 // segments.
 void print_mode_sums(uint64_t size, const uint16_t mode_sums[4]);
+
+// Whether -m1 shows segment `column` (0 to 3) of an image of `size` bytes.
+bool shows_segment(uint64_t size, int column);

@@ -17,7 +17,6 @@
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
 #include "walk/path_names.h"
 #include "zip/zip_archive.h"
 
@@ -61,12 +60,16 @@ struct OpenFrom {
 
 void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind);
 
+void report_open_error(const char* path, int error) {
+  report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_errno(error), path, 0});
+}
+
 void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   struct stat status {};
   if (fstat(dirfd(directory), &status) == 0) {
     const DirectoryId id{status.st_dev, status.st_ino};
     if (std::find(walk_path.begin(), walk_path.end(), id) != walk_path.end()) {
-      report_failure("imgchk: directory loop at %s\n", path);
+      report_failure(WalkFailure{WalkMessage::DirectoryLoop, FailureReason::Loop, path, 0});
       return;
     }
     walk_path.push_back(id);
@@ -87,8 +90,9 @@ void scan_archive_file(const char* path, FileDescriptor& file) {
   const auto archive = std::make_shared<OpenArchive>();
   const int fd = file.fd;
   file.fd = -1;  // the archive owns it now, and closes it on failure
-  if (!zip_open_descriptor(archive->archive, fd)) {
-    report_failure("imgchk: error opening %s\n", path);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_open_descriptor(archive->archive, fd, &failure)) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), path, 0});
     return;
   }
   scan_archive(path, archive);
@@ -102,7 +106,8 @@ void read_plain_file(const char* path, FileDescriptor& file, const struct stat& 
   off_t end = -1;
   if (S_ISREG(status.st_mode)) end = status.st_size > 0 ? status.st_size : lseek(file.fd, 0, SEEK_END);
   if (end < 0) {
-    report_failure("imgchk: seek error on %s\n", path);
+    const FailureReason reason = S_ISREG(status.st_mode) ? FailureReason::ReadError : FailureReason::NotARegularFile;
+    report_failure(WalkFailure{WalkMessage::SeekError, reason, path, 0});
     return;
   }
   // The job reads it and closes it.
@@ -121,13 +126,13 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
   FileDescriptor file(openat(from.directory_fd, from.name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status {};
   if (file.fd < 0 || fstat(file.fd, &status) != 0) {
-    if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+    if (reads_plain_files || named_archive) report_open_error(path, errno);
     return;
   }
   if (S_ISDIR(status.st_mode)) {
     const DirectoryStream directory{fdopendir(file.fd)};
     if (!directory) {
-      if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+      if (reads_plain_files || named_archive) report_open_error(path, errno);
       return;
     }
     file.fd = -1;  // the directory stream owns it now
