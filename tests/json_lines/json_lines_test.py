@@ -159,6 +159,8 @@ class JsonLines(unittest.TestCase):
         write(self.dir, "κόσμε-ROM.bin".encode(), b"b")
         write(self.dir, b"bad\xff\xc3(\xed\xa0\x80.bin", b"c")
         write(self.dir, b'quote"back\\slash.bin', b"d")
+        # Overlong forms, a code point past U+10FFFF and a cut sequence: each byte replaced.
+        write(self.dir, b"\xc0\x80\xe0\x80\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80\xe2\x82.bin", b"e")
         images, _ = check_json_against_text(self, ["."], self.dir)
         names = {name_bytes(image): image for image in images}
         self.assertEqual(names[b"./ctl\x01\x1b[31m\x7f.bin"]["name"], "./ctl\x01\x1b[31m\x7f.bin")
@@ -166,6 +168,8 @@ class JsonLines(unittest.TestCase):
         bad = names[b"./bad\xff\xc3(\xed\xa0\x80.bin"]
         self.assertEqual(bad["name"], "./bad\ufffd\ufffd(\ufffd\ufffd\ufffd.bin")
         self.assertEqual(list(bad)[:2], ["name", "name_hex"])
+        odd = names[b"./\xc0\x80\xe0\x80\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80\xe2\x82.bin"]
+        self.assertEqual(odd["name"], "./" + "\ufffd" * 9 + "\U0001F600" + "\ufffd" * 2 + ".bin")
 
     def test_same_as_finds_copies_the_group_rule_leaves_unmarked(self):
         copy = b"0123456789abcdef"
