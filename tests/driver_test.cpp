@@ -51,6 +51,8 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"-M1", "a.bin"}, "", "imgchk: unknown argument '-M1'\n" + usage, 1},
           {{"-m1x", "a.bin"}, "", "imgchk: unknown argument '-m1x'\n" + usage, 1},
           {{"-m1", "-pzc", "-q", "a.bin"}, "", "imgchk: unknown argument '-q'\n" + usage, 1},
+          // A name cannot move the cursor or forge a line of its own.
+          {{"-\x1b[2J\nimgchk: ok\xff"}, "", "imgchk: unknown argument '-%1B[2J%0Aimgchk: ok\xff'\n" + usage, 1},
       },
       tree.path);
 }
@@ -79,6 +81,7 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
                            "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
                            "  -pzc         list the comments of zip archives, nothing else\n"
+                           "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
                            "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
                            "  --           end of options: every later argument is a path\n"
                            "  -h, --help   print this help and exit\n"

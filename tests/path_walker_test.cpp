@@ -20,6 +20,7 @@
 
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "report/walk_reporting.h"
 #include "support/capture_stdout.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
@@ -41,6 +42,7 @@ struct Walk {
 Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
+  g_walk_observer = reporting_walk_observer(false);
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
   });

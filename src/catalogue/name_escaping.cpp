@@ -13,16 +13,21 @@ bool is_escaped(unsigned char byte, EscapedBytes escaped) {
 }  // namespace
 
 void print_escaped_name(const char* name, EscapedBytes escaped) {
+  static std::string text;  // reused: the listing writes a name per line
+  text.clear();
+  append_escaped_name(text, name, escaped);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void append_escaped_name(std::string& out, const char* name, EscapedBytes escaped) {
   static constexpr char hex_digits[] = "0123456789ABCDEF";
-  const char* pos = name;
-  while (*pos != '\0') {
-    const char* plain_end = pos;
-    while (*plain_end != '\0' && !is_escaped(static_cast<unsigned char>(*plain_end), escaped)) ++plain_end;
-    std::fwrite(pos, 1, static_cast<size_t>(plain_end - pos), stdout);
-    pos = plain_end;
-    if (*pos == '\0') return;
-    const auto byte = static_cast<unsigned char>(*pos++);
+  for (const char* pos = name; *pos != '\0'; ++pos) {
+    const auto byte = static_cast<unsigned char>(*pos);
+    if (!is_escaped(byte, escaped)) {
+      out.push_back(*pos);
+      continue;
+    }
     const char escape[3] = {'%', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
-    std::fwrite(escape, 1, sizeof escape, stdout);
+    out.append(escape, sizeof escape);
   }
 }

@@ -78,12 +78,12 @@ void report_collisions_with_earlier(const Group& group, size_t variant, int32_t 
   }
 }
 
-void add_to_group(Group& group, int32_t slot) {
+void add_to_group(Group& group, int32_t slot, bool write_collisions) {
   const size_t variant = find_or_add_variant(group, slot);
   // Only one run means every earlier record holds a single content.
   const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
   g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
-  if (!same_as_all_earlier) report_collisions_with_earlier(group, variant, slot);
+  if (!same_as_all_earlier && write_collisions) report_collisions_with_earlier(group, variant, slot);
 
   VariantRun& last = group.runs.back();
   if (last.variant == variant) {
@@ -114,7 +114,7 @@ int compare_roms(const void* a, const void* b) {
   return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);
 }
 
-void mark_duplicates() {
+void mark_duplicates(bool write_collisions) {
   if (g_rom_count == 0) return;
   Group group;
   int32_t head_slot = 0;
@@ -122,7 +122,7 @@ void mark_duplicates() {
   start_group(group, 0);
   for (int32_t slot = 1; slot < g_rom_count; ++slot) {
     if (joins_group(*g_sorted[head_slot], *g_sorted[slot])) {
-      add_to_group(group, slot);
+      add_to_group(group, slot, write_collisions);
       continue;
     }
     head_slot = slot;

@@ -71,3 +71,8 @@ void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* by
     if (first < last) totals[k] = add_to_sum(totals[k], last - first, bytes + (first - offset));
   }
 }
+
+bool shows_segment(uint64_t size, int column) {
+  const SegmentLayout* layout = m1_layout_of(size);
+  return layout != nullptr && layout->segments[column].size != 0;
+}

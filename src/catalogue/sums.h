@@ -39,3 +39,6 @@ const SegmentLayout* m1_layout_of(uint64_t image_size);
 // of the -m1 segments it overlaps; nothing for a size without segments.
 void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size,
                          uint32_t totals[max_segments]);
+
+// Whether -m1 shows segment `column` (0 to 3) of an image of `size` bytes.
+bool shows_segment(uint64_t size, int column);

@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
-#include "report/progress.h"
 #include "walk/image_reading.h"
-#include "walk/messages.h"
 #include "walk/test_seams.h"
+#include "walk/walk_observer.h"
+
+WalkObserver g_walk_observer{};
 
 OpenArchive::~OpenArchive() {
   zip_close(archive.reader);
@@ -26,16 +27,17 @@ OpenArchive::~OpenArchive() {
 
 namespace {
 
-enum class JobKind : uint8_t { File, Entry, Message };
+enum class JobKind : uint8_t { File, Entry, Failure };
 enum class JobState : uint8_t { Pending, Running, Done };
 
 struct Job {
-  JobKind kind = JobKind::Message;
+  JobKind kind = JobKind::Failure;
   JobState state = JobState::Done;
   bool succeeded = false;
-  bool admitted = false;         // by the run mode's size filter, asked once
-  std::unique_ptr<char[]> text;  // the image's display name, or the message
-  uint64_t text_size = 0;
+  bool admitted = false;                      // by the run mode's size filter, asked once
+  std::unique_ptr<char[]> text;               // the image's display name, or the failure's
+  WalkFailure failure{};                      // Failure: its name is `text`
+  ZipFailure zip_failure = ZipFailure::None;  // Entry: why it could not be read
   int fd = -1;
   uint64_t size = 0;
   std::shared_ptr<OpenArchive> archive;
@@ -94,23 +96,29 @@ void run_job(Job& job) {
       job.fd = -1;
       return;
     case JobKind::Entry:
-      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary);
+      job.succeeded =
+          summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary, &job.zip_failure);
       return;
-    case JobKind::Message:
+    case JobKind::Failure:
       return;
   }
 }
 
+void tell_failure(const WalkFailure& failure) {
+  if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
+}
+
 void commit_job(Job& job) {
-  if (job.kind == JobKind::Message) {
-    write_message(job.text.get(), job.text_size);
+  if (job.kind == JobKind::Failure) {
+    job.failure.name = job.text.get();
+    tell_failure(job.failure);
   } else if (job.succeeded) {
     add_summarised_rom(job.text.get(), job.summary, job.admitted);
-    progress_image_done(job.summary.size);
+    if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(job.summary.size);
   } else if (job.kind == JobKind::File) {
-    write_failure("imgchk: read error on %s\n", job.text.get());
+    tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
   } else {
-    write_failure("imgchk: uncompress of %s failed\n", job.text.get());
+    tell_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.text.get(), 0});
   }
   job.text.reset();
   job.archive.reset();  // the last job of an archive closes it, on this thread
@@ -141,7 +149,7 @@ bool ring_is_full() {
 // or at random, once the ring is full, to see that the output is the same.
 Job* take_job() {
   if (g_job_order == JobOrder::Fifo) {
-    // Messages in the ring are done from the start, and may be committed
+    // Failures in the ring are done from the start, and may be committed
     // and their slots reused before the workers pass them.
     if (g_ring.taken < g_ring.committed) g_ring.taken = g_ring.committed;
     while (g_ring.taken < g_ring.submitted) {
@@ -241,7 +249,7 @@ Job& claim_slot(std::unique_lock<std::mutex>& lock) {
 }
 
 void submit(Job&& job) {
-  progress_set_path(job.text.get());
+  if (g_walk_observer.image_started != nullptr) g_walk_observer.image_started(job.text.get());
   if (g_ring.slots.empty()) {
     run_job(job);
     commit_job(job);
@@ -292,22 +300,22 @@ void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& ar
   submit(std::move(job));
 }
 
-void submit_message(const char* text, uint64_t size) {
+void report_failure(const WalkFailure& failure) {
   if (g_ring.slots.empty()) {
-    write_message(text, size);
+    tell_failure(failure);
     return;
   }
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   commit_done_jobs(lock);
   if (g_ring.committed == g_ring.submitted) {  // nothing before it is waiting
     lock.unlock();
-    write_message(text, size);
+    tell_failure(failure);
     return;
   }
   Job& slot = claim_slot(lock);
   Job job;
-  job.text = copy_text(text, size);
-  job.text_size = size;
+  job.text = copy_text(failure.name, std::strlen(failure.name));
+  job.failure = failure;
   slot = std::move(job);
   ++g_ring.submitted;
 }

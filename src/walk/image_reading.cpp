@@ -52,13 +52,14 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) 
   return true;
 }
 
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary) {
+bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
+                     ZipFailure* failure) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   // The unpacking takes the CRC-32 for its own check.
   begin_summary(summariser, extraction.uncompressed_size, false, digests);
   const ZipOutput output{nullptr, &summariser, feed_piece};
-  if (!zip_unpack_entry(reader, extraction, state.zip, output)) return false;
+  if (!zip_unpack_entry(reader, extraction, state.zip, output, failure)) return false;
   summary = finish_summary(summariser);
   summary.crc = extraction.crc32;
   return true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "catalogue/image_summary.h"
+#include "zip/zip_failure.h"
 
 struct ZipReader;
 struct ZipExtraction;
@@ -15,5 +16,7 @@ struct ZipExtraction;
 bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary);
 
 // Summarises an archive entry that passed zip_prepare_extraction, checking
-// its length and CRC-32. False when it cannot be unpacked.
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary);
+// its length and CRC-32. False when it cannot be unpacked, why in *failure
+// when given.
+bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
+                     ZipFailure* failure = nullptr);

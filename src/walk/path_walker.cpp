@@ -16,7 +16,6 @@
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
 #include "walk/path_names.h"
 #include "walk/test_seams.h"
 #include "zip/opened_file.h"
@@ -62,9 +61,13 @@ struct OpenFrom {
 
 void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind);
 
+void report_open_error(const char* path, int error) {
+  report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_errno(error), path, 0});
+}
+
 void scan_directory(const char* path, DIR* directory, const DirectoryId& id, WalkPath& walk_path) {
   if (std::find(walk_path.begin(), walk_path.end(), id) != walk_path.end()) {
-    report_failure("imgchk: directory loop at %s\n", path);
+    report_failure(WalkFailure{WalkMessage::DirectoryLoop, FailureReason::Loop, path, 0});
     return;
   }
   walk_path.push_back(id);
@@ -81,8 +84,9 @@ void scan_directory(const char* path, DIR* directory, const DirectoryId& id, Wal
 void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
   const auto archive = std::make_shared<OpenArchive>();
   file.fd = -1;  // the archive owns it now, and closes it on failure
-  if (!zip_open_opened_file(archive->archive, opened)) {
-    report_failure("imgchk: error opening %s\n", path);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_open_opened_file(archive->archive, opened, &failure)) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), path, 0});
     return;
   }
   scan_archive(path, archive);
@@ -90,7 +94,7 @@ void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile&
 
 void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
   if (opened.kind != FileKind::Regular) {
-    report_failure("imgchk: seek error on %s\n", path);
+    report_failure(WalkFailure{WalkMessage::SeekError, FailureReason::NotARegularFile, path, 0});
     return;
   }
   // The job reads it and closes it.
@@ -107,14 +111,14 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
   // A named pipe cannot hang the run: it is refused below instead.
   OpenedFile opened{};
   if (!open_and_size(from.directory_fd, from.name, opened)) {
-    if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+    if (reads_plain_files || named_archive) report_open_error(path, errno);
     return;
   }
   FileDescriptor file(opened.fd);
   if (opened.kind == FileKind::Directory) {
     const DirectoryStream directory{fdopendir(file.fd)};
     if (!directory) {
-      if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+      if (reads_plain_files || named_archive) report_open_error(path, errno);
       return;
     }
     file.fd = -1;  // the directory stream owns it now

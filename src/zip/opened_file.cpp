@@ -20,7 +20,9 @@ bool open_and_size(int directory_fd, const char* name, OpenedFile& file) {
   if (file.fd < 0) return false;
   struct stat status {};
   if (fstat(file.fd, &status) != 0) {
+    const int error = errno;  // the caller reports why
     close(file.fd);
+    errno = error;
     file.fd = -1;
     return false;
   }

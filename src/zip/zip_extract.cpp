@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zip/zip_failure.h"
 #include "zip/zip_format.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_reader.h"
@@ -213,11 +214,26 @@ bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratc
   return zip_unpack_method(entry.method, entry.flags, entry.uncompressed_size, input, streamed);
 }
 
-bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch, const ZipOutput& output,
-                      uint8_t* block) {
+ZipFailure unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
+                            const ZipOutput& output, uint8_t* block) {
   CheckedOutput checked{&output, entry.uncompressed_size, 0, 0};
-  return unpack_entry(reader, entry, scratch, checked, block) && checked.written == entry.uncompressed_size &&
-         checked.crc == entry.crc32;
+  if (!unpack_entry(reader, entry, scratch, checked, block) || checked.written != entry.uncompressed_size) {
+    return ZipFailure::DamagedData;
+  }
+  return checked.crc == entry.crc32 ? ZipFailure::None : ZipFailure::BadCrc;
+}
+
+ZipFailure check_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction) {
+  ZipEntryStat stat{};
+  if (!zip_stat_entry(reader, index, stat)) return ZipFailure::DamagedArchive;
+  if ((stat.flags & refused_flags) != 0) return ZipFailure::Encrypted;
+  if (!is_unpacked_method(stat.method)) return ZipFailure::UnsupportedMethod;
+  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return ZipFailure::DamagedArchive;
+  uint64_t data_offset = 0;
+  if (!locate_entry_data(reader, index, stat, data_offset)) return ZipFailure::DamagedArchive;
+  extraction =
+      ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method, stat.flags};
+  return ZipFailure::None;
 }
 
 // A block that grows with what is unpacked into it, up to the recorded size
@@ -260,36 +276,36 @@ bool append_to_block(void* context, const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction) {
-  ZipEntryStat stat{};
-  if (!zip_stat_entry(reader, index, stat)) return false;
-  if ((stat.flags & refused_flags) != 0) return false;
-  if (!is_unpacked_method(stat.method)) return false;
-  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return false;
-  uint64_t data_offset = 0;
-  if (!locate_entry_data(reader, index, stat, data_offset)) return false;
-  extraction =
-      ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method, stat.flags};
-  return true;
+bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction, ZipFailure* failure) {
+  const ZipFailure found = check_extraction(reader, index, extraction);
+  set_zip_failure(failure, found);
+  return found == ZipFailure::None;
 }
 
 bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, ZipScratch& scratch,
-                      const ZipOutput& output) {
-  return unpack_and_check(reader, extraction, scratch, output, nullptr);
+                      const ZipOutput& output, ZipFailure* failure) {
+  const ZipFailure found = unpack_and_check(reader, extraction, scratch, output, nullptr);
+  set_zip_failure(failure, found);
+  return found == ZipFailure::None;
 }
 
-uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size) {
+uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size,
+                                    ZipFailure* failure) {
   size = 0;
   GrowingBlock block{nullptr, first_block_capacity(extraction), 0, extraction.uncompressed_size + 1};
   block.bytes.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(block.capacity))));
-  if (!block.bytes) return nullptr;
+  if (!block.bytes) {
+    set_zip_failure(failure, ZipFailure::OutOfMemory);
+    return nullptr;
+  }
   ZipScratch scratch{};
   const ZipOutput into_block{nullptr, &block, append_to_block};
   // A block of the whole size is inflated into in place.
   uint8_t* const whole = block.capacity == block.limit ? block.bytes.get() : nullptr;
-  const bool unpacked = unpack_and_check(reader, extraction, scratch, into_block, whole);
+  const ZipFailure found = unpack_and_check(reader, extraction, scratch, into_block, whole);
   zip_free_scratch(scratch);
-  if (!unpacked) return nullptr;
+  set_zip_failure(failure, found);
+  if (found != ZipFailure::None) return nullptr;
   size = extraction.uncompressed_size;
   return block.bytes.release();
 }
