@@ -20,13 +20,17 @@ struct Summariser {
   uint16_t shift;
   bool takes_crc;
   bool digests;
-  bool audits;        // audit digests are taken too (g_digest_plan)
-  bool audit_failed;  // a digest of them failed: the image cannot be audited
-  EVP_MD_CTX* sha;    // reused from image to image
+  bool audits;      // audit digests are taken too (g_digest_plan)
+  EVP_MD_CTX* sha;  // reused from image to image
   AuditDigester audit;
 };
 
-// Owns a summariser's digest context: one per thread.
+// Whether OpenSSL offers SHA-256; ask once before the first summary, which
+// takes it for granted.
+bool is_sha256_available();
+
+// Owns a summariser's digest context: one per thread. Running out of memory
+// here, or in any digest call, goes to the new handler, as a failed new does.
 struct SummariserHolder {
   Summariser summariser{};
   SummariserHolder();
@@ -44,7 +48,7 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size);
 
 // The summary of the bytes fed; the caller has checked that they were all
 // `size` bytes. With audits, summariser.audit.digests holds the audit
-// digests unless audit_failed.
+// digests.
 const ImageSummary& finish_summary(Summariser& summariser);
 
 // The whole summary of bytes in memory, for tests and small callers.

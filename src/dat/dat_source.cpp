@@ -4,7 +4,6 @@
 #include "dat/dat_source.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "zip/opened_file.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
@@ -32,34 +32,28 @@ Packing packing_of(const uint8_t* bytes, size_t size) {
   return Packing::Plain;
 }
 
-// Pieces of the packed bytes: from a file descriptor, or a memory block.
+// Pieces of the packed bytes: from a file, or a memory block.
 struct RawInput {
-  int fd;  // -1 for memory
-  const uint8_t* memory;
-  size_t memory_size;
-  size_t memory_done;
+  int fd;                 // -1 for memory
+  const uint8_t* memory;  // memory only
+  uint64_t size;
+  uint64_t done;
   uint8_t* buffer;  // piece_size, for a file
 };
 
 // The next piece; size 0 at the end. False on a read error.
 bool next_raw_piece(RawInput& input, const uint8_t*& bytes, size_t& size, DatError& error) {
+  size = input.size - input.done < piece_size ? static_cast<size_t>(input.size - input.done) : piece_size;
   if (input.fd < 0) {
-    bytes = input.memory + input.memory_done;
-    size = input.memory_size - input.memory_done < piece_size ? input.memory_size - input.memory_done : piece_size;
-    input.memory_done += size;
-    return true;
-  }
-  for (;;) {
-    const ssize_t got = read(input.fd, input.buffer, piece_size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      set_dat_error(error, 0, "%s", std::strerror(errno));
-      return false;
-    }
+    bytes = input.memory + input.done;
+  } else if (read_exactly(input.fd, input.done, input.buffer, size)) {
     bytes = input.buffer;
-    size = static_cast<size_t>(got);
-    return true;
+  } else {
+    set_dat_error(error, 0, "read error");
+    return false;
   }
+  input.done += size;
+  return true;
 }
 
 bool pump_plain(RawInput& input, const uint8_t* first, size_t first_size, const DatSink& sink, DatError& error) {
@@ -173,23 +167,21 @@ bool pump_zip_archive(ZipArchiveOwner& owner, const DatSink& sink, DatError& err
 }
 
 struct FileOwner {
-  int fd = -1;
+  OpenedFile file{-1, FileKind::Unsized, 0, 0, 0};
   ~FileOwner() {
-    if (fd >= 0) close(fd);
+    if (file.fd >= 0) close(file.fd);
   }
 };
 
 }  // namespace
 
 bool pump_dat_file(const char* path, const DatSink& sink, DatError& error) {
-  FileOwner file;
-  file.fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat status {};
-  if (file.fd < 0 || fstat(file.fd, &status) != 0) {
+  FileOwner owned;
+  if (!open_and_size(AT_FDCWD, path, owned.file)) {
     set_dat_error(error, 0, "%s", std::strerror(errno));
     return false;
   }
-  if (!S_ISREG(status.st_mode)) {
+  if (owned.file.kind != FileKind::Regular) {
     set_dat_error(error, 0, "not a regular file");
     return false;
   }
@@ -198,7 +190,7 @@ bool pump_dat_file(const char* path, const DatSink& sink, DatError& error) {
     set_dat_error(error, 0, "out of memory");
     return false;
   }
-  RawInput input{file.fd, nullptr, 0, 0, buffer.get()};
+  RawInput input{owned.file.fd, nullptr, owned.file.size, 0, buffer.get()};
   const uint8_t* first = nullptr;
   size_t first_size = 0;
   if (!next_raw_piece(input, first, first_size, error)) return false;
@@ -211,9 +203,9 @@ bool pump_dat_file(const char* path, const DatSink& sink, DatError& error) {
       break;
   }
   ZipArchiveOwner owner;
-  const int fd = file.fd;
-  file.fd = -1;  // the archive owns it now, also on failure
-  if (!zip_open_descriptor(owner.archive, fd)) {
+  const OpenedFile file = owned.file;
+  owned.file.fd = -1;  // the archive owns it now, also on failure
+  if (!zip_open_opened_file(owner.archive, file)) {
     set_dat_error(error, 0, "damaged zip archive");
     return false;
   }

@@ -19,7 +19,7 @@
 #include "dat/dat_writer.h"
 #include "dat/header_rule_file.h"
 #include "report/audit_report.h"
-#include "walk/messages.h"
+#include "report/messages.h"
 
 const char audit_option_lines[] =
     "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
@@ -59,11 +59,7 @@ bool take_value(int argc, char** argv, int* index, const char* name, const char*
 }
 
 void report_dat_error(const char* what, const char* path, const DatError& error) {
-  if (error.line == 0) {
-    report_failure("imgchk: cannot read %s %s: %s\n", what, path, error.reason);
-  } else {
-    report_failure("imgchk: cannot read %s %s: line %" PRIu64 ": %s\n", what, path, error.line, error.reason);
-  }
+  write_unreadable_dat(what, path, error.line, error.reason);
 }
 
 }  // namespace
@@ -86,7 +82,7 @@ AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
     bool missing = false;
     if (!take_value(argc, argv, index, option.name, option.value, &missing)) continue;
     if (missing) {
-      report_failure("imgchk: %s needs a file name\n", option.name);
+      write_option_needs_file(option.name);
       return AuditOptionUse::MissingValue;
     }
     if (dat_path != nullptr) g_settings.dat_paths.push_back(dat_path);
@@ -98,19 +94,19 @@ AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
 bool check_audit_options(const char* mode_option) {
   const bool with_dat = !g_settings.dat_paths.empty();
   if (mode_option != nullptr && (with_dat || g_settings.dir2dat_path != nullptr)) {
-    report_failure("imgchk: %s cannot be used with %s\n", mode_option, with_dat ? "--dat" : "--dir2dat");
+    write_options_conflict(mode_option, with_dat ? "--dat" : "--dir2dat");
     return false;
   }
   if (g_settings.fixdat_path != nullptr && !with_dat) {
-    report_failure("imgchk: --fixdat needs --dat\n");
+    write_option_needs("--fixdat", "--dat");
     return false;
   }
   if (g_settings.header_path != nullptr && !with_dat) {
-    report_failure("imgchk: --header needs --dat\n");
+    write_option_needs("--header", "--dat");
     return false;
   }
   if (g_settings.md5 && g_settings.dir2dat_path == nullptr) {
-    report_failure("imgchk: --md5 needs --dir2dat\n");
+    write_option_needs("--md5", "--dir2dat");
     return false;
   }
   return true;
@@ -126,15 +122,14 @@ namespace {
 // without --header only the built-in rules apply, and that is said once.
 void note_detector(const DatFile& dat, const char* path, bool& noted) {
   if (noted || g_settings.header_path != nullptr || dat.detector == 0) return;
-  report_failure("imgchk: DAT %s names header rules %s; the built-in rules apply (give them with --header)\n", path,
-                 dat_text(dat, dat.detector));
+  write_detector_note(path, dat_text(dat, dat.detector));
   noted = true;
 }
 
 bool load_header_rules_asked() {
   if (g_settings.header_path == nullptr) {
     if (use_builtin_header_rules(g_header_rules)) return true;
-    report_failure("imgchk: out of memory\n");
+    write_out_of_memory();
     return false;
   }
   DatError error{};
@@ -164,11 +159,11 @@ void plan_digests() {
 
 AuditForm whole_form(const RomEntry& rom) {
   AuditForm form{};
-  form.size = rom.size;
-  form.crc = rom.crc;
+  form.size = rom.summary.size;
+  form.crc = rom.summary.crc;
   if (g_digest_plan.sha256) {
     form.digests |= audit_has_sha256;
-    std::memcpy(form.sha256, rom.sha256, dat_sha256_size);
+    std::memcpy(form.sha256, rom.summary.sha256, dat_sha256_size);
   }
   if (rom.audit == nullptr) return form;
   if (rom.audit->taken & taken_sha1) {
@@ -214,7 +209,7 @@ std::string fixdat_name() {
 
 bool write_dat_asked(const char* path, const DatFile& dat, const char* header_name) {
   if (write_dat_file(path, dat, header_name)) return true;
-  report_failure("imgchk: cannot write DAT %s\n", path);
+  write_unwritable_dat(path);
   return false;
 }
 
@@ -235,7 +230,7 @@ bool write_dir2dat(const std::vector<AuditImage>& images, char* const* paths, in
   for (const AuditImage& image : images) catalogued.push_back({&image, given_size_of(image.name, paths, path_count)});
   DatFile dat;
   if (!build_dir2dat(catalogued.data(), catalogued.size(), g_settings.md5, dat)) {
-    report_failure("imgchk: out of memory\n");
+    write_out_of_memory();
     return false;
   }
   return write_dat_asked(g_settings.dir2dat_path, dat, "dir2dat");
@@ -269,14 +264,14 @@ bool finish_audit(char* const* paths, int path_count) {
   if (g_dats.empty()) return written;
   AuditResult result;
   if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result)) {
-    report_failure("imgchk: out of memory\n");
+    write_out_of_memory();
     return false;
   }
   print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
   if (g_settings.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {
-    report_failure("imgchk: out of memory\n");
+    write_out_of_memory();
     return false;
   }
   return write_dat_asked(g_settings.fixdat_path, fixdat, fixdat_name().c_str()) && written;

@@ -5,13 +5,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "catalogue/run_mode.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
 #include "walk/path_names.h"
+#include "walk/walk_observer.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -44,7 +43,7 @@ ExpansionBudget expansion_budget_for(uint64_t archive_size) {
 bool charge_budget(ExpansionBudget& budget, uint64_t uncompressed_size, const char* entry_name) {
   const uint64_t charge = std::max(uncompressed_size, least_entry_charge);
   if (charge > budget.left) {
-    report_failure("imgchk: expansion limit reached at %s\n", entry_name);
+    report_failure(WalkFailure{WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry_name, 0});
     budget.exhausted = true;
     return false;
   }
@@ -52,22 +51,19 @@ bool charge_budget(ExpansionBudget& budget, uint64_t uncompressed_size, const ch
   return true;
 }
 
-void print_comment_line(const char* display_name, const ZipArchive& archive) {
-  // The comment is printed raw, up to its first NUL.
-  std::printf("%s: %s\n", display_name, archive.comment);
-}
-
-void report_unpack_failure(const char* archive_name, const ZipEntryStat& stat) {
-  report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
+// `entry_name` is archive?entry.
+void report_unpack_failure(const char* entry_name, ZipFailure failure) {
+  report_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(failure), entry_name, 0});
 }
 
 // An image entry is handed to the workers, who summarise it as it is
 // unpacked, piece by piece.
-void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
-                     const ZipEntryStat& stat, const char* entry_name, ExpansionBudget& budget) {
+void catalogue_entry(const std::shared_ptr<OpenArchive>& archive, uint32_t index, const char* entry_name,
+                     ExpansionBudget& budget) {
   ZipExtraction extraction{};
-  if (!zip_prepare_extraction(archive->archive.reader, index, extraction)) {
-    report_unpack_failure(archive_name, stat);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_prepare_extraction(archive->archive.reader, index, extraction, &failure)) {
+    report_unpack_failure(entry_name, failure);
     return;
   }
   if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
@@ -79,28 +75,29 @@ void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& 
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
-void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                         const char* entry_name, ExpansionBudget& budget, int level) {
+void walk_nested_archive(const OpenArchive& archive, uint32_t index, const char* entry_name, ExpansionBudget& budget,
+                         int level) {
   if (level >= max_nesting_level) {
-    report_failure("imgchk: nesting too deep at %s\n", entry_name);
+    report_failure(WalkFailure{WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry_name, 0});
     return;
   }
   // Its recorded size is charged before any memory is given to it.
   ZipExtraction extraction{};
-  if (!zip_prepare_extraction(archive.archive.reader, index, extraction)) {
-    report_unpack_failure(archive_name, stat);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_prepare_extraction(archive.archive.reader, index, extraction, &failure)) {
+    report_unpack_failure(entry_name, failure);
     return;
   }
   if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
   const auto nested = std::make_shared<OpenArchive>();
   uint64_t size = 0;
-  nested->block.reset(zip_extract_prepared_entry(archive.archive.reader, extraction, size));
+  nested->block.reset(zip_extract_prepared_entry(archive.archive.reader, extraction, size, &failure));
   if (!nested->block) {
-    report_unpack_failure(archive_name, stat);
+    report_unpack_failure(entry_name, failure);
     return;
   }
-  if (!zip_open_memory(nested->archive, nested->block.get(), size)) {
-    report_failure("imgchk: error opening %s\n", entry_name);
+  if (!zip_open_memory(nested->archive, nested->block.get(), size, &failure)) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), entry_name, 0});
     return;
   }
   walk_archive(entry_name, nested, budget, level + 1);
@@ -112,21 +109,23 @@ void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& ar
   if (g_mode == RunMode::Pzc && !is_archive) return;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
   if (is_archive) {
-    walk_nested_archive(archive_name, *archive, index, stat, entry_name.get(), budget, level);
+    walk_nested_archive(*archive, index, entry_name.get(), budget, level);
     return;
   }
-  catalogue_entry(archive_name, archive, index, stat, entry_name.get(), budget);
+  catalogue_entry(archive, index, entry_name.get(), budget);
 }
 
 // `level` is the archive's nesting depth: 1 for the archive file itself.
 void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, ExpansionBudget& budget,
                   int level) {
   const ZipArchive& archive = open_archive->archive;
-  if (g_mode == RunMode::Pzc && archive.comment_size != 0) print_comment_line(display_name, archive);
+  if (g_mode == RunMode::Pzc && archive.comment_size != 0 && g_walk_observer.archive_comment != nullptr) {
+    g_walk_observer.archive_comment(display_name, archive.comment);
+  }
   for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
     ZipEntryStat stat{};
     if (!zip_stat_entry(archive.reader, index, stat)) {
-      report_failure("imgchk: file stat %d of %s failed\n", static_cast<int>(index), display_name);
+      report_failure(WalkFailure{WalkMessage::FileStat, FailureReason::DamagedArchive, display_name, index});
       continue;
     }
     if (zip_entry_is_directory(archive.reader, index)) continue;

@@ -1,12 +1,13 @@
 // Images as jobs: the walkers hand each image over in walk order, worker
 // threads read and summarise them in any order, and the results (records
-// and messages) are committed in walk order, so that a run's output does
+// and failures) are committed in walk order, so that a run's output does
 // not depend on the number of threads or on which job finishes first.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "walk/walk_failure.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_source.h"
 
@@ -34,17 +35,13 @@ void submit_file_image(const char* name, int fd, uint64_t size);
 // An entry that passed zip_prepare_extraction, as an image called `name`.
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
 
-// A message for standard error, in its place in walk order. `text` carries
-// its own "imgchk: " and newline.
-void submit_message(const char* text, uint64_t size);
+// A failure of the walk, handed to g_walk_observer in its place in walk
+// order: at once, or after the images before it, when worker threads are
+// still reading them. The name is copied.
+void report_failure(const WalkFailure& failure);
 
 // Waits for every job and commits what is left; the walk is over.
 void finish_image_jobs();
 
 // Stops the workers; for the end of the run.
 void stop_image_workers();
-
-// For tests of the commit order: the order in which workers take jobs.
-enum class JobOrder { Fifo, Reverse, Random };
-extern JobOrder g_job_order;
-extern uint32_t g_job_order_seed;

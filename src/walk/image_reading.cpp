@@ -3,14 +3,10 @@
 // with the size of an image.
 #include "walk/image_reading.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "catalogue/summariser.h"
+#include "zip/opened_file.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
 
@@ -20,13 +16,10 @@ namespace {
 struct ReadingState {
   SummariserHolder summary;
   ZipScratch zip{};
-  uint8_t* file_piece = nullptr;
+  std::unique_ptr<uint8_t[]> file_piece;
 
   ReadingState() = default;
-  ~ReadingState() {
-    zip_free_scratch(zip);
-    std::free(file_piece);
-  }
+  ~ReadingState() { zip_free_scratch(zip); }
   ReadingState(const ReadingState&) = delete;
   ReadingState& operator=(const ReadingState&) = delete;
 };
@@ -41,45 +34,35 @@ bool feed_piece(void* context, const uint8_t* bytes, size_t size) {
   return true;
 }
 
-// The audit digests of a finished summary; false when they failed.
-bool take_audit_digests(const Summariser& summariser, AuditDigests& audit) {
-  if (!summariser.audits) return true;
-  audit = summariser.audit.digests;
-  return !summariser.audit_failed;
-}
-
 }  // namespace
 
 bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, AuditDigests& audit) {
   ReadingState& state = this_thread_state();
-  if (state.file_piece == nullptr) {
-    state.file_piece = static_cast<uint8_t*>(std::malloc(zip_piece_size));
-    if (state.file_piece == nullptr) throw std::bad_alloc();  // a fixed, small size
-  }
+  // A fixed, small size: a failure goes to the new handler.
+  if (!state.file_piece) state.file_piece.reset(new uint8_t[zip_piece_size]);
   Summariser& summariser = state.summary.summariser;
   begin_summary(summariser, size, true, digests);
-  uint64_t done = 0;
-  while (done < size) {
+  for (uint64_t done = 0; done < size;) {
     const uint64_t wanted = size - done < zip_piece_size ? size - done : zip_piece_size;
-    const ssize_t got = pread(fd, state.file_piece, static_cast<size_t>(wanted), static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    feed_summary(summariser, state.file_piece, static_cast<size_t>(got));
-    done += static_cast<uint64_t>(got);
+    if (!read_exactly(fd, done, state.file_piece.get(), wanted)) return false;
+    feed_summary(summariser, state.file_piece.get(), static_cast<size_t>(wanted));
+    done += wanted;
   }
   summary = finish_summary(summariser);
-  return take_audit_digests(summariser, audit);
+  if (summariser.audits) audit = summariser.audit.digests;
+  return true;
 }
 
 bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
-                     AuditDigests& audit) {
+                     AuditDigests& audit, ZipFailure* failure) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   // The unpacking takes the CRC-32 for its own check.
   begin_summary(summariser, extraction.uncompressed_size, false, digests);
   const ZipOutput output{nullptr, &summariser, feed_piece};
-  if (!zip_unpack_entry(reader, extraction, state.zip, output)) return false;
+  if (!zip_unpack_entry(reader, extraction, state.zip, output, failure)) return false;
   summary = finish_summary(summariser);
   summary.crc = extraction.crc32;
-  return take_audit_digests(summariser, audit);
+  if (summariser.audits) audit = summariser.audit.digests;
+  return true;
 }
