@@ -6,37 +6,15 @@
 #include <cinttypes>
 #include <cstdint>
 
+#include "catalogue/utf8.h"
+
 namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
-// The length of the UTF-8 sequence at `text`, or 0 when it is not one that
-// XML accepts (overlong forms, surrogates, past U+10FFFF, U+FFFE, U+FFFF).
-int utf8_sequence_size(const unsigned char* text) {
-  const unsigned lead = text[0];
-  if (lead < 0x80) return 1;
-  int size = 0;
-  uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    size = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    size = 3;
-    code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    size = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  for (int k = 1; k < size; ++k) {
-    if ((text[k] & 0xC0) != 0x80) return 0;  // also stops at the NUL
-    code = code << 6 | (text[k] & 0x3Fu);
-  }
-  const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[size] || code > 0x10FFFF) return 0;
-  if ((code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
-  return size;
+// XML also refuses U+FFFE and U+FFFF (EF BF BE, EF BF BF).
+bool is_xml_noncharacter(const unsigned char* text) {
+  return text[0] == 0xEF && text[1] == 0xBF && (text[2] == 0xBE || text[2] == 0xBF);
 }
 
 void write_markup_escaped(std::FILE* out, const char* text) {
@@ -119,8 +97,8 @@ bool is_clean_utf8(const char* text) {
   const auto* pos = reinterpret_cast<const unsigned char*>(text);
   while (*pos != 0) {
     if (*pos < 0x20 || *pos == 0x7F) return false;
-    const int size = utf8_sequence_size(pos);
-    if (size == 0) return false;
+    const int size = utf8_sequence_length(pos);
+    if (size == 0 || (size == 3 && is_xml_noncharacter(pos))) return false;
     pos += size;
   }
   return true;

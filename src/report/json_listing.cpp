@@ -27,46 +27,12 @@ struct KeptFailure {
 
 std::vector<KeptFailure> g_kept_failures;
 
-void write_line(std::string& line) {
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stdout);
-}
-
-void append_hex(std::string& out, const char* key, uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*" PRIx32, digits, value);
-  out += ",\"";
-  out += key;
-  out += "\":\"";
-  out += text;
-  out += '"';
-}
-
-void append_number(std::string& out, const char* key, uint64_t value) {
-  out += ",\"";
-  out += key;
-  out += "\":";
-  out += std::to_string(value);
-}
-
-void append_bool(std::string& out, const char* key, bool value) {
-  out += ",\"";
-  out += key;
-  out += value ? "\":true" : "\":false";
-}
-
 void append_sha256(std::string& out, const uint8_t (&digest)[sha256_size]) {
-  static constexpr char hex_digits[] = "0123456789abcdef";
-  out += ",\"sha256\":\"";
-  for (const uint8_t byte : digest) {
-    out.push_back(hex_digits[byte >> 4]);
-    out.push_back(hex_digits[byte & 0xF]);
-  }
-  out += '"';
+  append_json_hex_bytes(out, "sha256", digest, sha256_size);
 }
 
 void append_mode_sums(std::string& out, const RomEntry& rom) {
-  if (g_mode == RunMode::M2) append_hex(out, "shift16", rom.summary.mode_sums[0], 4);
+  if (g_mode == RunMode::M2) append_json_hex(out, "shift16", rom.summary.mode_sums[0], 4);
   if (g_mode != RunMode::M1) return;
   out += ",\"segments\":[";
   bool first = true;
@@ -113,31 +79,31 @@ std::string content_key(const RomEntry& rom) {
 void print_image(const RomEntry& rom, bool collision, const RomEntry* same_as) {
   std::string line = "{";
   append_json_name(line, "name", rom.name);
-  append_number(line, "size", rom.summary.size);
-  append_hex(line, "crc", rom.summary.crc, 8);
-  append_hex(line, "sum", rom.summary.sum, 4);
+  append_json_number(line, "size", rom.summary.size);
+  append_json_hex(line, "crc", rom.summary.crc, 8);
+  append_json_hex(line, "sum", rom.summary.sum, 4);
   append_sha256(line, rom.summary.sha256);
-  append_bool(line, "duplicate", rom.status == RomStatus::Duplicate);
-  append_bool(line, "collision", collision);
+  append_json_bool(line, "duplicate", rom.status == RomStatus::Duplicate);
+  append_json_bool(line, "collision", collision);
   append_mode_sums(line, rom);
   if (same_as != nullptr) {
     line += ',';
     append_json_name(line, "same_as", same_as->name);
   }
   line += '}';
-  write_line(line);
+  write_json_line(line);
 }
 
 void print_summary(int32_t unique, int32_t duplicates, int32_t unchecked) {
   std::string line = "{\"type\":\"summary\"";
-  append_number(line, "roms", static_cast<uint64_t>(g_rom_count));
-  append_number(line, "unique", static_cast<uint64_t>(unique));
-  append_number(line, "duplicates", static_cast<uint64_t>(duplicates));
-  append_number(line, "unchecked", static_cast<uint64_t>(unchecked));
-  if (g_mode != RunMode::All) append_number(line, "skipped", static_cast<uint64_t>(g_skipped));
-  append_number(line, "errors", g_kept_failures.size());
+  append_json_number(line, "roms", static_cast<uint64_t>(g_rom_count));
+  append_json_number(line, "unique", static_cast<uint64_t>(unique));
+  append_json_number(line, "duplicates", static_cast<uint64_t>(duplicates));
+  append_json_number(line, "unchecked", static_cast<uint64_t>(unchecked));
+  if (g_mode != RunMode::All) append_json_number(line, "skipped", static_cast<uint64_t>(g_skipped));
+  append_json_number(line, "errors", g_kept_failures.size());
   line += '}';
-  write_line(line);
+  write_json_line(line);
 }
 
 }  // namespace
@@ -170,7 +136,7 @@ void print_json_comment(const char* archive_name, const char* comment) {
   line += ',';
   append_json_name(line, "comment", comment);
   line += '}';
-  write_line(line);
+  write_json_line(line);
 }
 
 void print_json_failures() {
@@ -182,6 +148,6 @@ void print_json_failures() {
     line += ",\"reason\":";
     append_json_string(line, failure_reason_word(failure.reason));
     line += '}';
-    write_line(line);
+    write_json_line(line);
   }
 }

@@ -1,41 +1,17 @@
-// UTF-8 checked byte by byte: overlong forms, surrogates and code points past
-// U+10FFFF are invalid, as are cut sequences.
+// JSON strings: valid UTF-8 as it is (catalogue/utf8 decides), anything else
+// replaced and given again in hex.
 #include "report/json_text.h"
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "catalogue/utf8.h"
+
 namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
-
-// The length of the valid UTF-8 sequence at `p` (1 to 4), or 0.
-int valid_sequence_length(const unsigned char* p) {
-  const unsigned char lead = p[0];
-  if (lead < 0x80) return 1;
-  int length = 0;
-  unsigned char low = 0x80;  // the range of the second byte
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (p[1] < low || p[1] > high) return 0;  // also the NUL at the end
-  for (int k = 2; k < length; ++k) {
-    if (p[k] < 0x80 || p[k] > 0xBF) return 0;
-  }
-  return length;
-}
 
 void append_escaped_byte(std::string& out, unsigned char byte) {
   switch (byte) {
@@ -63,7 +39,7 @@ bool append_json_string(std::string& out, const char* text) {
   out.push_back('"');
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    const int length = valid_sequence_length(p);
+    const int length = utf8_sequence_length(p);
     if (length == 0) {
       out += "\xEF\xBF\xBD";  // U+FFFD
       valid = false;
@@ -92,4 +68,43 @@ void append_json_name(std::string& out, const char* key, const char* text) {
     out.push_back(hex_digits[*p & 0xF]);
   }
   out += '"';
+}
+
+void append_json_hex(std::string& out, const char* key, uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*" PRIx32, digits, value);
+  out += ",\"";
+  out += key;
+  out += "\":\"";
+  out += text;
+  out += '"';
+}
+
+void append_json_number(std::string& out, const char* key, uint64_t value) {
+  out += ",\"";
+  out += key;
+  out += "\":";
+  out += std::to_string(value);
+}
+
+void append_json_bool(std::string& out, const char* key, bool value) {
+  out += ",\"";
+  out += key;
+  out += value ? "\":true" : "\":false";
+}
+
+void append_json_hex_bytes(std::string& out, const char* key, const uint8_t* bytes, size_t size) {
+  out += ",\"";
+  out += key;
+  out += "\":\"";
+  for (size_t k = 0; k < size; ++k) {
+    out.push_back(hex_digits[bytes[k] >> 4]);
+    out.push_back(hex_digits[bytes[k] & 0xF]);
+  }
+  out += '"';
+}
+
+void write_json_line(std::string& line) {
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stdout);
 }

@@ -1,6 +1,7 @@
 // JSON strings from names of any bytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Appends `text` as a JSON string with its quotes: valid UTF-8 as it is,
@@ -11,3 +12,15 @@ bool append_json_string(std::string& out, const char* text);
 // Appends `"key":` and the string; when it is not valid UTF-8, also
 // `,"key_hex":` with its bytes in lower-case hex, so that they can be had back.
 void append_json_name(std::string& out, const char* key, const char* text);
+
+// `,"key":` and the value: `digits` lower-case hex digits in quotes, a
+// number, true or false.
+void append_json_hex(std::string& out, const char* key, uint32_t value, int digits);
+void append_json_number(std::string& out, const char* key, uint64_t value);
+void append_json_bool(std::string& out, const char* key, bool value);
+
+// `,"key":` and the bytes as lower-case hex in quotes.
+void append_json_hex_bytes(std::string& out, const char* key, const uint8_t* bytes, size_t size);
+
+// Ends the line and writes it to standard output.
+void write_json_line(std::string& line);
