@@ -166,7 +166,8 @@ TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {
   tree.write("laughs.dat", "<?xml version=\"1.0\"?>\n<!DOCTYPE d [\n<!ENTITY a \"aaaa\">\n]><datafile/>\n");
   tree.write("badcrc.dat",
              "<datafile>\n<game name=\"g\">\n<rom name=\"r\" size=\"3\" crc=\"12\"/>\n</game></datafile>");
-  tree.write("good.dat", "clrmamepro ( name good )\ngame ( name c rom ( name a.bin size 3 crc 352441c2 ) )\n");
+  tree.write("good.dat",
+             "clrmamepro ( name good header nes.xml )\ngame ( name c rom ( name a.bin size 3 crc 352441c2 ) )\n");
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -186,8 +187,58 @@ TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, 1);
   }
-  const RunResult good = run_imgchk({"--dat", "good.dat", "c"}, tree.path);
-  EXPECT_EQ(good.out, "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs; 0 unknown images\n");
+  // The DAT asks for header rules: said once, however many DATs ask.
+  const RunResult good = run_imgchk({"--dat", "good.dat", "--dat", "good.dat", "c"}, tree.path);
+  EXPECT_EQ(good.out, "2 sets: 2 complete, 0 partial, 0 missing; 2 of 2 ROMs; 0 unknown images\n");
+  EXPECT_EQ(good.err,
+            "imgchk: DAT good.dat names header rules nes.xml; the built-in rules apply (give them with --header)\n");
+  EXPECT_EQ(good.status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
+  TempDir tree;
+  tree.write("c/a.bin", "abc");
+  tree.write("c/x\xff.bin", "zz");
+  tree.write("d/a.bin", "abc");
+  tree.write("j.dat",
+             "clrmamepro ( name j )\n"
+             "game ( name c rom ( name a.bin size 3 crc 352441c2 ) rom ( name b.bin size 1 crc 00000001 )\n"
+             "  rom ( name n.bin size 9 flags nodump ) )\n"
+             "game ( name \"caf\xc3\xa9\" rom ( name \"x\xff.bin\" size 2 crc " +
+                 crc_hex(crc32_of("zz")) + " ) )\n");
+  const RunResult run = run_imgchk({"--json", "--dat", "j.dat", "c", "d", "missing"}, tree.path);
+  EXPECT_EQ(
+      run.out,
+      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":\"have\","
+      "\"in_place\":true,\"found\":[\"c/a.bin\",\"d/a.bin\"]}\n"
+      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":\"missing\","
+      "\"in_place\":false,\"found\":[]}\n"
+      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\","
+      "\"in_place\":false,\"found\":[]}\n"
+      "{\"type\":\"set\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2}\n"
+      "{\"type\":\"rom\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":\"78ff2e62696e\","
+      "\"size\":2,\"crc\":\"" +
+          crc_hex(crc32_of("zz")) +
+          "\",\"status\":\"have\",\"in_place\":false,"
+          "\"found\":[\"c/x\xef\xbf\xbd.bin\"],\"found_hex\":[\"632f78ff2e62696e\"]}\n"
+          "{\"type\":\"set\",\"set\":\"caf\xc3\xa9\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
+          "{\"type\":\"error\",\"name\":\"missing\",\"message\":\"error opening missing\",\"reason\":\"missing\"}\n"
+          "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":1,\"missing\":0,\"roms\":3,\"have\":2,"
+          "\"unknown\":0}\n");
+  EXPECT_EQ(run.err, "imgchk: error opening missing\n");
+  tree.write("e/u.bin", "qq");
+  const RunResult unknown = run_imgchk({"--json", "--dat", "j.dat", "e"}, tree.path);
+  const size_t unknown_line = unknown.out.find("{\"type\":\"unknown\"");
+  ASSERT_NE(unknown_line, std::string::npos);
+  EXPECT_EQ(unknown.out.substr(unknown_line),
+            "{\"type\":\"unknown\",\"name\":\"e/u.bin\",\"size\":2,\"crc\":\"" + crc_hex(crc32_of("qq")) +
+                "\",\"sha1\":\"" + sha1_hex("qq") +
+                "\"}\n{\"type\":\"summary\",\"sets\":2,\"complete\":0,\"partial\":0,\"missing\":2,\"roms\":3,"
+                "\"have\":0,\"unknown\":1}\n");
 }
 
 }  // namespace

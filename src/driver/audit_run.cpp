@@ -18,6 +18,8 @@
 #include "dat/dat_loading.h"
 #include "dat/dat_writer.h"
 #include "dat/header_rule_file.h"
+#include "driver/options.h"
+#include "report/audit_json.h"
 #include "report/audit_report.h"
 #include "report/messages.h"
 
@@ -242,15 +244,15 @@ bool prepare_audit() {
   if (g_settings.dat_paths.empty() && g_settings.dir2dat_path == nullptr) return true;
   if (!g_settings.dat_paths.empty() && !load_header_rules_asked()) return false;
   g_dats.resize(g_settings.dat_paths.size());
-  bool noted = false;
   for (size_t d = 0; d < g_dats.size(); ++d) {
     DatError error{};
     if (!load_dat_file(g_settings.dat_paths[d], g_dats[d], error)) {
       report_dat_error("DAT", g_settings.dat_paths[d], error);
       return false;
     }
-    note_detector(g_dats[d], g_settings.dat_paths[d], noted);
   }
+  bool noted = false;
+  for (size_t d = 0; d < g_dats.size(); ++d) note_detector(g_dats[d], g_settings.dat_paths[d], noted);
   plan_digests();
   return true;
 }
@@ -267,7 +269,11 @@ bool finish_audit(char* const* paths, int path_count) {
     write_out_of_memory();
     return false;
   }
-  print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
+  if (g_json_output) {
+    print_audit_json(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
+  } else {
+    print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
+  }
   if (g_settings.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {

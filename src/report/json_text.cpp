@@ -96,7 +96,12 @@ void append_json_bool(std::string& out, const char* key, bool value) {
 void append_json_hex_bytes(std::string& out, const char* key, const uint8_t* bytes, size_t size) {
   out += ",\"";
   out += key;
-  out += "\":\"";
+  out += "\":";
+  append_json_hex_value(out, bytes, size);
+}
+
+void append_json_hex_value(std::string& out, const uint8_t* bytes, size_t size) {
+  out += '"';
   for (size_t k = 0; k < size; ++k) {
     out.push_back(hex_digits[bytes[k] >> 4]);
     out.push_back(hex_digits[bytes[k] & 0xF]);

@@ -19,7 +19,8 @@ void append_json_hex(std::string& out, const char* key, uint32_t value, int digi
 void append_json_number(std::string& out, const char* key, uint64_t value);
 void append_json_bool(std::string& out, const char* key, bool value);
 
-// `,"key":` and the bytes as lower-case hex in quotes.
+// The bytes as lower-case hex in quotes; with a key, after `,"key":`.
+void append_json_hex_value(std::string& out, const uint8_t* bytes, size_t size);
 void append_json_hex_bytes(std::string& out, const char* key, const uint8_t* bytes, size_t size);
 
 // Ends the line and writes it to standard output.
