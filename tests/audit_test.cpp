@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -72,19 +73,20 @@ const std::string test_dat =
     "<game name=\"empty\"><rom name=\"e\" size=\"1\" status=\"nodump\"/></game>\n"
     "</datafile>\n";
 
+// The digest bytes of a hex text, kept for the images that point at them.
+const uint8_t* digest_of(const std::string& hex) {
+  static std::deque<std::vector<uint8_t>> kept;
+  kept.emplace_back(hex.size() / 2);
+  EXPECT_TRUE(parse_hex_bytes(hex, kept.back().data(), kept.back().size()));
+  return kept.back().data();
+}
+
 AuditImage image(const char* name, uint64_t size, uint32_t crc, const std::string& sha1 = "") {
-  AuditImage made{};
-  made.name = name;
-  made.whole.size = size;
-  made.whole.crc = crc;
-  if (!sha1.empty()) {
-    made.whole.digests = audit_has_sha1;
-    EXPECT_TRUE(parse_hex_bytes(sha1, made.whole.sha1, dat_sha1_size));
-  }
-  return made;
+  return {name, {size, crc, sha1.empty() ? nullptr : digest_of(sha1), nullptr, nullptr}, nullptr};
 }
 
 struct Audited {
+  HeaderlessSummary headerless{32, 0x0000000a, {}};
   DatFile dat;
   std::vector<AuditImage> images;
   AuditResult result;
@@ -95,9 +97,7 @@ void audit_test_collection(Audited& audited) {
   ASSERT_TRUE(load_dat_memory(reinterpret_cast<const uint8_t*>(test_dat.data()), test_dat.size(), audited.dat, error))
       << error.line << ": " << error.reason;
   AuditImage headered = image("nes/Cart (E).nes", 48, 0x77777777);
-  headered.has_headerless = true;
-  headered.headerless.size = 32;
-  headered.headerless.crc = 0x0000000a;
+  headered.headerless = &audited.headerless;
   audited.images = {
       image("whole.zip?w1", 4, 1),
       image("whole.zip?w2", 4, 2),

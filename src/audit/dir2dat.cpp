@@ -40,15 +40,15 @@ DatRom rom_of(const AuditForm& form, bool with_md5) {
   rom.size = form.size;
   rom.crc = form.crc;
   rom.fields = dat_has_size | dat_has_crc;
-  if (form.digests & audit_has_sha1) {
+  if (form.sha1 != nullptr) {
     rom.fields |= dat_has_sha1;
     std::memcpy(rom.sha1, form.sha1, dat_sha1_size);
   }
-  if (form.digests & audit_has_sha256) {
+  if (form.sha256 != nullptr) {
     rom.fields |= dat_has_sha256;
     std::memcpy(rom.sha256, form.sha256, dat_sha256_size);
   }
-  if (with_md5 && (form.digests & audit_has_md5)) {
+  if (with_md5 && form.md5 != nullptr) {
     rom.fields |= dat_has_md5;
     std::memcpy(rom.md5, form.md5, dat_md5_size);
   }

@@ -56,17 +56,16 @@ bool build_index(const DatFile* dats, size_t dat_count, GrowArray<RomKey>& index
   return true;
 }
 
-bool same_digest(bool rom_has, bool form_has, const uint8_t* a, const uint8_t* b, size_t size) {
-  return !rom_has || !form_has || std::memcmp(a, b, size) == 0;
+bool same_digest(bool rom_has, const uint8_t* rom_digest, const uint8_t* form_digest, size_t size) {
+  return !rom_has || form_digest == nullptr || std::memcmp(rom_digest, form_digest, size) == 0;
 }
 
 bool form_matches(const DatRom& rom, const AuditForm& form) {
   if (rom.size != form.size) return false;
   if ((rom.fields & dat_has_crc) && rom.crc != form.crc) return false;
-  return same_digest(rom.fields & dat_has_sha1, form.digests & audit_has_sha1, rom.sha1, form.sha1, dat_sha1_size) &&
-         same_digest(rom.fields & dat_has_sha256, form.digests & audit_has_sha256, rom.sha256, form.sha256,
-                     dat_sha256_size) &&
-         same_digest(rom.fields & dat_has_md5, form.digests & audit_has_md5, rom.md5, form.md5, dat_md5_size);
+  return same_digest(rom.fields & dat_has_sha1, rom.sha1, form.sha1, dat_sha1_size) &&
+         same_digest(rom.fields & dat_has_sha256, rom.sha256, form.sha256, dat_sha256_size) &&
+         same_digest(rom.fields & dat_has_md5, rom.md5, form.md5, dat_md5_size);
 }
 
 // The set, then the sets its cloneof and romof name, and theirs: a clone's
@@ -102,9 +101,9 @@ struct FormKey {
 bool match_form(const DatFile* dats, const GrowArray<RomKey>& index, const AuditImage& image, const AuditForm& form,
                 uint32_t image_index, AuditResult& result) {
   const FormKey keys[] = {{true, form.crc, KeyKind::Crc},
-                          {(form.digests & audit_has_sha1) != 0, first_four(form.sha1), KeyKind::Sha1},
-                          {(form.digests & audit_has_sha256) != 0, first_four(form.sha256), KeyKind::Sha256},
-                          {(form.digests & audit_has_md5) != 0, first_four(form.md5), KeyKind::Md5}};
+                          {form.sha1 != nullptr, form.sha1 ? first_four(form.sha1) : 0, KeyKind::Sha1},
+                          {form.sha256 != nullptr, form.sha256 ? first_four(form.sha256) : 0, KeyKind::Sha256},
+                          {form.md5 != nullptr, form.md5 ? first_four(form.md5) : 0, KeyKind::Md5}};
   for (const FormKey& wanted : keys) {
     if (!wanted.present) continue;
     const RomKey probe{form.size, wanted.key, wanted.kind, 0, 0};
@@ -157,9 +156,10 @@ bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* image
   for (size_t i = 0; i < image_count; ++i) {
     const auto image_index = static_cast<uint32_t>(i);
     if (!match_form(dats, index, images[i], images[i].whole, image_index, result)) return false;
-    if (images[i].has_headerless && !match_form(dats, index, images[i], images[i].headerless, image_index, result)) {
-      return false;
-    }
+    const HeaderlessSummary* headerless = images[i].headerless;
+    if (headerless == nullptr) continue;
+    const AuditForm form{headerless->size, headerless->crc, headerless->sha1, nullptr, nullptr};
+    if (!match_form(dats, index, images[i], form, image_index, result)) return false;
   }
   std::stable_sort(result.matches.begin(), result.matches.end(), match_before);
   return index_matches(dats, dat_count, result);

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "audit/audit_image.h"
-#include "dat/dat_file.h"
 #include "catalogue/grow_array.h"
+#include "dat/dat_file.h"
 
 // One image that matches one ROM.
 struct AuditMatch {

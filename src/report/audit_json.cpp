@@ -107,7 +107,7 @@ void print_unknown(const AuditImage& image) {
   append_json_name(line, "name", image.name);
   append_json_number(line, "size", image.whole.size);
   append_json_hex(line, "crc", image.whole.crc, 8);
-  if (image.whole.digests & audit_has_sha1) append_json_hex_bytes(line, "sha1", image.whole.sha1, dat_sha1_size);
+  if (image.whole.sha1 != nullptr) append_json_hex_bytes(line, "sha1", image.whole.sha1, dat_sha1_size);
   line += '}';
   write_json_line(line);
 }
