@@ -26,10 +26,10 @@ enum class Packing : uint8_t { Plain, Gzip, Zip };
 
 Packing packing_of(const uint8_t* bytes, size_t size) {
   if (size >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B) return Packing::Gzip;
-  if (size >= 4 && bytes[0] == 'P' && bytes[1] == 'K' &&
-      ((bytes[2] == 3 && bytes[3] == 4) || (bytes[2] == 5 && bytes[3] == 6)))
-    return Packing::Zip;
-  return Packing::Plain;
+  // A local header first, or the end record of an empty archive.
+  const bool zip = size >= 4 && bytes[0] == 'P' && bytes[1] == 'K' &&
+                   ((bytes[2] == 3 && bytes[3] == 4) || (bytes[2] == 5 && bytes[3] == 6));
+  return zip ? Packing::Zip : Packing::Plain;
 }
 
 // Pieces of the packed bytes: from a file, or a memory block.

@@ -146,8 +146,9 @@ void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** att
 void close_capture(DatXmlReader& reader) {
   DatFile& dat = *reader.dat;
   if (reader.capture == Capture::DatName) keep_text(reader, reader.text, dat.name);
-  if (reader.capture == Capture::SetDescription)
+  if (reader.capture == Capture::SetDescription) {
     keep_text(reader, reader.text, dat.sets[dat.sets.count - 1].description);
+  }
   reader.capture = Capture::None;
   reader.text.clear();
 }
