@@ -242,3 +242,28 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AuditRun, HeaderRulesFromAFileReplaceTheBuiltInOnes) {
+  TempDir tree;
+  const std::string body = random_bytes(300, 21), nes_body = random_bytes(200, 22);
+  tree.write("c/g.bin", "HDR!" + body);
+  tree.write("c/n.nes", "NES\x1A" + std::string(12, '\0') + nes_body);
+  tree.write("h.dat", "<datafile><game name=\"c\">" + rom_element("g.bin", body) + rom_element("n.nes", nes_body) +
+                          "</game></datafile>");
+  tree.write("rules.xml",
+             "<?xml version=\"1.0\"?>\n<detector><name>test</name>\n"
+             "<rule start_offset=\"4\"><data offset=\"0\" value=\"48445221\"/></rule>\n</detector>\n");
+  const RunResult built_in = run_imgchk({"--dat", "h.dat", "c"}, tree.path);
+  EXPECT_EQ(built_in.out,
+            "partial c (1 of 2)\n  missing g.bin size 300 crc " + crc_hex(crc32_of(body)) +
+                "\nunknown c/g.bin\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs; 1 unknown images\n");
+  const RunResult from_file = run_imgchk({"--dat", "h.dat", "--header", "rules.xml", "c"}, tree.path);
+  EXPECT_EQ(from_file.out,
+            "partial c (1 of 2)\n  missing n.nes size 200 crc " + crc_hex(crc32_of(nes_body)) +
+                "\nunknown c/n.nes\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs; 1 unknown images\n");
+  EXPECT_EQ(from_file.err, "");
+}
+
+}  // namespace
