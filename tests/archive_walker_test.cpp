@@ -214,15 +214,22 @@ TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
                                    entry_with_bad_zip64_extra("stat.zip")},
                                   "Outer\tcomment"));
   tree.write("set/loose.bin", "abc");
+  // A comment whose stated length runs past the end of the file is what is there.
+  ZipPlan cut_comment = zip_of({stored_entry("c.bin", "c")});
+  cut_comment.comment = "Cut short";
+  cut_comment.comment_size = 200;
+  tree.write("cut.zip", build_zip(cut_comment));
   const std::string messages =
       "imgchk: error opening set/outer.zip?bad.zip\n"
       "imgchk: file stat 5 of set/outer.zip failed\n";
-  expect_run(tree, {"-pzc", "set", "missing", "missing.zip"},
+  expect_run(tree, {"-pzc", "set", "missing", "missing.zip", "cut.zip"},
              {"set/outer.zip: Outer\tcomment\n"
               "set/outer.zip?inner.zip: \n"
               "set/outer.zip?inner.zip?deep.zip: Deep\n"
               "set/outer.zip?long.zip: " +
-                  std::string(511, 'c') + "\n",
+                  std::string(511, 'c') +
+                  "\n"
+                  "cut.zip: Cut short\n",
               messages + "imgchk: error opening missing.zip\n"});
   // Comments belong to -pzc alone.
   expect_run(tree, {"set/outer.zip"},
