@@ -136,8 +136,7 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
     saturated = place.size == zip64_marker_32 || place.offset == zip64_marker_32;
   }
   if (!place_directory(reader, place, !saturated)) return false;
-  const uint64_t announced = place.entries > place.entries_on_disk ? place.entries : place.entries_on_disk;
-  return place.size / central_record_size >= announced;
+  return place.size / central_record_size >= place.entries;
 }
 
 namespace {
@@ -153,7 +152,8 @@ bool count_agrees(uint64_t announced, uint64_t walked, bool is_16_bit) {
 
 }  // namespace
 
+// The count of entries on this disk is not compared: on one disk it can
+// only repeat the total, and writers that get it wrong get the total right.
 bool directory_counts_agree(const ZipDirectoryPlace& place, uint64_t walked) {
-  return walked <= UINT32_MAX && count_agrees(place.entries_on_disk, walked, place.counts_are_16_bit) &&
-         count_agrees(place.entries, walked, place.counts_are_16_bit);
+  return walked <= UINT32_MAX && count_agrees(place.entries, walked, place.counts_are_16_bit);
 }
