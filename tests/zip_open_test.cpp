@@ -46,7 +46,17 @@ TEST(ZipOpen, ChecksTheEndRecordAndTheCentralDirectory) {
   const PatchCase cases[] = {
       {"intact", [](ZipLayout&) {}, true},
       {"this disk is 1", [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_this_disk, 1); }, false},
+      // With this disk 0 there is one disk: where it says the directory is
+      // can only be garbage. A split set is still refused.
       {"directory on disk 1", [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_directory_disk, 1); },
+       true},
+      {"directory on disk 0xFFFF",
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_directory_disk, 0xFFFF); }, true},
+      {"this disk is 1, directory on disk 1",
+       [](ZipLayout& z) {
+         put_u16(z.bytes, z.end_record_offset + end_this_disk, 1);
+         put_u16(z.bytes, z.end_record_offset + end_directory_disk, 1);
+       },
        false},
       // The total counts; entries on this disk may be anything.
       {"entries on this disk differ",
@@ -132,6 +142,14 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
       {"record size runs into the locator",
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_rest_size, 45); }, false},
       {"record on disk 1", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset + zip64_this_disk, 1); },
+       false},
+      {"directory on disk 1",
+       [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset + zip64_directory_disk, 1); }, true},
+      {"record on disk 1, directory on disk 1",
+       [](ZipLayout& z) {
+         put_u32(z.bytes, *z.zip64_end_record_offset + zip64_this_disk, 1);
+         put_u32(z.bytes, *z.zip64_end_record_offset + zip64_directory_disk, 1);
+       },
        false},
       {"entries on this disk differ",
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 1); }, true},
