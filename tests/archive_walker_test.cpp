@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "support/packed_zeros.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
+#include "zip/zip_methods.h"
 
 namespace {
 
@@ -212,15 +214,22 @@ TEST(ArchiveWalk, PzcListsCommentsOfEveryArchiveAndUnpacksOnlyArchives) {
                                    entry_with_bad_zip64_extra("stat.zip")},
                                   "Outer\tcomment"));
   tree.write("set/loose.bin", "abc");
+  // A comment whose stated length runs past the end of the file is what is there.
+  ZipPlan cut_comment = zip_of({stored_entry("c.bin", "c")});
+  cut_comment.comment = "Cut short";
+  cut_comment.comment_size = 200;
+  tree.write("cut.zip", build_zip(cut_comment));
   const std::string messages =
       "imgchk: error opening set/outer.zip?bad.zip\n"
       "imgchk: file stat 5 of set/outer.zip failed\n";
-  expect_run(tree, {"-pzc", "set", "missing", "missing.zip"},
+  expect_run(tree, {"-pzc", "set", "missing", "missing.zip", "cut.zip"},
              {"set/outer.zip: Outer\tcomment\n"
               "set/outer.zip?inner.zip: \n"
               "set/outer.zip?inner.zip?deep.zip: Deep\n"
               "set/outer.zip?long.zip: " +
-                  std::string(511, 'c') + "\n",
+                  std::string(511, 'c') +
+                  "\n"
+                  "cut.zip: Cut short\n",
               messages + "imgchk: error opening missing.zip\n"});
   // Comments belong to -pzc alone.
   expect_run(tree, {"set/outer.zip"},
@@ -336,4 +345,66 @@ TEST(ArchiveWalk, StopsAnArchiveFileAtItsExpansionLimit) {
             "chain.zip: L1\nchain.zip?level2.zip: L2\nchain.zip?level2.zip?level3.zip: L3\n"
             "chain.zip?level2.zip?level3.zip?level4.zip: L4\n"
             "chain.zip?level2.zip?level3.zip?level4.zip?level5.zip: L5\n");
+
+  // 8 archives in each of 16 levels: the archives past the depth limit are
+  // charged as if opened, so the limit comes after a few messages, not after
+  // hundreds of thousands.
+  std::string fan = build_zip(zip_of({stored_entry("x.bin", "abc")}));
+  for (int level = 16; level >= 1; --level) {
+    std::vector<ZipEntryPlan> level_copies;
+    for (int k = 0; k < 8; ++k) level_copies.push_back(deflated_entry(numbered("a", k, ".zip"), fan));
+    fan = build_zip(zip_of(level_copies));
+  }
+  ASSERT_LT(fan.size(), 40u << 10);
+  tree.write("fan-16.zip", fan);
+  const RunResult deep_fan = run_imgchk({"fan-16.zip"}, tree.path);
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = deep_fan.err.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(deep_fan.err.substr(start, end - start));
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_LE(lines.size(), 100u);
+  EXPECT_EQ(lines.back().rfind("imgchk: expansion limit reached at fan-16.zip?a0.zip?", 0), 0u) << lines.back();
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("imgchk: nesting too deep at fan-16.zip?a0.zip?", 0), 0u) << lines[i];
+  }
+}
+
+// Blank images far past deflate's ratio, as bzip2, LZMA, XZ and Zstandard
+// pack them, are read from the archive file itself; inside a nested archive
+// they still meet the limit that nesting multiplies.
+TEST(ArchiveWalk, ReadsLargeBlankImagesPackedPastDeflatesRatio) {
+  constexpr uint64_t blank_size = uint64_t{128} << 20;
+  struct Method {
+    const char* archive;
+    uint16_t method;
+  };
+  const Method methods[] = {
+      {"bzip2.zip", method_bzip2}, {"lzma.zip", method_lzma}, {"xz.zip", method_xz}, {"zstd.zip", method_zstd}};
+  TempDir tree;
+  std::vector<std::string> args;
+  std::string nested;
+  for (const Method& method : methods) {
+    const PackedZeros packed = packed_zeros(method.method, blank_size);
+    ZipEntryPlan blank = stored_entry("blank.bin", "");
+    blank.method = method.method;
+    blank.flags = packed.flags;
+    blank.data = packed.data;
+    blank.crc32 = packed.crc32;
+    blank.uncompressed_size = blank_size;
+    const std::string archive = build_zip(zip_of({blank}));
+    tree.write(method.archive, archive);
+    args.push_back(method.archive);
+    if (method.method == method_lzma) nested = build_zip(zip_of({stored_entry("inner.zip", archive)}));
+  }
+  tree.write("nested.zip", nested);
+  args.push_back("nested.zip");
+
+  const RunResult result = run_imgchk(args, tree.path);
+  EXPECT_EQ(result.err, "imgchk: expansion limit reached at nested.zip?inner.zip?blank.bin\n");
+  for (const Method& method : methods) {
+    const std::string line = std::string(" 80654151 0000 8000000 ") + method.archive + "?blank.bin\n";
+    EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+  }
+  EXPECT_NE(result.out.find("\n4 ROMs, 1 unique, 3 duplicates, 0 unchecked\n"), std::string::npos) << result.out;
 }

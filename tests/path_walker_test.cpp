@@ -2,6 +2,8 @@
 #include "walk/path_walker.h"
 #include "walk/test_seams.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
@@ -116,6 +118,34 @@ struct PathWalker : testing::Test {
 };
 
 using Lines = std::vector<std::string>;
+
+// Empties `directory_fd` of everything but directories.
+void remove_files_in(int directory_fd) {
+  DIR* directory = fdopendir(dup(directory_fd));
+  ASSERT_NE(directory, nullptr);
+  while (const dirent* entry = readdir(directory)) {
+    if (entry->d_type != DT_DIR) unlinkat(directory_fd, entry->d_name, 0);
+  }
+  closedir(directory);
+}
+
+// Removes a chain of directories "d" under `top`, of any depth: each level's
+// "d" is lifted up to `top` before the level is removed, so that no path
+// grows long (the usual removal walks by path and stops at PATH_MAX).
+void remove_deep_chain(const std::string& top) {
+  const int top_fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(top_fd, 0);
+  for (int level; (level = openat(top_fd, "d", O_RDONLY | O_DIRECTORY)) >= 0;) {
+    const bool deeper = renameat(level, "d", top_fd, "next") == 0;
+    remove_files_in(level);
+    close(level);
+    ASSERT_EQ(unlinkat(top_fd, "d", AT_REMOVEDIR), 0);
+    if (deeper) {
+      ASSERT_EQ(renameat(top_fd, "next", top_fd, "d"), 0);
+    }
+  }
+  close(top_fd);
+}
 
 }  // namespace
 
@@ -313,4 +343,66 @@ TEST_F(PathWalker, ReadsImagesFarLargerThanItsAddressSpace) {
   want.push_back("3 ROMs, 3 unique, 0 duplicates, 0 unchecked");
   std::sort(want.begin(), want.end());
   EXPECT_EQ(lines_of(result.out), want);
+}
+
+// With few files allowed open, a tree far deeper than that is walked whole,
+// a link into another branch deep down included, and a link back up is
+// still a loop. The tree is built and removed through descriptors, as its
+// paths pass PATH_MAX.
+TEST_F(PathWalker, WalksTreesDeeperThanTheLimitOnOpenFiles) {
+  constexpr int depth = 5000;
+  constexpr int link_level = 3000;
+  constexpr int loop_level = 4000;
+  tree.write("side/x.bin", "beside");
+  tree.make_dir("deep");
+  std::vector<std::string> wanted_names;
+  std::string path = "deep";
+  int level_fd = open(tree.at("deep").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(level_fd, 0);
+  for (int level = 0; level <= depth; ++level) {
+    // Where the link is, more files: whichever comes after the link is
+    // opened once the walk is back from a directory whose ".." leads
+    // elsewhere.
+    for (int file_number = 0; file_number < (level == link_level ? 8 : 1); ++file_number) {
+      if (level % 1000 != 0 && level != depth) break;
+      std::string name = "f";
+      name += std::to_string(level);
+      if (file_number > 0) {
+        name += '-';
+        name += std::to_string(file_number);
+      }
+      name += ".bin";
+      const int file = openat(level_fd, name.c_str(), O_WRONLY | O_CREAT, 0644);
+      ASSERT_GE(file, 0);
+      ASSERT_EQ(write(file, name.data(), name.size()), static_cast<ssize_t>(name.size()));
+      close(file);
+      wanted_names.push_back(path + "/" + name);
+    }
+    if (level == link_level) {
+      ASSERT_EQ(symlinkat(tree.at("side").c_str(), level_fd, "link"), 0);
+      wanted_names.push_back(path + "/link/x.bin");
+    }
+    if (level == loop_level) {
+      ASSERT_EQ(symlinkat(tree.at("deep").c_str(), level_fd, "up"), 0);
+    }
+    if (level == depth) break;
+    ASSERT_EQ(mkdirat(level_fd, "d", 0755), 0);
+    const int below = openat(level_fd, "d", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(below, 0);
+    close(level_fd);
+    level_fd = below;
+    path += "/d";
+  }
+  close(level_fd);
+
+  const RunResult result = run_imgchk_with_open_files({"deep"}, tree.path, 256);
+  std::string loop_path = "deep";
+  for (int level = 0; level < loop_level; ++level) loop_path += "/d";
+  EXPECT_EQ(result.err, "imgchk: directory loop at " + loop_path + "/up\n");
+  EXPECT_EQ(result.status, 0);
+  const std::string count = std::to_string(wanted_names.size());
+  const std::string summary = '\n' + count + " ROMs, " + count + " unique, 0 duplicates, 0 unchecked\n";
+  EXPECT_NE(result.out.find(summary), std::string::npos) << result.out.substr(0, 300);
+  for (const std::string& name : wanted_names) EXPECT_NE(result.out.find(" " + name + "\n"), std::string::npos);
+  remove_deep_chain(tree.at("deep"));
 }

@@ -3,6 +3,7 @@
 #include "report/progress.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -110,4 +111,31 @@ TEST(StatusLine, OnATerminalLeavesTheScreenAsWithoutItAndStandardOutputAlone) {
   const RunResult real = run_imgchk(args, tree.path);
   EXPECT_EQ(real.err, plain.err);
   EXPECT_EQ(real.out, plain.out);
+}
+
+TEST(StatusLine, InterruptedLeavesTheScreenCleanAndStandardOutputEmpty) {
+  TempDir tree;
+  tree.write("a.bin", "abc");
+  tree.write("b.bin", std::string(2048, 'b'));
+  tree.write("stall-here.bin", "never read");
+  // The walk stops for good at the last path; the signal comes once the line
+  // is drawn again after the message. One worker: jobs and messages are
+  // done as they come.
+  const std::vector<std::string> args = {"-j1", "a.bin", "missing.bin", "b.bin", "stall-here.bin"};
+  const std::vector<std::string> environment = {"IMGCHK_TEST_PROGRESS_DELAY_MS=0",
+                                                "IMGCHK_TEST_STALL_AT=stall-here.bin"};
+  const auto line_drawn_after_message = [](const std::string& err) {
+    const size_t message = err.find("missing.bin");
+    return message != std::string::npos && err.find(" images, ", message) != std::string::npos;
+  };
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    const RunResult run = run_on_terminal(imgchk_test_hooks_path(), args, tree.path, environment, 60, signal_number,
+                                          line_drawn_after_message);
+    const Screen screen = render(run.err);
+    EXPECT_FALSE(screen.unknown_sequence);
+    EXPECT_EQ(joined(screen), "imgchk: error opening missing.bin\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.status, 128 + signal_number);
+  }
 }

@@ -46,10 +46,25 @@ TEST(ZipOpen, ChecksTheEndRecordAndTheCentralDirectory) {
   const PatchCase cases[] = {
       {"intact", [](ZipLayout&) {}, true},
       {"this disk is 1", [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_this_disk, 1); }, false},
+      // With this disk 0 there is one disk: where it says the directory is
+      // can only be garbage. A split set is still refused.
       {"directory on disk 1", [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_directory_disk, 1); },
+       true},
+      {"directory on disk 0xFFFF",
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_directory_disk, 0xFFFF); }, true},
+      {"this disk is 1, directory on disk 1",
+       [](ZipLayout& z) {
+         put_u16(z.bytes, z.end_record_offset + end_this_disk, 1);
+         put_u16(z.bytes, z.end_record_offset + end_directory_disk, 1);
+       },
        false},
+      // The total counts; entries on this disk may be anything.
       {"entries on this disk differ",
-       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 1); }, false},
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 1); }, true},
+      {"entries on this disk more than the directory can hold",
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 0xFFFF); }, true},
+      {"total differs, entries on this disk right",
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries, 1); }, false},
       {"one entry more than the records",
        [](ZipLayout& z) {
          put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 3);
@@ -128,8 +143,20 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_rest_size, 45); }, false},
       {"record on disk 1", [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset + zip64_this_disk, 1); },
        false},
+      {"directory on disk 1",
+       [](ZipLayout& z) { put_u32(z.bytes, *z.zip64_end_record_offset + zip64_directory_disk, 1); }, true},
+      {"record on disk 1, directory on disk 1",
+       [](ZipLayout& z) {
+         put_u32(z.bytes, *z.zip64_end_record_offset + zip64_this_disk, 1);
+         put_u32(z.bytes, *z.zip64_end_record_offset + zip64_directory_disk, 1);
+       },
+       false},
       {"entries on this disk differ",
-       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 1); }, false},
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 1); }, true},
+      {"entries on this disk as far as 64 bits go",
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, UINT64_MAX); }, true},
+      {"total differs, entries on this disk right",
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, 1); }, false},
       {"more entries than the records",
        [](ZipLayout& z) {
          put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 3);
@@ -250,6 +277,9 @@ TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
   const Case cases[] = {
       {"both counts wrapped", &plain, [](ZipLayout&) {}, true},
       {"wrapped and 7 apart", &plain, [&](ZipLayout& z) { set_counts(z, 2, 9); }, false},
+      {"total wrapped, on this disk wrong", &plain, [&](ZipLayout& z) { set_counts(z, 9, 2); }, true},
+      {"total wrapped, on this disk saturated", &plain, [&](ZipLayout& z) { set_counts(z, 0xFFFF, 2); }, true},
+      {"total saturated, on this disk wrapped", &plain, [&](ZipLayout& z) { set_counts(z, 2, 0xFFFF); }, false},
       {"both one short of the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 1, 1); }, false},
       {"both one past the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 3, 3); }, false},
       {"both saturated", &plain, [&](ZipLayout& z) { set_counts(z, 0xFFFF, 0xFFFF); }, false},
@@ -258,6 +288,7 @@ TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
       {"zip64, on disk wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, walked); }, true},
       {"zip64, both wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, 2); }, true},
       {"zip64, one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked - 1, walked - 1); }, false},
+      {"zip64, total one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked, walked - 1); }, false},
       {"zip64, wrapped by 2^32", &zip64,
        [&](ZipLayout& z) { set_zip64_counts(z, walked, walked + (uint64_t{1} << 32)); }, false},
   };

@@ -7,6 +7,8 @@
 #          archive tests compare against, and xmllint for the DATs written
 #   bench  the programs the benchmark compares imgchk with
 #   lint   clang-format and clang-tidy
+# Run as root to install; any other user is told what is missing and the
+# apt-get line to run as root, and the script fails.
 set -eu
 
 build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev libexpat1-dev"
@@ -33,9 +35,15 @@ for package in $wanted; do
 done
 [ -z "$missing" ] && exit 0
 
+# Without root there is nothing this script may do: say what is missing and
+# the line to run as root, and stop.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing Debian packages:$missing" >&2
+  echo "install-deps: as root, run: apt-get install --no-install-recommends$missing" >&2
+  exit 1
+fi
+
 echo "Installing:$missing"
-as_root=""
-if [ "$(id -u)" -ne 0 ]; then as_root="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$as_root apt-get update -qq
-$as_root apt-get install -y -qq --no-install-recommends $missing
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends $missing

@@ -9,6 +9,7 @@
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
 #include "driver/audit_run.h"
+#include "driver/interruption.h"
 #include "driver/options.h"
 #include "report/json_listing.h"
 #include "report/listing.h"
@@ -83,6 +84,7 @@ bool status_line_wanted() {
 
 int main(int argc, char** argv) {
   std::set_new_handler(end_run_out_of_memory);
+  watch_for_interruption();
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
   int first_path = 0;
   switch (read_options(argc, argv, &first_path)) {
@@ -101,6 +103,7 @@ int main(int argc, char** argv) {
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
   read_job_order_hook();
   read_worker_starts_hook();
+  read_stall_hook();
 #endif
   g_walk_observer = reporting_walk_observer(g_json_output);
   if (status_line_wanted()) progress_start(delay_ms);

@@ -1,6 +1,8 @@
 // Compiled only into imgchk_test_hooks.
 #include "driver/test_hooks.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,13 @@ int environment_number(const char* name, int fallback) {
   const long value = std::strtol(text, &end, 10);
   if (*end != '\0' || value < 0 || value > 3600000) return fallback;
   return static_cast<int>(value);
+}
+
+const char* g_stall_path = nullptr;
+
+void stall_at_chosen_path(const char* path) {
+  if (std::strcmp(path, g_stall_path) != 0) return;
+  for (;;) pause();
 }
 
 }  // namespace
@@ -38,4 +47,9 @@ void read_job_order_hook() {
     g_job_order = JobOrder::Random;
     g_job_order_seed = static_cast<uint32_t>(std::strtoul(order + 7, nullptr, 10));
   }
+}
+
+void read_stall_hook() {
+  g_stall_path = std::getenv("IMGCHK_TEST_STALL_AT");
+  if (g_stall_path != nullptr) g_before_opening_path = stall_at_chosen_path;
 }

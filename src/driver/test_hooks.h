@@ -13,6 +13,10 @@ void read_job_order_hook();
 // IMGCHK_TEST_WORKER_STARTS: how many worker threads may start; the next
 // start fails, as when the system has no more threads to give.
 void read_worker_starts_hook();
+// IMGCHK_TEST_STALL_AT: a path at which the walk stops for good just before
+// opening it, the images before it read, so that a test can interrupt a run
+// in the middle without racing it.
+void read_stall_hook();
 
 // The hooks from the environment; each one not set keeps its value in
 // `defaults`.

@@ -212,6 +212,11 @@ void progress_stop() {
   erase_locked();
 }
 
+void progress_abandon() {
+  screen_mutex.lock();  // never released: the process ends
+  erase_locked();
+}
+
 void progress_image_done(uint64_t bytes) {
   images_done.fetch_add(1, std::memory_order_relaxed);
   image_bytes_done.fetch_add(bytes, std::memory_order_relaxed);

@@ -17,6 +17,10 @@ void progress_start(int delay_ms);
 // Erases the line and stops the thread. Safe to call without a start.
 void progress_stop();
 
+// Erases the line and keeps the screen to itself from then on: for a run
+// about to end at once, so that no other thread writes after the erase.
+void progress_abandon();
+
 // One image finished, `bytes` long. Any thread.
 void progress_image_done(uint64_t bytes);
 

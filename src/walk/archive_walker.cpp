@@ -19,36 +19,55 @@ namespace {
 // runs out; real collections nest two or three levels.
 constexpr int max_nesting_level = 16;
 
-// What may still be unpacked from one archive file, at all nesting levels
-// together. Deflate cannot pass 1,032:1, and archives inside archives barely
-// compress, so only a crafted archive (copies of copies of highly compressed
-// entries) comes near it.
+// What may still be unpacked from one archive file, in two parts. What
+// nesting multiplies (nested archives' blocks, which are held whole, and the
+// images inside them) shares one part across all levels: deflate cannot pass
+// 1,032:1 and archives inside archives barely compress, so only a crafted
+// archive (copies of copies of highly compressed entries) comes near it.
+// Images streamed from the archive file itself only cost time, and a blank
+// image packs far tighter than 1,032:1 by bzip2, LZMA, XZ or Zstandard: they
+// have their own, larger part.
 struct ExpansionBudget {
-  uint64_t left;
+  uint64_t nested_left;
+  uint64_t own_images_left;
   bool exhausted;  // an entry would have passed it: the file's walk is over
 };
 
 constexpr uint64_t budget_per_archive_byte = 1032;
-constexpr uint64_t budget_allowance = uint64_t{64} << 20;
+constexpr uint64_t nested_allowance = uint64_t{64} << 20;
+constexpr uint64_t own_images_allowance = uint64_t{16} << 30;
 // Empty and tiny entries still cost a walk; thousands of them count.
 constexpr uint64_t least_entry_charge = 4096;
 
-ExpansionBudget expansion_budget_for(uint64_t archive_size) {
-  if (archive_size > (UINT64_MAX - budget_allowance) / budget_per_archive_byte) return {UINT64_MAX, false};
-  return {archive_size * budget_per_archive_byte + budget_allowance, false};
+uint64_t budget_part(uint64_t archive_size, uint64_t allowance) {
+  if (archive_size > (UINT64_MAX - allowance) / budget_per_archive_byte) return UINT64_MAX;
+  return archive_size * budget_per_archive_byte + allowance;
 }
 
-// Takes the entry's recorded size out of the budget, or reports that it
-// would pass it and ends the walk of the whole archive file.
-bool charge_budget(ExpansionBudget& budget, uint64_t uncompressed_size, const char* entry_name) {
-  const uint64_t charge = std::max(uncompressed_size, least_entry_charge);
-  if (charge > budget.left) {
+ExpansionBudget expansion_budget_for(uint64_t archive_size) {
+  return {budget_part(archive_size, nested_allowance), budget_part(archive_size, own_images_allowance), false};
+}
+
+// Takes `charge` (at least the least entry charge) out of `left`, or reports
+// that it would pass it and ends the walk of the whole archive file.
+bool charge_budget(ExpansionBudget& budget, uint64_t& left, uint64_t charge, const char* entry_name) {
+  charge = std::max(charge, least_entry_charge);
+  if (charge > left) {
     report_failure(WalkFailure{WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry_name, 0});
     budget.exhausted = true;
     return false;
   }
-  budget.left -= charge;
+  left -= charge;
   return true;
+}
+
+// What a nested archive refused for depth costs: what it could unpack to if
+// it were opened, since what it holds is never seen. Otherwise refusing
+// would be free, and a fan-out of archives past the depth limit would fill
+// standard error before the budget ends it.
+uint64_t unopened_archive_charge(uint64_t uncompressed_size) {
+  const uint64_t size = std::max(uncompressed_size, least_entry_charge);
+  return size > UINT64_MAX / budget_per_archive_byte ? UINT64_MAX : size * budget_per_archive_byte;
 }
 
 // `entry_name` is archive?entry.
@@ -59,14 +78,15 @@ void report_unpack_failure(const char* entry_name, ZipFailure failure) {
 // An image entry is handed to the workers, who summarise it as it is
 // unpacked, piece by piece.
 void catalogue_entry(const std::shared_ptr<OpenArchive>& archive, uint32_t index, const char* entry_name,
-                     ExpansionBudget& budget) {
+                     ExpansionBudget& budget, int level) {
   ZipExtraction extraction{};
   ZipFailure failure = ZipFailure::None;
   if (!zip_prepare_extraction(archive->archive.reader, index, extraction, &failure)) {
     report_unpack_failure(entry_name, failure);
     return;
   }
-  if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
+  uint64_t& left = level == 1 ? budget.own_images_left : budget.nested_left;
+  if (!charge_budget(budget, left, extraction.uncompressed_size, entry_name)) return;
   submit_entry_image(entry_name, archive, extraction);
 }
 
@@ -75,9 +95,11 @@ void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& 
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
-void walk_nested_archive(const OpenArchive& archive, uint32_t index, const char* entry_name, ExpansionBudget& budget,
-                         int level) {
+// `recorded_size` is what the central directory says it unpacks to.
+void walk_nested_archive(const OpenArchive& archive, uint32_t index, uint64_t recorded_size, const char* entry_name,
+                         ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
+    if (!charge_budget(budget, budget.nested_left, unopened_archive_charge(recorded_size), entry_name)) return;
     report_failure(WalkFailure{WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry_name, 0});
     return;
   }
@@ -88,7 +110,7 @@ void walk_nested_archive(const OpenArchive& archive, uint32_t index, const char*
     report_unpack_failure(entry_name, failure);
     return;
   }
-  if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
+  if (!charge_budget(budget, budget.nested_left, extraction.uncompressed_size, entry_name)) return;
   const auto nested = std::make_shared<OpenArchive>();
   uint64_t size = 0;
   nested->block.reset(zip_extract_prepared_entry(archive.archive.reader, extraction, size, &failure));
@@ -109,10 +131,10 @@ void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& ar
   if (g_mode == RunMode::Pzc && !is_archive) return;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
   if (is_archive) {
-    walk_nested_archive(*archive, index, entry_name.get(), budget, level);
+    walk_nested_archive(*archive, index, stat.uncompressed_size, entry_name.get(), budget, level);
     return;
   }
-  catalogue_entry(archive, index, entry_name.get(), budget);
+  catalogue_entry(archive, index, entry_name.get(), budget, level);
 }
 
 // `level` is the archive's nesting depth: 1 for the archive file itself.

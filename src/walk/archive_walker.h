@@ -7,7 +7,10 @@ struct OpenArchive;
 
 // Walks every entry of an archive the caller opened: an archive file named
 // on the command line or found in a directory. At most 1,032 times its size
-// plus 64 MiB is unpacked from it, at all nesting levels together; the entry
-// that would pass that ends the walk with a message. The archive is closed
-// once the walk and the last job reading its entries are done with it.
+// plus 64 MiB is unpacked from the archives nested in it and their entries,
+// at all nesting levels together (a nested archive too deep to open counts
+// 1,032 times its size), and at most 1,032 times its size plus 16 GiB from
+// its own images; the entry that would pass either ends the walk with a
+// message. The archive is closed once the walk and the last job reading its
+// entries are done with it.
 void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive);

@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,12 +67,14 @@ struct JobRing {
 
 JobRing g_ring;
 
-// At most this many jobs under way, whatever the number of workers. Each
-// may hold an open file, so the ring stays far below the usual limit of
-// 1,024 descriptors; and jobs differ in size a thousandfold, so it must hold
-// enough of them that one large image at its head does not leave the other
-// workers idle.
-constexpr size_t ring_size = 256;
+// At most this many jobs under way, whatever the number of workers. Jobs
+// differ in size a thousandfold, so the ring must hold enough of them that
+// one large image at its head does not leave the other workers idle. Each
+// may hold an open file: see ring_size_within_open_file_limit.
+constexpr size_t largest_ring_size = 256;
+// Files the walk may hold open besides the jobs' own: the standard ones,
+// the directories on the way down, an archive being walked.
+constexpr uint64_t descriptors_kept_for_the_walk = 64;
 
 std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   std::unique_ptr<char[]> copy(new char[size + 1]);
@@ -271,10 +274,22 @@ bool start_worker(pthread_t& thread) {
   return pthread_create(&thread, nullptr, work, nullptr) == 0;
 }
 
+// Half of what the limit on open files leaves beside the walk's own, so
+// that the jobs' open files never make an open fail.
+size_t ring_size_within_open_file_limit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return largest_ring_size;
+  const uint64_t open_files = limit.rlim_cur;
+  const uint64_t room =
+      open_files > descriptors_kept_for_the_walk ? (open_files - descriptors_kept_for_the_walk) / 2 : 0;
+  return static_cast<size_t>(std::clamp<uint64_t>(room, 1, largest_ring_size));
+}
+
 }  // namespace
 
 void start_image_workers(int count) {
   if (count < 2) return;
+  const size_t ring_size = ring_size_within_open_file_limit();
   g_ring.slots.resize(ring_size);
   g_ring.random_state = g_job_order_seed;
   g_ring.planned_workers = static_cast<uint64_t>(count);

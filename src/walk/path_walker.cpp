@@ -6,15 +6,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
+#include "walk/directory_stack.h"
 #include "walk/image_jobs.h"
 #include "walk/path_names.h"
 #include "walk/test_seams.h"
@@ -22,20 +23,6 @@
 #include "zip/zip_archive.h"
 
 namespace {
-
-// The directories on the way from the argument down to the current one, so
-// that a link back to one of them is not followed into an endless walk.
-struct DirectoryId {
-  uint64_t device;
-  uint64_t inode;
-  bool operator==(const DirectoryId&) const = default;
-};
-using WalkPath = std::vector<DirectoryId>;
-
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-using DirectoryStream = std::unique_ptr<DIR, DirectoryCloser>;
 
 struct FileDescriptor {
   int fd;
@@ -47,10 +34,6 @@ struct FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
-// What a directory entry says it is. Only a hint: a path is handled by what
-// it is when opened, since it may change in between.
-enum class EntryKind { Unknown, PlainFile };
-
 // Where a path is opened from: a directory being walked and the entry's own
 // name in it, so that the kernel need not walk the whole path again; or, for
 // a path from the command line, the path itself.
@@ -59,26 +42,37 @@ struct OpenFrom {
   const char* name;
 };
 
-void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind);
-
 void report_open_error(const char* path, int error) {
   report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_errno(error), path, 0});
 }
 
-void scan_directory(const char* path, DIR* directory, const DirectoryId& id, WalkPath& walk_path) {
-  if (std::find(walk_path.begin(), walk_path.end(), id) != walk_path.end()) {
+// Every name in the directory but "." and "..", in the order the file system
+// gives them. The names are read whole before any is walked, so that no
+// directory stays open only to be read on. An enumeration error ends the
+// directory like its last entry.
+std::vector<DirectoryEntry> read_directory_entries(int directory_fd) {
+  std::vector<DirectoryEntry> entries;
+  alignas(dirent64) char buffer[32768];
+  for (;;) {
+    const ssize_t got = getdents64(directory_fd, buffer, sizeof buffer);
+    if (got <= 0) return entries;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      entries.push_back({entry->d_name, entry->d_type == DT_REG});
+    }
+  }
+}
+
+// Takes `fd` over. The directory's entries are walked by walk_directories.
+void enter_unless_loop(const char* path, int fd, const char* name, DirectoryId id, DirectoryStack& stack) {
+  if (is_on_stack(stack, id)) {
+    close(fd);
     report_failure(WalkFailure{WalkMessage::DirectoryLoop, FailureReason::Loop, path, 0});
     return;
   }
-  walk_path.push_back(id);
-  // An enumeration error ends the directory like its last entry.
-  while (const dirent* entry = readdir(directory)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    const std::unique_ptr<char[]> entry_path = join_path(path, '/', entry->d_name);
-    scan_path_below(entry_path.get(), OpenFrom{dirfd(directory), entry->d_name}, walk_path,
-                    entry->d_type == DT_REG ? EntryKind::PlainFile : EntryKind::Unknown);
-  }
-  walk_path.pop_back();
+  enter_directory(stack, fd, id, name, path, read_directory_entries(fd));
 }
 
 void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
@@ -102,11 +96,12 @@ void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& o
   file.fd = -1;
 }
 
-void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind) {
+// A directory is entered on the stack, for walk_directories to go through.
+void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, bool is_plain_file) {
   const bool named_archive = has_zip_suffix(path);
   // Outside the archives, -pzc has nothing to read.
   const bool reads_plain_files = g_mode != RunMode::Pzc;
-  if (!reads_plain_files && !named_archive && kind == EntryKind::PlainFile) return;
+  if (!reads_plain_files && !named_archive && is_plain_file) return;
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
   // A named pipe cannot hang the run: it is refused below instead.
   OpenedFile opened{};
@@ -116,13 +111,8 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
   }
   FileDescriptor file(opened.fd);
   if (opened.kind == FileKind::Directory) {
-    const DirectoryStream directory{fdopendir(file.fd)};
-    if (!directory) {
-      if (reads_plain_files || named_archive) report_open_error(path, errno);
-      return;
-    }
-    file.fd = -1;  // the directory stream owns it now
-    scan_directory(path, directory.get(), DirectoryId{opened.device, opened.inode}, walk_path);
+    file.fd = -1;  // the walk owns it now
+    enter_unless_loop(path, opened.fd, from.name, DirectoryId{opened.device, opened.inode}, stack);
     return;
   }
   if (named_archive) {
@@ -132,9 +122,32 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
   if (reads_plain_files) read_plain_file(path, file, opened);
 }
 
+// Depth-first, each directory's next entry from the innermost level, until
+// every level has been walked and left.
+void walk_directories(DirectoryStack& stack) {
+  while (!stack.levels.empty()) {
+    DirectoryLevel& level = stack.levels.back();
+    if (level.next_entry == level.entries.size()) {
+      leave_directory(stack);
+      continue;
+    }
+    const DirectoryEntry& entry = level.entries[level.next_entry++];
+    const int directory_fd = innermost_directory_fd(stack);
+    if (directory_fd < 0) {
+      report_open_error(level.path.c_str(), errno);
+      level.next_entry = level.entries.size();
+      continue;
+    }
+    const std::unique_ptr<char[]> entry_path = join_path(level.path.c_str(), '/', entry.name.c_str());
+    // May push a level: `level` and `entry` are not used after this.
+    scan_path_below(entry_path.get(), OpenFrom{directory_fd, entry.name.c_str()}, stack, entry.is_plain_file);
+  }
+}
+
 }  // namespace
 
 void scan_path(const char* path) {
-  WalkPath walk_path;
-  scan_path_below(path, OpenFrom{AT_FDCWD, path}, walk_path, EntryKind::Unknown);
+  DirectoryStack stack;
+  scan_path_below(path, OpenFrom{AT_FDCWD, path}, stack, false);
+  walk_directories(stack);
 }

@@ -1,6 +1,7 @@
 // Opening an archive from a path or a memory block, and capturing its comment.
 #include "zip/zip_archive.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -52,9 +53,13 @@ bool read_archive_comment(ZipArchive& archive) {
   if (!find_end_record(archive.reader, offset)) return false;
   uint8_t record[end_record_size];
   if (!zip_read_at(archive.reader, offset, record, end_record_size)) return false;
-  archive.comment_size = load_u16(record + zip_field::end_comment_size);
+  // A length that runs past the end of the file leaves the comment what is
+  // there: the records that locate the directory are whole all the same.
+  const uint64_t present = archive.reader.archive_size - (offset + end_record_size);
+  archive.comment_size =
+      static_cast<uint16_t>(std::min<uint64_t>(load_u16(record + zip_field::end_comment_size), present));
   if (archive.comment_size == 0) return true;
-  // Only the kept bytes need be there; the rest of a longer comment is never read.
+  // Only the kept bytes are read; the rest of a longer comment never is.
   const uint64_t kept_size =
       archive.comment_size < max_kept_comment_size ? archive.comment_size : max_kept_comment_size;
   if (!zip_read_at(archive.reader, offset + end_record_size, archive.comment, kept_size)) return false;

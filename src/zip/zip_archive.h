@@ -12,7 +12,9 @@ inline constexpr int max_kept_comment_size = 511;
 
 struct ZipArchive {
   ZipReader reader;
-  uint16_t comment_size;                    // as stored in the end record, never capped
+  // As the end record states it, never capped, unless the file ends sooner:
+  // then what the file holds after the record.
+  uint16_t comment_size;
   char comment[max_kept_comment_size + 1];  // first bytes of it, then NUL
 };
 static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layout_v<ZipArchive>,

@@ -45,9 +45,8 @@ bool read_zip64_end_record(const ZipReader& reader, uint64_t end_record_offset, 
     record_offset = locator_offset - zip64_end_record_size;
     if (!is_zip64_end_record_at(reader, record_offset, locator_offset, record)) return false;
   }
-  if (load_u32(record + zip_field::zip64_this_disk) != 0 || load_u32(record + zip_field::zip64_directory_disk) != 0) {
-    return false;  // several disks
-  }
+  // Only this disk's number tells a split set; see locate_central_directory.
+  if (load_u32(record + zip_field::zip64_this_disk) != 0) return false;
   place.entries_on_disk = load_u64(record + zip_field::zip64_entries_on_disk);
   place.entries = load_u64(record + zip_field::zip64_entries);
   place.counts_are_16_bit = false;
@@ -124,9 +123,10 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
   if (has_zip64_locator(reader, end_record_offset)) {
     if (!read_zip64_end_record(reader, end_record_offset, place)) return false;
   } else {
-    if (load_u16(record + zip_field::end_this_disk) != 0 || load_u16(record + zip_field::end_directory_disk) != 0) {
-      return false;  // several disks
-    }
+    // The end record is on the last disk, so this disk 0 means one disk: the
+    // number of the disk holding the directory can then only be 0 or garbage,
+    // and is not read. A split set (this disk past 0) is refused.
+    if (load_u16(record + zip_field::end_this_disk) != 0) return false;
     place.entries_on_disk = load_u16(record + zip_field::end_entries_on_disk);
     place.entries = load_u16(record + zip_field::end_entries);
     place.counts_are_16_bit = true;
@@ -136,8 +136,7 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
     saturated = place.size == zip64_marker_32 || place.offset == zip64_marker_32;
   }
   if (!place_directory(reader, place, !saturated)) return false;
-  const uint64_t announced = place.entries > place.entries_on_disk ? place.entries : place.entries_on_disk;
-  return place.size / central_record_size >= announced;
+  return place.size / central_record_size >= place.entries;
 }
 
 namespace {
@@ -153,7 +152,8 @@ bool count_agrees(uint64_t announced, uint64_t walked, bool is_16_bit) {
 
 }  // namespace
 
+// The count of entries on this disk is not compared: on one disk it can
+// only repeat the total, and writers that get it wrong get the total right.
 bool directory_counts_agree(const ZipDirectoryPlace& place, uint64_t walked) {
-  return walked <= UINT32_MAX && count_agrees(place.entries_on_disk, walked, place.counts_are_16_bit) &&
-         count_agrees(place.entries, walked, place.counts_are_16_bit);
+  return walked <= UINT32_MAX && count_agrees(place.entries, walked, place.counts_are_16_bit);
 }

@@ -12,6 +12,33 @@
 
 namespace {
 
+// What the fuzzer may read at once (make fuzz's -max_len).
+constexpr size_t max_input_size = 128 * 1024;
+
+// A zip64 archive of 70,000 entries, past what 16-bit counts hold, sharing
+// one local header; its directory is cut to what fits the fuzzer's input
+// size, the end records stating the size that is left and still 70,000
+// entries, so that a mutated count reaches the directory walk.
+std::string long_directory_cut_to_size() {
+  constexpr size_t entries = 70000;
+  ZipPlan plan = zip_of({stored_entry("a", "x")});
+  plan.zip64 = true;
+  for (size_t i = 1; i < entries; ++i) {
+    plan.entries.push_back(stored_entry("a", "x"));
+    plan.entries.back().shares_local_header_of = 0;
+  }
+  const ZipLayout full = build_zip_layout(plan);
+  const uint64_t end_records_size = full.bytes.size() - *full.zip64_end_record_offset;
+  const uint64_t record_size = full.central_record_offsets[1] - full.central_record_offsets[0];
+  const uint64_t kept_records = (max_input_size - full.central_directory_offset - end_records_size) / record_size;
+  const uint64_t kept_directory_size = kept_records * record_size;
+  std::string out = full.bytes.substr(0, full.central_directory_offset + kept_directory_size);
+  std::string end_records = full.bytes.substr(*full.zip64_end_record_offset);
+  put_u64(end_records, zip_field::zip64_directory_size, kept_directory_size);
+  put_u64(end_records, 56 + zip_field::locator_record_offset, out.size());
+  return out + end_records;
+}
+
 Seeds seeds() {
   Seeds out;
   auto add = [&out](const char* name, const ZipPlan& plan) { out.emplace_back(name, build_zip(plan)); };
@@ -19,8 +46,8 @@ Seeds seeds() {
   out.emplace_back("empty-archive", bare_end_record());
   add("stored", zip_of({stored_entry("a.bin", text_bytes(100))}));
   add("deflated", zip_of({deflated_entry("a.bin", text_bytes(2000))}));
-  ZipPlan mixed = zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text_bytes(700)),
-                          stored_entry("sub/", "")});
+  ZipPlan mixed =
+      zip_of({stored_entry("a.bin", "alpha"), deflated_entry("sub/b.bin", text_bytes(700)), stored_entry("sub/", "")});
   mixed.comment = "a comment";
   add("mixed-with-comment", mixed);
 
@@ -69,8 +96,8 @@ Seeds seeds() {
   prefixed.offsets_count_prefix = false;
   add("prefix-not-counted", prefixed);
 
-  ZipPlan refused = zip_of({stored_entry("encrypted", "x"), stored_entry("bzip2", "BZh9"),
-                            stored_entry("lzma", "lzma"), stored_entry("bad-crc", "crc")});
+  ZipPlan refused = zip_of({stored_entry("encrypted", "x"), stored_entry("bzip2", "BZh9"), stored_entry("lzma", "lzma"),
+                            stored_entry("bad-crc", "crc")});
   refused.entries[0].flags = 1;
   refused.entries[1].method = 12;
   refused.entries[2].method = 14;
@@ -112,9 +139,13 @@ Seeds seeds() {
   for (int i = 0; i < 8; ++i) zip64_block.push_back(static_cast<char>(i == 0 ? 40 : 0));
   extra_blocks.entries[0].central_extra = std::string("UT\x01\x00\x01", 5) + zip64_block;
   add("zip64-block-after-another", extra_blocks);
+
+  out.emplace_back("central-directory-70000-cut", long_directory_cut_to_size());
   return out;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return write_seed_corpus(argc, argv, seeds()); }
+int main(int argc, char** argv) {
+  return write_seed_corpus(argc, argv, seeds());
+}

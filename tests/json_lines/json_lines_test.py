@@ -233,9 +233,10 @@ class JsonLines(unittest.TestCase):
             b"data" + ctl + b".zip": patch_headers(
                 make_zip(os.path.join(d, b"s.zip"), [(entry.decode(), b"x" * 1000)], method=zipfile.ZIP_DEFLATED),
                 entry, flip_data),
-            b"huge" + ctl + b".zip": patch_headers(
+            # Nested, where the budget is the smaller one.
+            b"huge" + ctl + b".zip": make_zip(os.path.join(d, b"s.zip"), [("inner.zip", bytes(patch_headers(
                 make_zip(os.path.join(d, b"s.zip"), [(entry.decode(), b"x" * 1000)], method=zipfile.ZIP_BZIP2),
-                entry, set_field(22, 24, "<I", 0xFFFFFFF0)),
+                entry, set_field(22, 24, "<I", 0xFFFFFFF0))))]),
             b"not" + ctl + b".zip": b"no end record",
             b"damaged" + ctl + b".zip": stored[:stored.find(b"PK\1\2")] + b"XX" + stored[stored.find(b"PK\1\2") + 2:],
         }

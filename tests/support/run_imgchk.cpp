@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +47,7 @@ int exit_status(pid_t child) {
 
 RunResult run_captured(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                        const std::string& stdout_path, const std::vector<std::string>& environment,
-                       uint64_t address_space_bytes) {
+                       int limited_resource, uint64_t limit) {
   TempDir capture;
   const std::string out_path = stdout_path.empty() ? capture.at("stdout") : stdout_path;
   const std::string err_path = capture.at("stderr");
@@ -59,8 +60,8 @@ RunResult run_captured(const std::string& program, const std::vector<std::string
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int in = open("/dev/null", O_RDONLY);
     if (out < 0 || err < 0 || in < 0 || chdir(cwd.c_str()) != 0) _exit(126);
-    const rlimit limit{address_space_bytes, address_space_bytes};
-    if (address_space_bytes != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    const rlimit lowered{limit, limit};
+    if (limit != 0 && setrlimit(limited_resource, &lowered) != 0) _exit(126);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
@@ -77,16 +78,22 @@ RunResult run_captured(const std::string& program, const std::vector<std::string
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                       const std::string& stdout_path, const std::vector<std::string>& environment) {
-  return run_captured(program, args, cwd, stdout_path, environment, 0);
+  return run_captured(program, args, cwd, stdout_path, environment, RLIMIT_AS, 0);
 }
 
 RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::string& cwd,
                              uint64_t address_space_bytes) {
-  return run_captured(imgchk_path(), args, cwd, "", {}, address_space_bytes);
+  return run_captured(imgchk_path(), args, cwd, "", {}, RLIMIT_AS, address_space_bytes);
+}
+
+RunResult run_imgchk_with_open_files(const std::vector<std::string>& args, const std::string& cwd,
+                                     uint64_t open_files) {
+  return run_captured(imgchk_path(), args, cwd, "", {}, RLIMIT_NOFILE, open_files);
 }
 
 RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& environment, int columns) {
+                          const std::vector<std::string>& environment, int columns, int signal_number,
+                          bool (*signal_when)(const std::string& err)) {
   TempDir capture;
   const std::string out_path = capture.at("stdout");
   std::vector<char*> argv = argument_vector(program, args);
@@ -119,6 +126,10 @@ RunResult run_on_terminal(const std::string& program, const std::vector<std::str
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     result.err.append(buffer, static_cast<size_t>(got));
+    if (signal_number != 0 && signal_when(result.err)) {
+      kill(child, signal_number);
+      signal_number = 0;
+    }
   }
   close(terminal);
   result.status = exit_status(child);

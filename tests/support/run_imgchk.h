@@ -21,6 +21,9 @@ RunResult run_imgchk(const std::vector<std::string>& args, const std::string& cw
 RunResult run_imgchk_limited(const std::vector<std::string>& args, const std::string& cwd,
                              uint64_t address_space_bytes);
 
+// The same with at most `open_files` descriptors open at once (RLIMIT_NOFILE).
+RunResult run_imgchk_with_open_files(const std::vector<std::string>& args, const std::string& cwd, uint64_t open_files);
+
 // The same for any program, found on PATH when `program` has no slash, with
 // `environment` ("NAME=value") added to the inherited one.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = ".",
@@ -28,9 +31,11 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
 // As run_program, but with standard error on a pseudo-terminal `columns`
 // wide; `err` is every byte the program wrote to it, as the terminal got
-// them (the terminal turns "\n" into "\r\n").
+// them (the terminal turns "\n" into "\r\n"). With `signal_number`, that
+// signal is sent once the terminal has got `signal_when(err)` to say true.
 RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& environment, int columns);
+                          const std::vector<std::string>& environment, int columns, int signal_number = 0,
+                          bool (*signal_when)(const std::string& err) = nullptr);
 
 // The path of the imgchk binary under test.
 const char* imgchk_path();
