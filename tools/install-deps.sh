@@ -2,14 +2,15 @@
 # Installs, through apt-get, the Debian packages the build, tests and tools
 # need, but only those that are missing. Usage: tools/install-deps.sh [group...]
 #   build  compiler, CMake, Ninja and the libraries imgchk links: libdeflate,
-#          libcrypto, zlib, libbz2, liblzma, libzstd (always included)
-#   test   GoogleTest, clang with its sanitizer runtime, and the zip tools
-#          the archive tests compare against
+#          libcrypto, zlib, libbz2, liblzma, libzstd, libarchive (always included)
+#   test   GoogleTest, clang with its sanitizer runtime, and the archive
+#          tools (zip, 7-Zip, bsdtar, GNU tar and the compressors) whose
+#          archives the tests read
 #   bench  the programs the benchmark compares imgchk with
 set -eu
 
-build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev"
-test="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3 zip unzip libarchive-tools 7zip"
+build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev libarchive-dev"
+test="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3 zip unzip libarchive-tools 7zip tar gzip bzip2 xz-utils zstd"
 bench="rhash fdupes jdupes hyperfine linux-perf time p7zip-full"
 
 wanted="$build"
