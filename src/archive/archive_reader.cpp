@@ -6,6 +6,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <libdeflate.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,28 @@
 #include <cstring>
 
 namespace {
+
+// libarchive turns names into the characters of the thread's locale; in the
+// "C" locale a 7z or RAR name beyond ASCII turns into nothing. Every call
+// into it runs under the UTF-8 locale instead, on this thread only, so that
+// names come out as UTF-8 (or, from tar, as the bytes stored), whatever
+// the user's locale.
+locale_t utf8_locale() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return locale;
+}
+
+struct Utf8LocaleScope {
+  locale_t previous = static_cast<locale_t>(nullptr);
+  Utf8LocaleScope() {
+    if (utf8_locale() != static_cast<locale_t>(nullptr)) previous = uselocale(utf8_locale());
+  }
+  ~Utf8LocaleScope() {
+    if (previous != static_cast<locale_t>(nullptr)) uselocale(previous);
+  }
+  Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+  Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+};
 
 la_ssize_t read_source(archive*, void* client_data, const void** bytes) {
   ArchiveSource& source = *static_cast<ArchiveSource*>(client_data);
@@ -32,12 +55,14 @@ la_ssize_t read_source(archive*, void* client_data, const void** bytes) {
   }
 }
 
-// Skipping past the end is allowed; the next read then finds nothing.
+// Never past the end: a short skip tells libarchive the archive is cut short.
 la_int64_t skip_source(archive*, void* client_data, la_int64_t request) {
   ArchiveSource& source = *static_cast<ArchiveSource*>(client_data);
-  if (request <= 0) return 0;
-  source.offset += static_cast<uint64_t>(request);
-  return request;
+  const uint64_t left = source.offset < source.size ? source.size - source.offset : 0;
+  if (request <= 0 || left == 0) return 0;
+  const uint64_t skipped = static_cast<uint64_t>(request) < left ? static_cast<uint64_t>(request) : left;
+  source.offset += skipped;
+  return static_cast<la_int64_t>(skipped);
 }
 
 la_int64_t seek_source(archive*, void* client_data, la_int64_t offset, int whence) {
@@ -270,6 +295,7 @@ bool matches_gzip_trailer(ArchiveReader& reader) {
 }  // namespace
 
 bool archive_open_descriptor(ArchiveReader& reader, ArchiveKind kind, int fd, uint64_t size, const char* name) {
+  const Utf8LocaleScope utf8;
   reader.source.fd = fd;
   reader.source.owns_fd = true;
   reader.source.size = size;
@@ -283,6 +309,7 @@ bool archive_open_descriptor(ArchiveReader& reader, ArchiveKind kind, int fd, ui
 }
 
 bool archive_open_memory(ArchiveReader& reader, ArchiveKind kind, const void* block, uint64_t size, const char* name) {
+  const Utf8LocaleScope utf8;
   reader.source.fd = -1;
   reader.source.memory = static_cast<const uint8_t*>(block);
   reader.source.size = size;
@@ -290,6 +317,7 @@ bool archive_open_memory(ArchiveReader& reader, ArchiveKind kind, const void* bl
 }
 
 ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info) {
+  const Utf8LocaleScope utf8;
   for (;;) {
     const ArchiveStep step = next_header(reader);
     if (step != ArchiveStep::Entry) return step;
@@ -311,6 +339,7 @@ ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info) {
 }
 
 bool archive_read_piece(ArchiveReader& reader, uint8_t* buffer, size_t capacity, size_t& size) {
+  const Utf8LocaleScope utf8;
   size = 0;
   if (reader.handle == nullptr || reader.broken) return false;
   const la_ssize_t got = reader.entry == nullptr ? 0 : archive_read_data(reader.handle, buffer, capacity);
@@ -328,6 +357,7 @@ bool archive_read_piece(ArchiveReader& reader, uint8_t* buffer, size_t capacity,
 }
 
 bool archive_reopen_after(ArchiveReader& reader, uint32_t index) {
+  const Utf8LocaleScope utf8;
   close_handle(reader);
   if (!start_handle(reader)) {
     close_handle(reader);
@@ -344,6 +374,7 @@ bool archive_reopen_after(ArchiveReader& reader, uint32_t index) {
 }
 
 void archive_close(ArchiveReader& reader) {
+  const Utf8LocaleScope utf8;
   close_handle(reader);
   if (reader.source.owns_fd) close(reader.source.fd);
   std::free(reader.source.buffer);
