@@ -1,143 +1,104 @@
-// The archive walker: entries in index order, handed to the workers as
-// jobs; nested archives depth-first from the extracted block; the comment
-// lines of -pzc; the expansion budget.
+// The zip archive walker: entries in index order, handed to the workers as
+// jobs (or, inside an archive a worker walks in order, summarised there);
+// nested archives of every kind depth-first from the extracted block; the
+// comment lines of -pzc; the expansion budget.
 #include "walk/archive_walker.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
+#include "archive/archive_kind.h"
 #include "catalogue/run_mode.h"
+#include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
+#include "walk/nested_archives.h"
 #include "walk/path_names.h"
+#include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
 
 namespace {
 
-// An archive that contains itself would otherwise be walked until memory
-// runs out; real collections nest two or three levels.
-constexpr int max_nesting_level = 16;
-
-// What may still be unpacked from one archive file, at all nesting levels
-// together. Deflate cannot pass 1,032:1, and archives inside archives barely
-// compress, so only a crafted archive (copies of copies of highly compressed
-// entries) comes near it.
-struct ExpansionBudget {
-  uint64_t left;
-  bool exhausted;  // an entry would have passed it: the file's walk is over
-};
-
-constexpr uint64_t budget_per_archive_byte = 1032;
-constexpr uint64_t budget_allowance = uint64_t{64} << 20;
-// Empty and tiny entries still cost a walk; thousands of them count.
-constexpr uint64_t least_entry_charge = 4096;
-
-ExpansionBudget expansion_budget_for(uint64_t archive_size) {
-  if (archive_size > (UINT64_MAX - budget_allowance) / budget_per_archive_byte) return {UINT64_MAX, false};
-  return {archive_size * budget_per_archive_byte + budget_allowance, false};
+void report_unpack_failure(WalkSink sink, const char* archive_name, const ZipEntryStat& stat) {
+  sink_message(sink, "imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
 }
 
 // Takes the entry's recorded size out of the budget, or reports that it
 // would pass it and ends the walk of the whole archive file.
-bool charge_budget(ExpansionBudget& budget, uint64_t uncompressed_size, const char* entry_name) {
-  const uint64_t charge = std::max(uncompressed_size, least_entry_charge);
-  if (charge > budget.left) {
-    report_failure("imgchk: expansion limit reached at %s\n", entry_name);
-    budget.exhausted = true;
-    return false;
-  }
-  budget.left -= charge;
-  return true;
+bool charge_budget(WalkSink sink, ExpansionBudget& budget, uint64_t uncompressed_size, const char* entry_name) {
+  if (charge_entry(budget, uncompressed_size)) return true;
+  sink_message(sink, "imgchk: expansion limit reached at %s\n", entry_name);
+  return false;
 }
 
-void print_comment_line(const char* display_name, const ZipArchive& archive) {
-  // The comment is printed raw, up to its first NUL.
-  std::printf("%s: %s\n", display_name, archive.comment);
-}
-
-void report_unpack_failure(const char* archive_name, const ZipEntryStat& stat) {
-  report_failure("imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
-}
-
-// An image entry is handed to the workers, who summarise it as it is
-// unpacked, piece by piece.
+// An image entry is handed on, to be summarised as it is unpacked, piece by
+// piece.
 void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
-                     const ZipEntryStat& stat, const char* entry_name, ExpansionBudget& budget) {
+                     const ZipEntryStat& stat, const char* entry_name, WalkSink sink, ExpansionBudget& budget) {
   ZipExtraction extraction{};
   if (!zip_prepare_extraction(archive->archive.reader, index, extraction)) {
-    report_unpack_failure(archive_name, stat);
+    report_unpack_failure(sink, archive_name, stat);
     return;
   }
-  if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
-  submit_entry_image(entry_name, archive, extraction);
+  if (!charge_budget(sink, budget, extraction.uncompressed_size, entry_name)) return;
+  sink_entry_image(sink, entry_name, archive, extraction);
 }
-
-void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, ExpansionBudget& budget,
-                  int level);
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
 void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                         const char* entry_name, ExpansionBudget& budget, int level) {
+                         ArchiveKind kind, const char* entry_name, WalkSink sink, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
-    report_failure("imgchk: nesting too deep at %s\n", entry_name);
+    sink_message(sink, "imgchk: nesting too deep at %s\n", entry_name);
     return;
   }
   // Its recorded size is charged before any memory is given to it.
   ZipExtraction extraction{};
   if (!zip_prepare_extraction(archive.archive.reader, index, extraction)) {
-    report_unpack_failure(archive_name, stat);
+    report_unpack_failure(sink, archive_name, stat);
     return;
   }
-  if (!charge_budget(budget, extraction.uncompressed_size, entry_name)) return;
-  const auto nested = std::make_shared<OpenArchive>();
+  if (!charge_budget(sink, budget, extraction.uncompressed_size, entry_name)) return;
   uint64_t size = 0;
-  nested->block.reset(zip_extract_prepared_entry(archive.archive.reader, extraction, size));
-  if (!nested->block) {
-    report_unpack_failure(archive_name, stat);
+  MallocBlock block(zip_extract_prepared_entry(archive.archive.reader, extraction, size));
+  if (!block) {
+    report_unpack_failure(sink, archive_name, stat);
     return;
   }
-  if (!zip_open_memory(nested->archive, nested->block.get(), size)) {
-    report_failure("imgchk: error opening %s\n", entry_name);
-    return;
-  }
-  walk_archive(entry_name, nested, budget, level + 1);
+  walk_held_archive(kind, entry_name, std::move(block), size, sink, budget, level + 1);
 }
 
 void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
-                const ZipEntryStat& stat, ExpansionBudget& budget, int level) {
-  const bool is_archive = has_zip_suffix(stat.name);
-  if (g_mode == RunMode::Pzc && !is_archive) return;
+                const ZipEntryStat& stat, WalkSink sink, ExpansionBudget& budget, int level) {
+  const ArchiveKind kind = archive_kind_of(stat.name);
+  if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
-  if (is_archive) {
-    walk_nested_archive(archive_name, *archive, index, stat, entry_name.get(), budget, level);
+  if (kind != ArchiveKind::None) {
+    walk_nested_archive(archive_name, *archive, index, stat, kind, entry_name.get(), sink, budget, level);
     return;
   }
-  catalogue_entry(archive_name, archive, index, stat, entry_name.get(), budget);
-}
-
-// `level` is the archive's nesting depth: 1 for the archive file itself.
-void walk_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, ExpansionBudget& budget,
-                  int level) {
-  const ZipArchive& archive = open_archive->archive;
-  if (g_mode == RunMode::Pzc && archive.comment_size != 0) print_comment_line(display_name, archive);
-  for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
-    ZipEntryStat stat{};
-    if (!zip_stat_entry(archive.reader, index, stat)) {
-      report_failure("imgchk: file stat %d of %s failed\n", static_cast<int>(index), display_name);
-      continue;
-    }
-    if (zip_entry_is_directory(archive.reader, index)) continue;
-    scan_entry(display_name, open_archive, index, stat, budget, level);
-    if (budget.exhausted) return;
-  }
+  catalogue_entry(archive_name, archive, index, stat, entry_name.get(), sink, budget);
 }
 
 }  // namespace
 
+// `level` is the archive's nesting depth: 1 for the archive file itself.
+void walk_zip_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
+                      ExpansionBudget& budget, int level) {
+  const ZipArchive& archive = open_archive->archive;
+  if (g_mode == RunMode::Pzc && archive.comment_size != 0) sink_comment_line(sink, display_name, archive.comment);
+  for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
+    ZipEntryStat stat{};
+    if (!zip_stat_entry(archive.reader, index, stat)) {
+      sink_message(sink, "imgchk: file stat %d of %s failed\n", static_cast<int>(index), display_name);
+      continue;
+    }
+    if (zip_entry_is_directory(archive.reader, index)) continue;
+    scan_entry(display_name, open_archive, index, stat, sink, budget, level);
+    if (budget.exhausted) return;
+  }
+}
+
 void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive) {
   ExpansionBudget budget = expansion_budget_for(archive->archive.reader.archive_size);
-  walk_archive(display_name, archive, budget, 1);
+  walk_zip_archive(display_name, archive, WalkSink{nullptr}, budget, 1);
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -28,7 +29,9 @@ OpenArchive::~OpenArchive() {
 
 namespace {
 
-enum class JobKind : uint8_t { File, Entry, Message };
+// Summarised and CommentLine jobs are done when submitted, like messages;
+// an OrderedWalk job walks a whole archive into its results.
+enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Message, CommentLine };
 enum class JobState : uint8_t { Pending, Running, Done };
 
 struct Job {
@@ -42,6 +45,9 @@ struct Job {
   std::shared_ptr<OpenArchive> archive;
   ZipExtraction extraction{};
   ImageSummary summary{};
+  ArchiveKind archive_kind = ArchiveKind::None;
+  OrderedWalk walk = nullptr;
+  WalkResults results;
 };
 
 struct JobRing {
@@ -97,14 +103,46 @@ void run_job(Job& job) {
       job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction,
                                       is_admitted_size(job.extraction.uncompressed_size), job.summary);
       return;
+    case JobKind::OrderedWalk:
+      job.walk(job.text.get(), job.fd, job.size, job.archive_kind, job.results);
+      job.fd = -1;  // the walk closed it
+      return;
+    case JobKind::Summarised:
     case JobKind::Message:
+    case JobKind::CommentLine:
       return;
   }
+}
+
+void write_comment_line(const char* text, uint64_t size) {
+  std::fwrite(text, 1, static_cast<size_t>(size), stdout);
+}
+
+void commit_results(WalkResults& results) {
+  for (WalkResult& result : results) {
+    switch (result.kind) {
+      case WalkResultKind::Image:
+        add_summarised_rom(result.text.get(), result.summary);
+        progress_image_done(result.summary.size);
+        break;
+      case WalkResultKind::Message:
+        write_message(result.text.get(), result.text_size);
+        break;
+      case WalkResultKind::CommentLine:
+        write_comment_line(result.text.get(), result.text_size);
+        break;
+    }
+  }
+  WalkResults().swap(results);
 }
 
 void commit_job(Job& job) {
   if (job.kind == JobKind::Message) {
     write_message(job.text.get(), job.text_size);
+  } else if (job.kind == JobKind::CommentLine) {
+    write_comment_line(job.text.get(), job.text_size);
+  } else if (job.kind == JobKind::OrderedWalk) {
+    commit_results(job.results);
   } else if (job.succeeded) {
     add_summarised_rom(job.text.get(), job.summary);
     progress_image_done(job.summary.size);
@@ -273,24 +311,63 @@ void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& ar
   submit(std::move(job));
 }
 
-void submit_message(const char* text, uint64_t size) {
+void submit_summarised_image(const char* name, const ImageSummary& summary) {
+  Job job = image_job(JobKind::Summarised, name);
+  job.state = JobState::Done;
+  job.succeeded = true;
+  job.summary = summary;
+  submit(std::move(job));
+}
+
+void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
+  Job job = image_job(JobKind::OrderedWalk, name);
+  job.fd = fd;
+  job.size = size;
+  job.archive_kind = kind;
+  job.walk = walk;
+  submit(std::move(job));
+}
+
+namespace {
+
+// A message or comment line: written at once when nothing before it is
+// waiting, else put in the ring as a done job.
+void submit_text(JobKind kind, const char* text, uint64_t size) {
+  const auto write_now = [&] {
+    if (kind == JobKind::Message) {
+      write_message(text, size);
+    } else {
+      write_comment_line(text, size);
+    }
+  };
   if (g_ring.slots.empty()) {
-    write_message(text, size);
+    write_now();
     return;
   }
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   commit_done_jobs(lock);
   if (g_ring.committed == g_ring.submitted) {  // nothing before it is waiting
     lock.unlock();
-    write_message(text, size);
+    write_now();
     return;
   }
   Job& slot = claim_slot(lock);
   Job job;
+  job.kind = kind;
   job.text = copy_text(text, size);
   job.text_size = size;
   slot = std::move(job);
   ++g_ring.submitted;
+}
+
+}  // namespace
+
+void submit_message(const char* text, uint64_t size) {
+  submit_text(JobKind::Message, text, size);
+}
+
+void submit_comment_line(const char* text, uint64_t size) {
+  submit_text(JobKind::CommentLine, text, size);
 }
 
 void finish_image_jobs() {

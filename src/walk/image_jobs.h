@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "archive/archive_kind.h"
+#include "catalogue/image_summary.h"
+#include "walk/walk_results.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_source.h"
 
@@ -33,6 +36,18 @@ void submit_file_image(const char* name, int fd, uint64_t size);
 
 // An entry that passed zip_prepare_extraction, as an image called `name`.
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
+
+// An image summarised already (read in order from an archive on the
+// walking thread), committed in its place.
+void submit_summarised_image(const char* name, const ImageSummary& summary);
+
+// A comment line of -pzc for standard output, in its place in walk order.
+void submit_comment_line(const char* text, uint64_t size);
+
+// Walks an archive file in order on a worker, into `results`; the ring
+// commits them in the job's place. The walk takes the descriptor over.
+using OrderedWalk = void (*)(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
+void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
 
 // A message for standard error, in its place in walk order. `text` carries
 // its own "imgchk: " and newline.

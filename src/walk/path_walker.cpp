@@ -13,12 +13,14 @@
 #include <memory>
 #include <vector>
 
+#include "archive/archive_kind.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/image_jobs.h"
 #include "walk/messages.h"
 #include "walk/path_names.h"
+#include "walk/stream_archive_walker.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -94,6 +96,17 @@ void scan_archive_file(const char* path, FileDescriptor& file) {
   scan_archive(path, archive);
 }
 
+// Any other kind of archive is walked in order by a worker, which reads it
+// from the descriptor.
+void scan_stream_archive_file(const char* path, FileDescriptor& file, const struct stat& status, ArchiveKind kind) {
+  if (!S_ISREG(status.st_mode)) {
+    report_failure("imgchk: error opening %s\n", path);
+    return;
+  }
+  submit_ordered_walk(path, file.fd, static_cast<uint64_t>(status.st_size), kind, walk_stream_archive_file);
+  file.fd = -1;
+}
+
 void read_plain_file(const char* path, FileDescriptor& file, const struct stat& status) {
   // Only a regular file has a size to read up to: a named pipe or a device
   // could deliver without end.
@@ -111,7 +124,8 @@ void read_plain_file(const char* path, FileDescriptor& file, const struct stat& 
 }
 
 void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind) {
-  const bool named_archive = has_zip_suffix(path);
+  const ArchiveKind archive_kind = archive_kind_of(path);
+  const bool named_archive = archive_kind != ArchiveKind::None;
   // Outside the archives, -pzc has nothing to read.
   const bool reads_plain_files = g_mode != RunMode::Pzc;
   if (!reads_plain_files && !named_archive && kind == EntryKind::PlainFile) return;
@@ -134,8 +148,12 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
     scan_directory(path, directory.get(), walk_path);
     return;
   }
-  if (named_archive) {
+  if (archive_kind == ArchiveKind::Zip) {
     scan_archive_file(path, file);
+    return;
+  }
+  if (named_archive) {
+    scan_stream_archive_file(path, file, status, archive_kind);
     return;
   }
   if (reads_plain_files) read_plain_file(path, file, status);
