@@ -154,6 +154,9 @@ void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSi
   for (;;) {
     const ArchiveStep step = archive_next_entry(reader, info);
     if (step == ArchiveStep::End) return;
+    // Past a failed entry, a header that cannot be read is the same damage
+    // (a tar cut short in that entry): it was reported.
+    if (step == ArchiveStep::Failed && after_failure) return;
     if (step == ArchiveStep::Failed) {
       sink_message(sink, "imgchk: file stat %d of %s failed\n", static_cast<int>(reader.headers_read - 1),
                    display_name);
