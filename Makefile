@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth --records
 
-.PHONY: all build run test test-normal test-sanitize test-thread fuzz fuzz-methods fuzz-walker bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread lint fuzz fuzz-methods fuzz-walker bench install clean
 
 all: build
 
@@ -43,7 +43,17 @@ test-thread:
 	@tools/install-deps.sh test
 	@CXX=clang++ cmake -S . -B build-thread -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_TSAN=ON -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build-thread
-	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|CommandLine|StatusLine|real_archives)'
+	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|CommandLine|StatusLine|real_archives|json_lines)'
+
+# Formatting, clang-tidy and the include rule over src/; not part of `make test`.
+# clang-tidy reads the compile commands of the plain build.
+lint:
+	@tools/install-deps.sh lint
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DIMGCHK_WERROR=ON >/dev/null
+	@clang-format --dry-run --Werror $$(find src -name '*.h' -o -name '*.cpp' | sort)
+	@run-clang-tidy -quiet -p build -j $(JOBS) '$(CURDIR)/src/' >build/clang-tidy.log 2>&1 || \
+	  { grep -E 'error:|warning:' build/clang-tidy.log; exit 1; }
+	@tools/check-includes.sh
 
 fuzz:
 	@tools/install-deps.sh test

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "report/checksums.h"
+#include "catalogue/sums.h"
 
 static void sum16_over_buffer(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));

@@ -79,11 +79,11 @@ TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
     SCOPED_TRACE(w.name);
     ASSERT_NE(entry, nullptr);
     EXPECT_STREQ(entry->name, w.name);
-    EXPECT_EQ(entry->size, w.size);
-    EXPECT_EQ(entry->crc, w.crc);
-    EXPECT_EQ(entry->sum, w.sum);
+    EXPECT_EQ(entry->summary.size, w.size);
+    EXPECT_EQ(entry->summary.crc, w.crc);
+    EXPECT_EQ(entry->summary.sum, w.sum);
     std::string digest;
-    for (const uint8_t byte : entry->sha256)
+    for (const uint8_t byte : entry->summary.sha256)
       digest += "0123456789abcdef"[byte >> 4], digest += "0123456789abcdef"[byte & 15];
     EXPECT_EQ(digest, w.sha256);
     EXPECT_EQ(entry->status, RomStatus::Unchecked);

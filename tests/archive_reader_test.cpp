@@ -220,7 +220,7 @@ TEST(ArchiveReader, ReadsAGzipFileAsOneImageNamedAfterIt) {
     const ReadArchive read = read_memory_archive("lies.gz", bytes);
     ASSERT_EQ(read.entries.size(), 1u);
     EXPECT_FALSE(read.entries[0].read);
-    EXPECT_EQ(read.entries[0].failure, ArchiveFailure::Damaged);
+    EXPECT_EQ(read.entries[0].failure, ArchiveFailure::DamagedData);
   }
   const ReadArchive once = read_file_archive(dir.at("x.bin.gz"));
   ASSERT_EQ(once.entries.size(), 1u);

@@ -22,7 +22,7 @@ struct Expected {
 
 // The output is the same whatever the number of threads and whichever job
 // finishes first: one thread, eight, and eight taking jobs newest first or
-// at random.
+// at random; also when threads fail to start.
 void expect_run(const TempDir& tree, const std::vector<std::string>& args, const Expected& want) {
   struct Variant {
     const char* label;
@@ -36,6 +36,8 @@ void expect_run(const TempDir& tree, const std::vector<std::string>& args, const
       {"-j8", imgchk_path(), "-j8", {}},
       {"-j8 reverse", imgchk_test_hooks_path(), "-j8", {"IMGCHK_TEST_JOB_ORDER=reverse"}},
       {"-j3 random", imgchk_test_hooks_path(), "-j3", {"IMGCHK_TEST_JOB_ORDER=random:7"}},
+      {"-j4, no thread starts", imgchk_test_hooks_path(), "-j4", {"IMGCHK_TEST_WORKER_STARTS=0"}},
+      {"-j4, one thread starts", imgchk_test_hooks_path(), "-j4", {"IMGCHK_TEST_WORKER_STARTS=1"}},
   };
   for (const Variant& variant : variants) {
     SCOPED_TRACE(variant.label);

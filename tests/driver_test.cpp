@@ -51,6 +51,8 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"-M1", "a.bin"}, "", "imgchk: unknown argument '-M1'\n" + usage, 1},
           {{"-m1x", "a.bin"}, "", "imgchk: unknown argument '-m1x'\n" + usage, 1},
           {{"-m1", "-pzc", "-q", "a.bin"}, "", "imgchk: unknown argument '-q'\n" + usage, 1},
+          // A name cannot move the cursor or forge a line of its own.
+          {{"-\x1b[2J\nimgchk: ok\xff"}, "", "imgchk: unknown argument '-%1B[2J%0Aimgchk: ok\xff'\n" + usage, 1},
       },
       tree.path);
 }
@@ -79,6 +81,7 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
                            "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
                            "  -pzc         list the comments of zip archives, nothing else\n"
+                           "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
                            "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
                            "  --           end of options: every later argument is a path\n"
                            "  -h, --help   print this help and exit\n"
@@ -167,4 +170,23 @@ TEST(CommandLine, AListingThatCannotBeWrittenFailsTheRun) {
   const RunResult quiet = run_imgchk({"-pzc", "a.bin"}, tree.path, "/dev/full");
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(quiet.status, 0);
+}
+
+// An OpenSSL that offers no SHA-256 (here: only its null provider) ends the
+// run before the walk with a message, never with an exception; -pzc digests
+// nothing and runs.
+TEST(CommandLine, WithoutSha256TheRunEndsBeforeWalking) {
+  TempDir tree;
+  tree.write("a.bin", "abc");
+  const std::string config = tree.write("null.cnf",
+                                        "openssl_conf = openssl_init\n[openssl_init]\nproviders = provider_sect\n"
+                                        "[provider_sect]\nnull = null_sect\n[null_sect]\nactivate = 1\n");
+  for (const Case& c : std::vector<Case>{{{"a.bin"}, "", "imgchk: SHA-256 is not available from OpenSSL\n", 1},
+                                         {{"-pzc", "a.bin"}, "", "", 0}}) {
+    SCOPED_TRACE(c.args[0]);
+    const RunResult result = run_program(imgchk_path(), c.args, tree.path, "", {"OPENSSL_CONF=" + config});
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+  }
 }

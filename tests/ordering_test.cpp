@@ -38,7 +38,7 @@ Marked sort_and_mark(const std::vector<Image>& images) {
   for (int32_t slot = 0; slot < g_rom_count; ++slot) {
     marked.names.emplace_back(g_sorted[slot]->name);
     marked.statuses.push_back(g_sorted[slot]->status);
-    marked.sizes.push_back(g_sorted[slot]->size);
+    marked.sizes.push_back(g_sorted[slot]->summary.size);
   }
   clear_sorted_index();
   clear_catalogue();

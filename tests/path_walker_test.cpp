@@ -1,5 +1,6 @@
 // The path walker, run in-process: what it catalogues and what it reports.
 #include "walk/path_walker.h"
+#include "walk/test_seams.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "report/walk_reporting.h"
 #include "support/capture_stdout.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
@@ -40,13 +42,15 @@ struct Walk {
 Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
+  g_walk_observer = reporting_walk_observer(false);
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
   });
   Walk result{{}, output.out, output.err};
   for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
     char line[64];
-    std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->size), entry->crc);
+    std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->summary.size),
+                  entry->summary.crc);
     result.images.push_back(entry->name + std::string(line));
   }
   std::sort(result.images.begin(), result.images.end());

@@ -7,10 +7,12 @@
 #          tools (zip, 7-Zip, bsdtar, GNU tar and the compressors) whose
 #          archives the tests read
 #   bench  the programs the benchmark compares imgchk with
+#   lint   clang-format and clang-tidy
 set -eu
 
 build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev libarchive-dev"
 test="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3 zip unzip libarchive-tools 7zip tar gzip bzip2 xz-utils zstd"
+lint="clang-format clang-tidy"
 bench="rhash fdupes jdupes hyperfine linux-perf time p7zip-full"
 
 wanted="$build"
@@ -19,6 +21,7 @@ for group in "$@"; do
     build) ;;
     test) wanted="$wanted $test" ;;
     bench) wanted="$wanted $test $bench" ;;
+    lint) wanted="$wanted $lint" ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -135,7 +135,7 @@ ArchiveFailure failure_of(archive* handle, archive_entry* entry) {
   if (entry != nullptr && archive_entry_is_encrypted(entry)) return ArchiveFailure::Encrypted;
   if (archive_errno(handle) == ENOMEM) return ArchiveFailure::OutOfMemory;
   const char* text = archive_error_string(handle);
-  if (text == nullptr) return ArchiveFailure::Damaged;
+  if (text == nullptr) return ArchiveFailure::DamagedData;
   if (std::strstr(text, "ncrypt") != nullptr || std::strstr(text, "assphrase") != nullptr) {
     return ArchiveFailure::Encrypted;
   }
@@ -143,7 +143,14 @@ ArchiveFailure failure_of(archive* handle, archive_entry* entry) {
   if (std::strstr(text, "nsupported") != nullptr || std::strstr(text, "nknown") != nullptr) {
     return ArchiveFailure::Unsupported;
   }
-  return ArchiveFailure::Damaged;
+  return ArchiveFailure::DamagedData;
+}
+
+// A header that cannot be read: the archive is damaged there, unless its
+// names are encrypted or memory ran out.
+ArchiveFailure header_failure_of(archive* handle) {
+  const ArchiveFailure failure = failure_of(handle, nullptr);
+  return failure == ArchiveFailure::DamagedData ? ArchiveFailure::DamagedArchive : failure;
 }
 
 // Header reads that leave the handle usable: OK, or a warning (a name that
@@ -174,14 +181,18 @@ bool start_handle(ArchiveReader& reader) {
       archive_read_set_callback_data(handle, &reader.source) != ARCHIVE_OK ||
       archive_read_set_read_callback(handle, read_source) != ARCHIVE_OK ||
       archive_read_set_skip_callback(handle, skip_source) != ARCHIVE_OK ||
-      archive_read_set_seek_callback(handle, seek_source) != ARCHIVE_OK || archive_read_open1(handle) != ARCHIVE_OK) {
-    reader.failure = failure_of(handle, nullptr);
+      archive_read_set_seek_callback(handle, seek_source) != ARCHIVE_OK) {
+    reader.failure = ArchiveFailure::OutOfMemory;
+    return false;
+  }
+  if (archive_read_open1(handle) != ARCHIVE_OK) {
+    reader.failure = archive_errno(handle) == ENOMEM ? ArchiveFailure::OutOfMemory : ArchiveFailure::NotAnArchive;
     return false;
   }
   // Without a filter libarchive reads anything as its own plain stream: a
   // ".gz" that is not gzip must not pass as a raw image.
   if (archive_filter_code(handle, 0) != filter) {
-    reader.failure = ArchiveFailure::Damaged;
+    reader.failure = ArchiveFailure::NotAnArchive;
     return false;
   }
   const int result = archive_read_next_header(handle, &reader.entry);
@@ -194,7 +205,7 @@ bool start_handle(ArchiveReader& reader) {
     return true;
   }
   if (!header_was_read(result)) {
-    reader.failure = failure_of(handle, reader.entry);
+    reader.failure = header_failure_of(handle);
     return false;
   }
   reader.headers_read = 1;
@@ -259,7 +270,7 @@ ArchiveStep next_header(ArchiveReader& reader) {
     return ArchiveStep::End;
   }
   if (!header_was_read(result)) {
-    reader.failure = failure_of(reader.handle, nullptr);
+    reader.failure = header_failure_of(reader.handle);
     reader.broken = result == ARCHIVE_FATAL;
     ++reader.headers_read;  // the failed header keeps its index
     return ArchiveStep::Failed;
@@ -288,7 +299,7 @@ bool matches_gzip_trailer(ArchiveReader& reader) {
       little_endian_u32(trailer + 4) == static_cast<uint32_t>(reader.gzip_size)) {
     return true;
   }
-  reader.failure = ArchiveFailure::Damaged;
+  reader.failure = ArchiveFailure::DamagedData;
   return false;
 }
 

@@ -11,13 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/archive_failure.h"
 #include "archive/archive_kind.h"
 
 struct archive;
 struct archive_entry;
-
-// Why an archive or an entry could not be read.
-enum class ArchiveFailure : uint8_t { None, Damaged, Encrypted, Unsupported, OutOfMemory };
 
 // Where the archive's bytes come from: a descriptor the reader owns, read
 // with pread at its own offset (so that the archive can be opened again),

@@ -16,12 +16,12 @@
 // equal bytes (no two inputs with one SHA-256 have ever been found).
 #include "catalogue/ordering.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "report/name_escaping.h"
+#include "catalogue/name_escaping.h"
 
 RomEntry** g_sorted = nullptr;
 
@@ -40,7 +40,7 @@ struct Group {
 };
 
 bool joins_group(const RomEntry& head, const RomEntry& record) {
-  return record.crc == head.crc && record.size == head.size;
+  return record.summary.crc == head.summary.crc && record.summary.size == head.summary.size;
 }
 
 void start_group(Group& group, int32_t head_slot) {
@@ -53,7 +53,7 @@ size_t find_or_add_variant(Group& group, int32_t slot) {
   const RomEntry& record = *g_sorted[slot];
   for (size_t v = 0; v < group.variant_slots.size(); ++v) {
     const RomEntry& known = *g_sorted[group.variant_slots[v]];
-    if (std::memcmp(record.sha256, known.sha256, sizeof record.sha256) == 0) return v;
+    if (std::memcmp(record.summary.sha256, known.summary.sha256, sha256_size) == 0) return v;
   }
   group.variant_slots.push_back(slot);
   return group.variant_slots.size() - 1;
@@ -78,12 +78,12 @@ void report_collisions_with_earlier(const Group& group, size_t variant, int32_t 
   }
 }
 
-void add_to_group(Group& group, int32_t slot) {
+void add_to_group(Group& group, int32_t slot, bool write_collisions) {
   const size_t variant = find_or_add_variant(group, slot);
   // Only one run means every earlier record holds a single content.
   const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
   g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
-  if (!same_as_all_earlier) report_collisions_with_earlier(group, variant, slot);
+  if (!same_as_all_earlier && write_collisions) report_collisions_with_earlier(group, variant, slot);
 
   VariantRun& last = group.runs.back();
   if (last.variant == variant) {
@@ -99,20 +99,22 @@ void build_sorted_index() {
   g_sorted = new RomEntry*[static_cast<size_t>(g_rom_count)];
   int32_t slot = 0;
   for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted[slot++] = entry;
-  std::qsort(g_sorted, static_cast<size_t>(g_rom_count), sizeof *g_sorted, compare_roms);
+  // The order is total, so any sort gives the same one.
+  std::sort(g_sorted, g_sorted + g_rom_count,
+            [](const RomEntry* left, const RomEntry* right) { return compare_roms(&left, &right) < 0; });
 }
 
 int compare_roms(const void* a, const void* b) {
   const RomEntry& left = **static_cast<RomEntry* const*>(a);
   const RomEntry& right = **static_cast<RomEntry* const*>(b);
-  if (left.crc != right.crc) return left.crc < right.crc ? -1 : 1;
+  if (left.summary.crc != right.summary.crc) return left.summary.crc < right.summary.crc ? -1 : 1;
   const int by_name = std::strcmp(left.name, right.name);
   if (by_name != 0) return by_name;
   // qsort promises no order for ties: the earlier admitted comes first.
   return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);
 }
 
-void mark_duplicates() {
+void mark_duplicates(bool write_collisions) {
   if (g_rom_count == 0) return;
   Group group;
   int32_t head_slot = 0;
@@ -120,7 +122,7 @@ void mark_duplicates() {
   start_group(group, 0);
   for (int32_t slot = 1; slot < g_rom_count; ++slot) {
     if (joins_group(*g_sorted[head_slot], *g_sorted[slot])) {
-      add_to_group(group, slot);
+      add_to_group(group, slot, write_collisions);
       continue;
     }
     head_slot = slot;

@@ -14,9 +14,9 @@ void build_sorted_index();
 // by admission order, so that the order is total.
 int compare_roms(const void* a, const void* b);
 
-// Gives every record Unique or Duplicate and writes the "CRC collision!"
-// reports to standard output.
-void mark_duplicates();
+// Gives every record Unique or Duplicate and, when `write_collisions`, writes
+// the "CRC collision!" reports to standard output.
+void mark_duplicates(bool write_collisions = true);
 
 // Releases g_sorted. Only for tests, as clear_catalogue.
 void clear_sorted_index();

@@ -7,27 +7,18 @@
 
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
+#include "catalogue/sums.h"
 
 RomEntry* g_rom_list = nullptr;
 int32_t g_rom_count = 0;
 int32_t g_skipped = 0;
 
-namespace {
-
-constexpr uint64_t m1_sizes[] = {0x3000, 0x3800, 0x4000};
-constexpr uint64_t m2_size = 0x800;
-
-}  // namespace
-
 bool is_admitted_size(uint64_t size) {
   switch (g_mode) {
     case RunMode::M1:
-      for (const uint64_t admitted : m1_sizes) {
-        if (size == admitted) return true;
-      }
-      return false;
+      return m1_layout_of(size) != nullptr;
     case RunMode::M2:
-      return size == m2_size;
+      return size == m2_image_size;
     case RunMode::All:
     case RunMode::Pzc:
       break;
@@ -35,9 +26,9 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void add_summarised_rom(const char* name, const ImageSummary& summary) {
+void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted) {
   if (g_mode == RunMode::Pzc) return;
-  if (!is_admitted_size(summary.size)) {
+  if (!admitted) {
     ++g_skipped;
     return;
   }
@@ -48,11 +39,7 @@ void add_summarised_rom(const char* name, const ImageSummary& summary) {
   std::unique_ptr<char[]> name_copy(new char[name_size]);
   std::memcpy(name_copy.get(), name, name_size);
 
-  entry->size = summary.size;
-  entry->crc = summary.crc;
-  entry->sum = summary.sum;
-  std::memcpy(entry->mode_sums, summary.mode_sums, sizeof entry->mode_sums);
-  std::memcpy(entry->sha256, summary.sha256, sizeof entry->sha256);
+  entry->summary = summary;
   entry->status = RomStatus::Unchecked;
   entry->order = g_rom_count;
   entry->name = name_copy.release();
@@ -65,8 +52,9 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
   if (g_mode == RunMode::Pzc) return;
   ImageSummary summary{};
   summary.size = size;
-  if (is_admitted_size(size)) summary = summarise_bytes(size, bytes);
-  add_summarised_rom(name, summary);
+  const bool admitted = is_admitted_size(size);
+  if (admitted) summary = summarise_bytes(size, bytes);
+  add_summarised_rom(name, summary, admitted);
 }
 
 void clear_catalogue() {

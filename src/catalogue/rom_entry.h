@@ -17,11 +17,7 @@ enum class RomStatus : int32_t {
 // process ends.
 struct RomEntry {
   char* name;  // display name, NUL-terminated, any bytes
-  uint64_t size;
-  uint32_t crc;           // CRC-32
-  uint16_t sum;           // 16-bit sum of all bytes
-  uint16_t mode_sums[4];  // -m1 segment sums, or the -m2 checksum first
-  uint8_t sha256[sha256_size];
+  ImageSummary summary;
   RomStatus status;
   int32_t order;   // admission order: 0 for the first record
   RomEntry* next;  // the next older record
@@ -34,10 +30,11 @@ extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 // Whether g_mode's size filter admits an image of `size` bytes.
 bool is_admitted_size(uint64_t size);
 
-// Admits one image by g_mode's size filter with a copy of its name, or
-// counts it as skipped. Does nothing in Pzc. A summary of an admitted size
-// must be complete (see summariser.h).
-void add_summarised_rom(const char* name, const ImageSummary& summary);
+// Admits one image with a copy of its name when `admitted` (what
+// is_admitted_size said of its size, asked once per image), or counts it as
+// skipped. Does nothing in Pzc. An admitted image's summary must be
+// complete (see summariser.h).
+void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted);
 
 // The same for bytes in memory, summarised here.
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes);

@@ -5,11 +5,12 @@
 #include <libdeflate.h>
 #include <openssl/evp.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "catalogue/run_mode.h"
-#include "report/checksums.h"
+#include "catalogue/sums.h"
 
 namespace {
 
@@ -17,15 +18,30 @@ namespace {
 // than digesting a small one.
 const EVP_MD* sha256_algorithm() {
   static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  if (algorithm == nullptr) throw std::bad_alloc();
   return algorithm;
+}
+
+// With the algorithm there (is_sha256_available), a digest call fails only
+// when OpenSSL cannot allocate: the same as a failed new, so the same
+// decision, the program's new handler, which ends the run.
+[[noreturn]] void digest_failed() {
+  if (const std::new_handler handler = std::get_new_handler()) handler();
+  std::abort();
+}
+
+void check_digest_call(int result) {
+  if (result != 1) digest_failed();
 }
 
 }  // namespace
 
+bool is_sha256_available() {
+  return sha256_algorithm() != nullptr;
+}
+
 SummariserHolder::SummariserHolder() {
   summariser.sha = EVP_MD_CTX_new();
-  if (summariser.sha == nullptr) throw std::bad_alloc();
+  if (summariser.sha == nullptr) digest_failed();
 }
 
 SummariserHolder::~SummariserHolder() {
@@ -39,7 +55,7 @@ void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool d
   summariser.summary.size = size;
   summariser.takes_crc = takes_crc;
   summariser.digests = digests;
-  if (digests && EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr) != 1) throw std::bad_alloc();
+  if (digests) check_digest_call(EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr));
 }
 
 void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
@@ -51,7 +67,7 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
     } else if (g_mode == RunMode::M2) {
       summariser.shift = continue_shift16(summariser.shift, size, bytes);
     }
-    EVP_DigestUpdate(summariser.sha, bytes, size);
+    check_digest_call(EVP_DigestUpdate(summariser.sha, bytes, size));
   }
   summariser.done += size;
 }
@@ -66,7 +82,7 @@ const ImageSummary& finish_summary(Summariser& summariser) {
     for (int k = 0; k < 4; ++k) summary.mode_sums[k] = static_cast<uint16_t>(summariser.segment_totals[k]);
   }
   unsigned int digest_size = 0;
-  EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size);
+  check_digest_call(EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size));
   return summary;
 }
 

@@ -22,7 +22,12 @@ struct Summariser {
   EVP_MD_CTX* sha;  // reused from image to image
 };
 
-// Owns a summariser's digest context: one per thread.
+// Whether OpenSSL offers SHA-256; ask once before the first summary, which
+// takes it for granted.
+bool is_sha256_available();
+
+// Owns a summariser's digest context: one per thread. Running out of memory
+// here, or in any digest call, goes to the new handler, as a failed new does.
 struct SummariserHolder {
   Summariser summariser{};
   SummariserHolder();

@@ -7,13 +7,14 @@
 #include <cstring>
 
 #include "catalogue/run_mode.h"
-#include "walk/messages.h"
+#include "report/messages.h"
 
 #ifndef IMGCHK_VERSION
 #error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
 #endif
 
 int g_worker_count = 0;
+bool g_json_output = false;
 
 namespace {
 
@@ -36,6 +37,7 @@ constexpr char option_lines[] =
     "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
     "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
     "  -pzc         list the comments of zip archives, nothing else\n"
+    "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
     "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
     "  --           end of options: every later argument is a path\n"
     "  -h, --help   print this help and exit\n"
@@ -95,10 +97,12 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     }
     if (const Option* mode = find_mode_option(arg)) {
       g_mode = mode->mode;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      g_json_output = true;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
     } else {
-      report_failure("imgchk: unknown argument '%s'\n", arg);
+      write_unknown_argument(arg);
       print_usage();
       return OptionsOutcome::UsageError;
     }

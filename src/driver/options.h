@@ -1,9 +1,12 @@
-// The command line: leading options into g_mode and g_worker_count, the
-// usage line, --help and --version.
+// The command line: leading options into g_mode, g_worker_count and
+// g_json_output, the usage line, --help and --version.
 #pragma once
 
 // The number of workers from -jN; 0 when none was given.
 extern int g_worker_count;
+
+// --json: the listing (or -pzc's comments) as JSON Lines.
+extern bool g_json_output;
 
 // The number of online CPUs, at least 1: the workers when -jN is not given.
 int default_worker_count();

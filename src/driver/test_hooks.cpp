@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "walk/image_jobs.h"
+#include "walk/test_seams.h"
 
 namespace {
 
@@ -24,6 +24,10 @@ TestHooks read_test_hooks(const TestHooks& defaults) {
   TestHooks hooks = defaults;
   hooks.progress_delay_ms = environment_number("IMGCHK_TEST_PROGRESS_DELAY_MS", defaults.progress_delay_ms);
   return hooks;
+}
+
+void read_worker_starts_hook() {
+  g_worker_starts_left = environment_number("IMGCHK_TEST_WORKER_STARTS", -1);
 }
 
 void read_job_order_hook() {

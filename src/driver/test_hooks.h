@@ -7,8 +7,12 @@ struct TestHooks {
 };
 
 // IMGCHK_TEST_JOB_ORDER: "reverse", or "random:SEED", the order in which
-// workers take jobs (see walk/image_jobs.h); the output must not change.
+// workers take jobs (see walk/test_seams.h); the output must not change.
 void read_job_order_hook();
+
+// IMGCHK_TEST_WORKER_STARTS: how many worker threads may start; the next
+// start fails, as when the system has no more threads to give.
+void read_worker_starts_hook();
 
 // The hooks from the environment; each one not set keeps its value in
 // `defaults`.

@@ -5,13 +5,16 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "catalogue/name_escaping.h"
 #include "catalogue/ordering.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
-#include "report/checksums.h"
-#include "report/name_escaping.h"
+#include "catalogue/sums.h"
 
 namespace {
+
+// A missing fourth segment is padded so that every -m1 block is 20 wide.
+constexpr char missing_column[] = "     ";
 
 struct StatusCounts {
   int32_t unique = 0;
@@ -23,9 +26,10 @@ void print_record_line(const RomEntry& rom) {
   if (rom.status == RomStatus::Unique) std::putchar('\n');
   const char mark = rom.status == RomStatus::Duplicate ? 'D' : ' ';
   // The size column shows only the low 32 bits of sizes from 4 GiB up.
-  const auto size_low_bits = static_cast<uint32_t>(rom.size);
-  std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, rom.crc, unsigned{rom.sum}, size_low_bits);
-  print_mode_sums(rom.size, rom.mode_sums);
+  const ImageSummary& summary = rom.summary;
+  const auto size_low_bits = static_cast<uint32_t>(summary.size);
+  std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, summary.crc, unsigned{summary.sum}, size_low_bits);
+  print_mode_sums(summary.size, summary.mode_sums);
   print_escaped_name(rom.name, EscapedBytes::ControlsAndHigh);
   std::putchar('\n');
 }
@@ -53,6 +57,23 @@ void print_summary(const StatusCounts& counts) {
 }
 
 }  // namespace
+
+void print_mode_sums(uint64_t size, const uint16_t mode_sums[max_segments]) {
+  if (g_mode == RunMode::M2) {
+    std::printf("%04X ", unsigned{mode_sums[0]});
+    return;
+  }
+  if (g_mode != RunMode::M1) return;
+  const SegmentLayout* layout = m1_layout_of(size);
+  if (layout == nullptr) return;
+  for (const Segment& segment : layout->segments) {
+    if (segment.size == 0) {
+      std::fputs(missing_column, stdout);
+      continue;
+    }
+    std::printf("%04X ", unsigned{mode_sums[&segment - layout->segments]});
+  }
+}
 
 void print_report() {
   StatusCounts counts;

@@ -1,6 +1,15 @@
 // The listing: one line per record in sorted order, then the summary.
 #pragma once
 
+#include <cstdint>
+
+#include "catalogue/sums.h"
+
+// Writes the -m1 segment sums or the -m2 shift checksum kept in mode_sums
+// to standard output, each column followed by a space; nothing in mode All
+// or for an -m1 size without segments.
+void print_mode_sums(uint64_t size, const uint16_t mode_sums[max_segments]);
+
 // Writes the listing of g_sorted to standard output. Call after
 // mark_duplicates, never in mode Pzc.
 void print_report();

@@ -2,6 +2,7 @@
 // lock over standard error shared with the messages.
 #include "report/progress.h"
 
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -44,7 +44,8 @@ std::mutex timer_mutex;
 std::condition_variable timer_wake;
 bool stopping = false;
 bool running = false;
-std::thread drawer;
+pthread_t drawer{};
+int first_delay_ms = 0;  // for the drawer, set before it starts
 Clock::time_point started;
 
 bool write_all(const char* bytes, size_t length) {
@@ -158,6 +159,11 @@ void draw_until_stopped(int delay_ms) {
   }
 }
 
+void* run_drawer(void* /*unused*/) {
+  draw_until_stopped(first_delay_ms);
+  return nullptr;
+}
+
 }  // namespace
 
 std::string status_line_text(const StatusCounts& counts, std::string_view path, bool path_cut, int columns) {
@@ -185,7 +191,12 @@ void progress_start(int delay_ms) {
   running = true;
   // Without a delay the line is there before the first image is read.
   if (delay_ms <= 0) draw();
-  drawer = std::thread(draw_until_stopped, delay_ms > 0 ? delay_ms : redraw_interval_ms);
+  first_delay_ms = delay_ms > 0 ? delay_ms : redraw_interval_ms;
+  if (pthread_create(&drawer, nullptr, run_drawer, nullptr) == 0) return;
+  // No thread to keep it fresh: the run goes on without a status line.
+  running = false;
+  const std::lock_guard lock(screen_mutex);
+  erase_locked();
 }
 
 void progress_stop() {
@@ -195,7 +206,7 @@ void progress_stop() {
     stopping = true;
   }
   timer_wake.notify_all();
-  drawer.join();
+  pthread_join(drawer, nullptr);
   running = false;
   const std::lock_guard lock(screen_mutex);
   erase_locked();
@@ -215,7 +226,7 @@ void progress_set_path(const char* path) {
     length = path_keep;
   }
   const std::lock_guard lock(path_mutex);
-  std::memcpy(current_path, path, length);
+  std::copy_n(path, length, current_path);  // its length is kept, not a NUL
   current_path_length = length;
   current_path_cut = cut;
 }

@@ -10,7 +10,8 @@
 
 // Starts the status line when standard error is a terminal: a background
 // thread draws it every 100 ms once `delay_ms` have passed (0: at once).
-// Does nothing at all when standard error is not a terminal.
+// Does nothing at all when standard error is not a terminal, nor when the
+// thread cannot be started.
 void progress_start(int delay_ms);
 
 // Erases the line and stops the thread. Safe to call without a start.

@@ -18,25 +18,27 @@
 
 namespace {
 
-void report_unpack_failure(WalkSink sink, const char* archive_name, const ZipEntryStat& stat) {
-  sink_message(sink, "imgchk: uncompress of %s?%s failed\n", archive_name, stat.name);
+// `entry_name` is archive?entry.
+void report_unpack_failure(WalkSink sink, const char* entry_name, ZipFailure failure) {
+  sink_failure(sink, WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(failure), entry_name, 0});
 }
 
 // Takes the entry's recorded size out of the budget, or reports that it
 // would pass it and ends the walk of the whole archive file.
 bool charge_budget(WalkSink sink, ExpansionBudget& budget, uint64_t uncompressed_size, const char* entry_name) {
   if (charge_entry(budget, uncompressed_size)) return true;
-  sink_message(sink, "imgchk: expansion limit reached at %s\n", entry_name);
+  sink_failure(sink, WalkFailure{WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry_name, 0});
   return false;
 }
 
 // An image entry is handed on, to be summarised as it is unpacked, piece by
 // piece.
-void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
-                     const ZipEntryStat& stat, const char* entry_name, WalkSink sink, ExpansionBudget& budget) {
+void catalogue_entry(const std::shared_ptr<OpenArchive>& archive, uint32_t index, const char* entry_name, WalkSink sink,
+                     ExpansionBudget& budget) {
   ZipExtraction extraction{};
-  if (!zip_prepare_extraction(archive->archive.reader, index, extraction)) {
-    report_unpack_failure(sink, archive_name, stat);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_prepare_extraction(archive->archive.reader, index, extraction, &failure)) {
+    report_unpack_failure(sink, entry_name, failure);
     return;
   }
   if (!charge_budget(sink, budget, extraction.uncompressed_size, entry_name)) return;
@@ -45,23 +47,24 @@ void catalogue_entry(const char* archive_name, const std::shared_ptr<OpenArchive
 
 // A nested archive is the one thing held whole, for its own walk and for
 // the jobs reading its entries.
-void walk_nested_archive(const char* archive_name, const OpenArchive& archive, uint32_t index, const ZipEntryStat& stat,
-                         ArchiveKind kind, const char* entry_name, WalkSink sink, ExpansionBudget& budget, int level) {
+void walk_nested_archive(const OpenArchive& archive, uint32_t index, ArchiveKind kind, const char* entry_name,
+                         WalkSink sink, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
-    sink_message(sink, "imgchk: nesting too deep at %s\n", entry_name);
+    sink_failure(sink, WalkFailure{WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry_name, 0});
     return;
   }
   // Its recorded size is charged before any memory is given to it.
   ZipExtraction extraction{};
-  if (!zip_prepare_extraction(archive.archive.reader, index, extraction)) {
-    report_unpack_failure(sink, archive_name, stat);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_prepare_extraction(archive.archive.reader, index, extraction, &failure)) {
+    report_unpack_failure(sink, entry_name, failure);
     return;
   }
   if (!charge_budget(sink, budget, extraction.uncompressed_size, entry_name)) return;
   uint64_t size = 0;
-  MallocBlock block(zip_extract_prepared_entry(archive.archive.reader, extraction, size));
+  MallocBlock block(zip_extract_prepared_entry(archive.archive.reader, extraction, size, &failure));
   if (!block) {
-    report_unpack_failure(sink, archive_name, stat);
+    report_unpack_failure(sink, entry_name, failure);
     return;
   }
   walk_held_archive(kind, entry_name, std::move(block), size, sink, budget, level + 1);
@@ -73,10 +76,10 @@ void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& ar
   if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', stat.name);
   if (kind != ArchiveKind::None) {
-    walk_nested_archive(archive_name, *archive, index, stat, kind, entry_name.get(), sink, budget, level);
+    walk_nested_archive(*archive, index, kind, entry_name.get(), sink, budget, level);
     return;
   }
-  catalogue_entry(archive_name, archive, index, stat, entry_name.get(), sink, budget);
+  catalogue_entry(archive, index, entry_name.get(), sink, budget);
 }
 
 }  // namespace
@@ -85,11 +88,11 @@ void scan_entry(const char* archive_name, const std::shared_ptr<OpenArchive>& ar
 void walk_zip_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
                       ExpansionBudget& budget, int level) {
   const ZipArchive& archive = open_archive->archive;
-  if (g_mode == RunMode::Pzc && archive.comment_size != 0) sink_comment_line(sink, display_name, archive.comment);
+  if (g_mode == RunMode::Pzc && archive.comment_size != 0) sink_comment(sink, display_name, archive.comment);
   for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
     ZipEntryStat stat{};
     if (!zip_stat_entry(archive.reader, index, stat)) {
-      sink_message(sink, "imgchk: file stat %d of %s failed\n", static_cast<int>(index), display_name);
+      sink_failure(sink, WalkFailure{WalkMessage::FileStat, FailureReason::DamagedArchive, display_name, index});
       continue;
     }
     if (zip_entry_is_directory(archive.reader, index)) continue;

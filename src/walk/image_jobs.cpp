@@ -10,18 +10,16 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "catalogue/rom_entry.h"
-#include "report/progress.h"
 #include "walk/image_reading.h"
-#include "walk/messages.h"
+#include "walk/test_seams.h"
+#include "walk/walk_observer.h"
 
-JobOrder g_job_order = JobOrder::Fifo;
-uint32_t g_job_order_seed = 0;
+WalkObserver g_walk_observer{};
 
 OpenArchive::~OpenArchive() {
   zip_close(archive.reader);
@@ -29,17 +27,20 @@ OpenArchive::~OpenArchive() {
 
 namespace {
 
-// Summarised and CommentLine jobs are done when submitted, like messages;
-// an OrderedWalk job walks a whole archive into its results.
-enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Message, CommentLine };
+// Failure, Comment and Summarised jobs are done when submitted; an
+// OrderedWalk job walks a whole archive into its results.
+enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Failure, Comment };
 enum class JobState : uint8_t { Pending, Running, Done };
 
 struct Job {
-  JobKind kind = JobKind::Message;
+  JobKind kind = JobKind::Failure;
   JobState state = JobState::Done;
   bool succeeded = false;
-  std::unique_ptr<char[]> text;  // the image's display name, or the message
-  uint64_t text_size = 0;
+  bool admitted = false;                      // by the run mode's size filter, asked once
+  std::unique_ptr<char[]> text;               // the image's display name, the failure's, or the archive's
+  std::unique_ptr<char[]> comment;            // Comment: the archive's comment
+  WalkFailure failure{};                      // Failure: its name is `text`
+  ZipFailure zip_failure = ZipFailure::None;  // Entry: why it could not be read
   int fd = -1;
   uint64_t size = 0;
   std::shared_ptr<OpenArchive> archive;
@@ -47,7 +48,7 @@ struct Job {
   ImageSummary summary{};
   ArchiveKind archive_kind = ArchiveKind::None;
   OrderedWalk walk = nullptr;
-  WalkResults results;
+  WalkResults results;  // OrderedWalk: what the walk found, in order
 };
 
 struct JobRing {
@@ -70,12 +71,12 @@ struct JobRing {
 
 JobRing g_ring;
 
-// At most this many jobs under way, whatever the number of workers: each
-// may hold an open file.
-constexpr uint64_t largest_ring = 256;
-// Jobs differ in size a thousandfold: the ring must hold enough of them that
-// one large image at its head does not leave the other workers idle.
-constexpr uint64_t ring_per_worker = 128;
+// At most this many jobs under way, whatever the number of workers. Each
+// may hold an open file, so the ring stays far below the usual limit of
+// 1,024 descriptors; and jobs differ in size a thousandfold, so it must hold
+// enough of them that one large image at its head does not leave the other
+// workers idle.
+constexpr size_t ring_size = 256;
 
 std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   std::unique_ptr<char[]> copy(new char[size + 1]);
@@ -84,10 +85,11 @@ std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   return copy;
 }
 
-Job image_job(JobKind kind, const char* name) {
+Job image_job(JobKind kind, const char* name, uint64_t size) {
   Job job;
   job.kind = kind;
   job.state = JobState::Pending;
+  job.admitted = is_admitted_size(size);
   job.text = copy_text(name, std::strlen(name));
   return job;
 }
@@ -95,41 +97,50 @@ Job image_job(JobKind kind, const char* name) {
 void run_job(Job& job) {
   switch (job.kind) {
     case JobKind::File:
-      job.succeeded = summarise_file(job.fd, job.size, is_admitted_size(job.size), job.summary);
+      job.succeeded = summarise_file(job.fd, job.size, job.admitted, job.summary);
       close(job.fd);
       job.fd = -1;
       return;
     case JobKind::Entry:
-      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction,
-                                      is_admitted_size(job.extraction.uncompressed_size), job.summary);
+      job.succeeded =
+          summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary, &job.zip_failure);
       return;
     case JobKind::OrderedWalk:
       job.walk(job.text.get(), job.fd, job.size, job.archive_kind, job.results);
       job.fd = -1;  // the walk closed it
       return;
     case JobKind::Summarised:
-    case JobKind::Message:
-    case JobKind::CommentLine:
+    case JobKind::Failure:
+    case JobKind::Comment:
       return;
   }
 }
 
-void write_comment_line(const char* text, uint64_t size) {
-  std::fwrite(text, 1, static_cast<size_t>(size), stdout);
+void tell_failure(const WalkFailure& failure) {
+  if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
+}
+
+void tell_comment(const char* archive_name, const char* comment) {
+  if (g_walk_observer.archive_comment != nullptr) g_walk_observer.archive_comment(archive_name, comment);
+}
+
+void commit_image(const char* name, const ImageSummary& summary, bool admitted) {
+  add_summarised_rom(name, summary, admitted);
+  if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
 }
 
 void commit_results(WalkResults& results) {
   for (WalkResult& result : results) {
     switch (result.kind) {
       case WalkResultKind::Image:
-        add_summarised_rom(result.text.get(), result.summary);
-        progress_image_done(result.summary.size);
+        commit_image(result.name.get(), result.summary, result.admitted);
         break;
-      case WalkResultKind::Message:
-        write_message(result.text.get(), result.text_size);
+      case WalkResultKind::Failure:
+        result.failure.name = result.name.get();
+        tell_failure(result.failure);
         break;
-      case WalkResultKind::CommentLine:
-        write_comment_line(result.text.get(), result.text_size);
+      case WalkResultKind::Comment:
+        tell_comment(result.name.get(), result.comment.get());
         break;
     }
   }
@@ -137,19 +148,20 @@ void commit_results(WalkResults& results) {
 }
 
 void commit_job(Job& job) {
-  if (job.kind == JobKind::Message) {
-    write_message(job.text.get(), job.text_size);
-  } else if (job.kind == JobKind::CommentLine) {
-    write_comment_line(job.text.get(), job.text_size);
+  if (job.kind == JobKind::Failure) {
+    job.failure.name = job.text.get();
+    tell_failure(job.failure);
+  } else if (job.kind == JobKind::Comment) {
+    tell_comment(job.text.get(), job.comment.get());
+    job.comment.reset();
   } else if (job.kind == JobKind::OrderedWalk) {
     commit_results(job.results);
   } else if (job.succeeded) {
-    add_summarised_rom(job.text.get(), job.summary);
-    progress_image_done(job.summary.size);
+    commit_image(job.text.get(), job.summary, job.admitted);
   } else if (job.kind == JobKind::File) {
-    write_failure("imgchk: read error on %s\n", job.text.get());
+    tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
   } else {
-    write_failure("imgchk: uncompress of %s failed\n", job.text.get());
+    tell_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.text.get(), 0});
   }
   job.text.reset();
   job.archive.reset();  // the last job of an archive closes it, on this thread
@@ -180,7 +192,7 @@ bool ring_is_full() {
 // or at random, once the ring is full, to see that the output is the same.
 Job* take_job() {
   if (g_job_order == JobOrder::Fifo) {
-    // Messages in the ring are done from the start, and may be committed
+    // Failures in the ring are done from the start, and may be committed
     // and their slots reused before the workers pass them.
     if (g_ring.taken < g_ring.committed) g_ring.taken = g_ring.committed;
     while (g_ring.taken < g_ring.submitted) {
@@ -211,40 +223,56 @@ size_t batch_size() {
   return static_cast<size_t>(std::clamp<uint64_t>(share, 1, largest_batch));
 }
 
-void* work(void*) {
+// Marks pending jobs Running into `batch`, as many as batch_size says.
+void take_batch(std::vector<Job*>& batch) {
+  batch.clear();
+  for (const size_t most = batch_size(); batch.size() < most;) {
+    Job* job = take_job();
+    if (job == nullptr) return;
+    job->state = JobState::Running;
+    batch.push_back(job);
+  }
+}
+
+// Small images come faster than a sleeping thread wakes: a worker with
+// nothing to do looks again this many times before it sleeps.
+constexpr int looks_before_sleeping = 64;
+
+void wait_for_work(std::unique_lock<std::mutex>& lock, int& idle_looks) {
+  if (++idle_looks < looks_before_sleeping) {
+    lock.unlock();
+    sched_yield();
+    lock.lock();
+    return;
+  }
+  idle_looks = 0;
+  ++g_ring.sleeping_workers;
+  g_ring.work_ready.wait(lock);
+  --g_ring.sleeping_workers;
+}
+
+// Runs the batch without the lock, and takes the lock back to mark it done.
+void run_batch(std::unique_lock<std::mutex>& lock, const std::vector<Job*>& batch) {
+  lock.unlock();
+  for (Job* job : batch) run_job(*job);
+  lock.lock();
+  for (Job* job : batch) job->state = JobState::Done;
+  if (g_ring.walker_sleeps) g_ring.job_done.notify_one();
+}
+
+void* work(void* /*unused*/) {
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   std::vector<Job*> batch;
   int idle_looks = 0;
   for (;;) {
-    batch.clear();
-    for (const size_t most = batch_size(); batch.size() < most;) {
-      Job* job = take_job();
-      if (job == nullptr) break;
-      job->state = JobState::Running;
-      batch.push_back(job);
-    }
-    if (batch.empty()) {
-      if (g_ring.stopping) return nullptr;
-      // Small images come faster than a sleeping thread wakes: look again a
-      // few times before sleeping.
-      if (++idle_looks < 64) {
-        lock.unlock();
-        sched_yield();
-        lock.lock();
-        continue;
-      }
+    take_batch(batch);
+    if (!batch.empty()) {
       idle_looks = 0;
-      ++g_ring.sleeping_workers;
-      g_ring.work_ready.wait(lock);
-      --g_ring.sleeping_workers;
+      run_batch(lock, batch);
       continue;
     }
-    idle_looks = 0;
-    lock.unlock();
-    for (Job* job : batch) run_job(*job);
-    lock.lock();
-    for (Job* job : batch) job->state = JobState::Done;
-    if (g_ring.walker_sleeps) g_ring.job_done.notify_one();
+    if (g_ring.stopping) return nullptr;
+    wait_for_work(lock, idle_looks);
   }
 }
 
@@ -264,7 +292,7 @@ Job& claim_slot(std::unique_lock<std::mutex>& lock) {
 }
 
 void submit(Job&& job) {
-  progress_set_path(job.text.get());
+  if (g_walk_observer.image_started != nullptr) g_walk_observer.image_started(job.text.get());
   if (g_ring.slots.empty()) {
     run_job(job);
     commit_job(job);
@@ -279,25 +307,29 @@ void submit(Job&& job) {
   if (ring_is_full()) g_ring.work_ready.notify_all();
 }
 
+bool start_worker(pthread_t& thread) {
+  if (g_worker_starts_left == 0) return false;
+  if (g_worker_starts_left > 0) --g_worker_starts_left;
+  return pthread_create(&thread, nullptr, work, nullptr) == 0;
+}
+
 }  // namespace
 
 void start_image_workers(int count) {
   if (count < 2) return;
-  const uint64_t ring_size =
-      std::min<uint64_t>(largest_ring, std::max<uint64_t>(ring_per_worker, ring_per_worker * uint64_t(count)));
   g_ring.slots.resize(ring_size);
   g_ring.random_state = g_job_order_seed;
   g_ring.planned_workers = static_cast<uint64_t>(count);
   for (int k = 0; k < count; ++k) {
     pthread_t thread{};
-    if (pthread_create(&thread, nullptr, work, nullptr) != 0) break;
+    if (!start_worker(thread)) break;
     g_ring.threads.push_back(thread);
   }
   if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come
 }
 
 void submit_file_image(const char* name, int fd, uint64_t size) {
-  Job job = image_job(JobKind::File, name);
+  Job job = image_job(JobKind::File, name, size);
   job.fd = fd;
   job.size = size;
   submit(std::move(job));
@@ -305,22 +337,23 @@ void submit_file_image(const char* name, int fd, uint64_t size) {
 
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
                         const ZipExtraction& extraction) {
-  Job job = image_job(JobKind::Entry, name);
+  Job job = image_job(JobKind::Entry, name, extraction.uncompressed_size);
   job.archive = archive;
   job.extraction = extraction;
   submit(std::move(job));
 }
 
-void submit_summarised_image(const char* name, const ImageSummary& summary) {
-  Job job = image_job(JobKind::Summarised, name);
+void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted) {
+  Job job = image_job(JobKind::Summarised, name, summary.size);
   job.state = JobState::Done;
   job.succeeded = true;
+  job.admitted = admitted;
   job.summary = summary;
   submit(std::move(job));
 }
 
 void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
-  Job job = image_job(JobKind::OrderedWalk, name);
+  Job job = image_job(JobKind::OrderedWalk, name, size);
   job.fd = fd;
   job.size = size;
   job.archive_kind = kind;
@@ -330,44 +363,40 @@ void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind ki
 
 namespace {
 
-// A message or comment line: written at once when nothing before it is
+// A failure or a comment: committed at once when nothing before it is
 // waiting, else put in the ring as a done job.
-void submit_text(JobKind kind, const char* text, uint64_t size) {
-  const auto write_now = [&] {
-    if (kind == JobKind::Message) {
-      write_message(text, size);
-    } else {
-      write_comment_line(text, size);
-    }
-  };
+void submit_news(Job&& job) {
   if (g_ring.slots.empty()) {
-    write_now();
+    commit_job(job);
     return;
   }
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   commit_done_jobs(lock);
   if (g_ring.committed == g_ring.submitted) {  // nothing before it is waiting
     lock.unlock();
-    write_now();
+    commit_job(job);
     return;
   }
   Job& slot = claim_slot(lock);
-  Job job;
-  job.kind = kind;
-  job.text = copy_text(text, size);
-  job.text_size = size;
   slot = std::move(job);
   ++g_ring.submitted;
 }
 
 }  // namespace
 
-void submit_message(const char* text, uint64_t size) {
-  submit_text(JobKind::Message, text, size);
+void submit_archive_comment(const char* archive_name, const char* comment) {
+  Job job;
+  job.kind = JobKind::Comment;
+  job.text = copy_text(archive_name, std::strlen(archive_name));
+  job.comment = copy_text(comment, std::strlen(comment));
+  submit_news(std::move(job));
 }
 
-void submit_comment_line(const char* text, uint64_t size) {
-  submit_text(JobKind::CommentLine, text, size);
+void report_failure(const WalkFailure& failure) {
+  Job job;
+  job.text = copy_text(failure.name, std::strlen(failure.name));
+  job.failure = failure;
+  submit_news(std::move(job));
 }
 
 void finish_image_jobs() {

@@ -1,6 +1,6 @@
 // Images as jobs: the walkers hand each image over in walk order, worker
 // threads read and summarise them in any order, and the results (records
-// and messages) are committed in walk order, so that a run's output does
+// and failures) are committed in walk order, so that a run's output does
 // not depend on the number of threads or on which job finishes first.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "archive/archive_kind.h"
 #include "catalogue/image_summary.h"
+#include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_source.h"
@@ -39,27 +40,24 @@ void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& ar
 
 // An image summarised already (read in order from an archive on the
 // walking thread), committed in its place.
-void submit_summarised_image(const char* name, const ImageSummary& summary);
-
-// A comment line of -pzc for standard output, in its place in walk order.
-void submit_comment_line(const char* text, uint64_t size);
+void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted);
 
 // Walks an archive file in order on a worker, into `results`; the ring
 // commits them in the job's place. The walk takes the descriptor over.
 using OrderedWalk = void (*)(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
 void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
 
-// A message for standard error, in its place in walk order. `text` carries
-// its own "imgchk: " and newline.
-void submit_message(const char* text, uint64_t size);
+// A zip archive's comment for -pzc, handed to g_walk_observer in its place
+// in walk order, as failures are. Both texts are copied.
+void submit_archive_comment(const char* archive_name, const char* comment);
+
+// A failure of the walk, handed to g_walk_observer in its place in walk
+// order: at once, or after the images before it, when worker threads are
+// still reading them. The name is copied.
+void report_failure(const WalkFailure& failure);
 
 // Waits for every job and commits what is left; the walk is over.
 void finish_image_jobs();
 
 // Stops the workers; for the end of the run.
 void stop_image_workers();
-
-// For tests of the commit order: the order in which workers take jobs.
-enum class JobOrder { Fifo, Reverse, Random };
-extern JobOrder g_job_order;
-extern uint32_t g_job_order_seed;

@@ -3,17 +3,13 @@
 // with the size of an image.
 #include "walk/image_reading.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "archive/archive_reader.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/summariser.h"
 #include "walk/expansion_budget.h"
+#include "zip/opened_file.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
 
@@ -23,13 +19,10 @@ namespace {
 struct ReadingState {
   SummariserHolder summary;
   ZipScratch zip{};
-  uint8_t* file_piece = nullptr;
+  std::unique_ptr<uint8_t[]> file_piece;
 
   ReadingState() = default;
-  ~ReadingState() {
-    zip_free_scratch(zip);
-    std::free(file_piece);
-  }
+  ~ReadingState() { zip_free_scratch(zip); }
   ReadingState(const ReadingState&) = delete;
   ReadingState& operator=(const ReadingState&) = delete;
 };
@@ -45,11 +38,9 @@ bool feed_piece(void* context, const uint8_t* bytes, size_t size) {
 }
 
 uint8_t* file_piece_of(ReadingState& state) {
-  if (state.file_piece == nullptr) {
-    state.file_piece = static_cast<uint8_t*>(std::malloc(zip_piece_size));
-    if (state.file_piece == nullptr) throw std::bad_alloc();  // a fixed, small size
-  }
-  return state.file_piece;
+  // A fixed, small size: a failure goes to the new handler.
+  if (!state.file_piece) state.file_piece.reset(new uint8_t[zip_piece_size]);
+  return state.file_piece.get();
 }
 
 // Fills `piece` as far as the entry goes; false on a failed read.
@@ -65,18 +56,24 @@ bool fill_piece(ArchiveReader& reader, uint8_t* piece, size_t& filled) {
 }
 
 // An entry of known size: exactly that many bytes.
-StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, Summariser& summariser, uint8_t* piece) {
-  begin_summary(summariser, size, true, is_admitted_size(size));
+StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, bool digests, Summariser& summariser,
+                                    uint8_t* piece) {
+  begin_summary(summariser, size, true, digests);
   uint64_t done = 0;
   for (;;) {
     size_t got = 0;
     if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
     if (got == 0) break;
-    if (got > size - done) return StreamOutcome::Failed;  // longer than recorded
+    if (got > size - done) {  // longer than recorded
+      reader.failure = ArchiveFailure::DamagedData;
+      return StreamOutcome::Failed;
+    }
     feed_summary(summariser, piece, got);
     done += got;
   }
-  return done == size ? StreamOutcome::Unpacked : StreamOutcome::Failed;
+  if (done == size) return StreamOutcome::Unpacked;
+  reader.failure = ArchiveFailure::DamagedData;
+  return StreamOutcome::Failed;
 }
 
 // An entry whose size shows at its end. The run modes that admit images
@@ -84,16 +81,18 @@ StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, Summar
 // piece is summarised knowing its size; a longer one is admitted exactly
 // when every size is.
 StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& budget, Summariser& summariser,
-                                      uint8_t* piece) {
+                                      uint8_t* piece, bool& admitted) {
   size_t got = 0;
   if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
   if (got > least_entry_charge && !charge_bytes(budget, got - least_entry_charge)) return StreamOutcome::OverBudget;
   if (got < zip_piece_size) {
-    begin_summary(summariser, got, true, is_admitted_size(got));
+    admitted = is_admitted_size(got);
+    begin_summary(summariser, got, true, admitted);
     feed_summary(summariser, piece, got);
     return StreamOutcome::Unpacked;
   }
-  begin_summary(summariser, 0, true, is_admitted_size(UINT64_MAX));
+  admitted = is_admitted_size(UINT64_MAX);
+  begin_summary(summariser, 0, true, admitted);
   while (got != 0) {
     feed_summary(summariser, piece, got);
     if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
@@ -106,12 +105,17 @@ StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& bu
 }  // namespace
 
 StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
-                                      ImageSummary& summary) {
+                                      ImageSummary& summary, bool& admitted) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   uint8_t* const piece = file_piece_of(state);
-  const StreamOutcome outcome = info.size_known ? summarise_sized_entry(reader, info.size, summariser, piece)
-                                                : summarise_unsized_entry(reader, budget, summariser, piece);
+  StreamOutcome outcome = StreamOutcome::Failed;
+  if (info.size_known) {
+    admitted = is_admitted_size(info.size);
+    outcome = summarise_sized_entry(reader, info.size, admitted, summariser, piece);
+  } else {
+    outcome = summarise_unsized_entry(reader, budget, summariser, piece, admitted);
+  }
   if (outcome == StreamOutcome::Unpacked) summary = finish_summary(summariser);
   return outcome;
 }
@@ -121,26 +125,24 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary) 
   file_piece_of(state);
   Summariser& summariser = state.summary.summariser;
   begin_summary(summariser, size, true, digests);
-  uint64_t done = 0;
-  while (done < size) {
+  for (uint64_t done = 0; done < size;) {
     const uint64_t wanted = size - done < zip_piece_size ? size - done : zip_piece_size;
-    const ssize_t got = pread(fd, state.file_piece, static_cast<size_t>(wanted), static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    feed_summary(summariser, state.file_piece, static_cast<size_t>(got));
-    done += static_cast<uint64_t>(got);
+    if (!read_exactly(fd, done, state.file_piece.get(), wanted)) return false;
+    feed_summary(summariser, state.file_piece.get(), static_cast<size_t>(wanted));
+    done += wanted;
   }
   summary = finish_summary(summariser);
   return true;
 }
 
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary) {
+bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
+                     ZipFailure* failure) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   // The unpacking takes the CRC-32 for its own check.
   begin_summary(summariser, extraction.uncompressed_size, false, digests);
   const ZipOutput output{nullptr, &summariser, feed_piece};
-  if (!zip_unpack_entry(reader, extraction, state.zip, output)) return false;
+  if (!zip_unpack_entry(reader, extraction, state.zip, output, failure)) return false;
   summary = finish_summary(summariser);
   summary.crc = extraction.crc32;
   return true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "catalogue/image_summary.h"
+#include "zip/zip_failure.h"
 
 struct ZipReader;
 struct ZipExtraction;
@@ -18,14 +19,17 @@ struct ExpansionBudget;
 bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary);
 
 // Summarises an archive entry that passed zip_prepare_extraction, checking
-// its length and CRC-32. False when it cannot be unpacked.
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary);
+// its length and CRC-32. False when it cannot be unpacked, why in *failure
+// when given.
+bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
+                     ZipFailure* failure = nullptr);
 
 // Summarises the current entry of a libarchive reader as it is read. An
 // entry of known size must give exactly that many bytes (the caller has
 // charged them to the budget); one whose size shows only at its end (a
-// gzip image) is charged to `budget` as it comes. Unpacked, Failed (the
-// reason in the reader), or OverBudget (the budget is exhausted).
+// gzip image) is charged to `budget` as it comes. Unpacked, with whether
+// the run mode admits it in `admitted`; Failed (the reason in the reader);
+// or OverBudget (the budget is exhausted).
 enum class StreamOutcome : uint8_t { Unpacked, Failed, OverBudget };
 StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
-                                      ImageSummary& summary);
+                                      ImageSummary& summary, bool& admitted);

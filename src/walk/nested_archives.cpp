@@ -16,8 +16,9 @@ void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock b
     // Jobs reading its entries keep the block alive through the archive.
     const auto nested = std::make_shared<OpenArchive>();
     nested->block = std::move(block);
-    if (!zip_open_memory(nested->archive, nested->block.get(), size)) {
-      sink_message(sink, "imgchk: error opening %s\n", display_name);
+    ZipFailure failure = ZipFailure::None;
+    if (!zip_open_memory(nested->archive, nested->block.get(), size, &failure)) {
+      sink_failure(sink, WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), display_name, 0});
       return;
     }
     walk_zip_archive(display_name, nested, sink, budget, level);
@@ -25,7 +26,8 @@ void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock b
   }
   ArchiveReader reader{};
   if (!archive_open_memory(reader, kind, block.get(), size, display_name)) {
-    sink_message(sink, "imgchk: error opening %s\n", display_name);
+    sink_failure(sink,
+                 WalkFailure{WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), display_name, 0});
     return;
   }
   walk_stream_archive(display_name, reader, sink, budget, level);

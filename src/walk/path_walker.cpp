@@ -1,10 +1,9 @@
-// The path walker: a directory is walked depth-first, a ".zip" name is an
-// archive, and anything else is read as one image.
+// The path walker: a directory is walked depth-first, a name with an
+// archive's suffix is an archive, and anything else is read as one image.
 #include "walk/path_walker.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,9 +17,10 @@
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/image_jobs.h"
-#include "walk/messages.h"
 #include "walk/path_names.h"
 #include "walk/stream_archive_walker.h"
+#include "walk/test_seams.h"
+#include "zip/opened_file.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -28,8 +28,8 @@ namespace {
 // The directories on the way from the argument down to the current one, so
 // that a link back to one of them is not followed into an endless walk.
 struct DirectoryId {
-  dev_t device;
-  ino_t inode;
+  uint64_t device;
+  uint64_t inode;
   bool operator==(const DirectoryId&) const = default;
 };
 using WalkPath = std::vector<DirectoryId>;
@@ -63,18 +63,16 @@ struct OpenFrom {
 
 void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, EntryKind kind);
 
-void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
-  struct stat status {};
-  if (fstat(dirfd(directory), &status) == 0) {
-    const DirectoryId id{status.st_dev, status.st_ino};
-    if (std::find(walk_path.begin(), walk_path.end(), id) != walk_path.end()) {
-      report_failure("imgchk: directory loop at %s\n", path);
-      return;
-    }
-    walk_path.push_back(id);
-  } else {
-    walk_path.push_back(DirectoryId{});  // keeps push and pop paired
+void report_open_error(const char* path, int error) {
+  report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_errno(error), path, 0});
+}
+
+void scan_directory(const char* path, DIR* directory, const DirectoryId& id, WalkPath& walk_path) {
+  if (std::find(walk_path.begin(), walk_path.end(), id) != walk_path.end()) {
+    report_failure(WalkFailure{WalkMessage::DirectoryLoop, FailureReason::Loop, path, 0});
+    return;
   }
+  walk_path.push_back(id);
   // An enumeration error ends the directory like its last entry.
   while (const dirent* entry = readdir(directory)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
@@ -85,12 +83,12 @@ void scan_directory(const char* path, DIR* directory, WalkPath& walk_path) {
   walk_path.pop_back();
 }
 
-void scan_archive_file(const char* path, FileDescriptor& file) {
+void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
   const auto archive = std::make_shared<OpenArchive>();
-  const int fd = file.fd;
   file.fd = -1;  // the archive owns it now, and closes it on failure
-  if (!zip_open_descriptor(archive->archive, fd)) {
-    report_failure("imgchk: error opening %s\n", path);
+  ZipFailure failure = ZipFailure::None;
+  if (!zip_open_opened_file(archive->archive, opened, &failure)) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), path, 0});
     return;
   }
   scan_archive(path, archive);
@@ -98,28 +96,22 @@ void scan_archive_file(const char* path, FileDescriptor& file) {
 
 // Any other kind of archive is walked in order by a worker, which reads it
 // from the descriptor.
-void scan_stream_archive_file(const char* path, FileDescriptor& file, const struct stat& status, ArchiveKind kind) {
-  if (!S_ISREG(status.st_mode)) {
-    report_failure("imgchk: error opening %s\n", path);
+void scan_stream_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind kind) {
+  if (opened.kind != FileKind::Regular) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, FailureReason::NotARegularFile, path, 0});
     return;
   }
-  submit_ordered_walk(path, file.fd, static_cast<uint64_t>(status.st_size), kind, walk_stream_archive_file);
+  submit_ordered_walk(path, file.fd, opened.size, kind, walk_stream_archive_file);
   file.fd = -1;
 }
 
-void read_plain_file(const char* path, FileDescriptor& file, const struct stat& status) {
-  // Only a regular file has a size to read up to: a named pipe or a device
-  // could deliver without end.
-  // A regular file's size is in its status; some files of the kernel's
-  // (under /proc) say 0 there, and seeking tells the truth or fails.
-  off_t end = -1;
-  if (S_ISREG(status.st_mode)) end = status.st_size > 0 ? status.st_size : lseek(file.fd, 0, SEEK_END);
-  if (end < 0) {
-    report_failure("imgchk: seek error on %s\n", path);
+void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
+  if (opened.kind != FileKind::Regular) {
+    report_failure(WalkFailure{WalkMessage::SeekError, FailureReason::NotARegularFile, path, 0});
     return;
   }
   // The job reads it and closes it.
-  submit_file_image(path, file.fd, static_cast<uint64_t>(end));
+  submit_file_image(path, file.fd, opened.size);
   file.fd = -1;
 }
 
@@ -130,38 +122,35 @@ void scan_path_below(const char* path, OpenFrom from, WalkPath& walk_path, Entry
   const bool reads_plain_files = g_mode != RunMode::Pzc;
   if (!reads_plain_files && !named_archive && kind == EntryKind::PlainFile) return;
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
-  // Without blocking, so that a named pipe cannot hang the run: it is
-  // refused below instead.
-  FileDescriptor file(openat(from.directory_fd, from.name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat status {};
-  if (file.fd < 0 || fstat(file.fd, &status) != 0) {
-    if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+  // A named pipe cannot hang the run: it is refused below instead.
+  OpenedFile opened{};
+  if (!open_and_size(from.directory_fd, from.name, opened)) {
+    if (reads_plain_files || named_archive) report_open_error(path, errno);
     return;
   }
-  if (S_ISDIR(status.st_mode)) {
+  FileDescriptor file(opened.fd);
+  if (opened.kind == FileKind::Directory) {
     const DirectoryStream directory{fdopendir(file.fd)};
     if (!directory) {
-      if (reads_plain_files || named_archive) report_failure("imgchk: error opening %s\n", path);
+      if (reads_plain_files || named_archive) report_open_error(path, errno);
       return;
     }
     file.fd = -1;  // the directory stream owns it now
-    scan_directory(path, directory.get(), walk_path);
+    scan_directory(path, directory.get(), DirectoryId{opened.device, opened.inode}, walk_path);
     return;
   }
   if (archive_kind == ArchiveKind::Zip) {
-    scan_archive_file(path, file);
+    scan_archive_file(path, file, opened);
     return;
   }
   if (named_archive) {
-    scan_stream_archive_file(path, file, status, archive_kind);
+    scan_stream_archive_file(path, file, opened, archive_kind);
     return;
   }
-  if (reads_plain_files) read_plain_file(path, file, status);
+  if (reads_plain_files) read_plain_file(path, file, opened);
 }
 
 }  // namespace
-
-void (*g_before_opening_path)(const char* path) = nullptr;
 
 void scan_path(const char* path) {
   WalkPath walk_path;

@@ -19,12 +19,13 @@
 
 namespace {
 
-void report_unpack_failure(WalkSink sink, const char* archive_name, const ArchiveEntryInfo& info) {
-  sink_message(sink, "imgchk: uncompress of %s?%s failed\n", archive_name, info.name);
+// `entry_name` is archive?entry.
+void report_unpack_failure(WalkSink sink, const char* entry_name, ArchiveFailure failure) {
+  sink_failure(sink, WalkFailure{WalkMessage::UncompressFailed, reason_of_archive_failure(failure), entry_name, 0});
 }
 
 void report_expansion_limit(WalkSink sink, const char* entry_name) {
-  sink_message(sink, "imgchk: expansion limit reached at %s\n", entry_name);
+  sink_failure(sink, WalkFailure{WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry_name, 0});
 }
 
 // Grows `block` to hold at least `wanted` bytes; false when memory runs out.
@@ -78,10 +79,10 @@ StreamOutcome read_whole_entry(ArchiveReader& reader, const ArchiveEntryInfo& in
 }
 
 // An entry that is itself an archive. True unless it could not be read.
-bool walk_nested_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEntryInfo& info, ArchiveKind kind,
-                       const char* entry_name, WalkSink sink, ExpansionBudget& budget, int level) {
+bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ArchiveKind kind, const char* entry_name,
+                       WalkSink sink, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
-    sink_message(sink, "imgchk: nesting too deep at %s\n", entry_name);
+    sink_failure(sink, WalkFailure{WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry_name, 0});
     return true;
   }
   if (!charge_entry(budget, info.size_known ? info.size : 0)) {
@@ -97,7 +98,7 @@ bool walk_nested_entry(const char* archive_name, ArchiveReader& reader, const Ar
       report_expansion_limit(sink, entry_name);
       return true;
     case StreamOutcome::Failed:
-      report_unpack_failure(sink, archive_name, info);
+      report_unpack_failure(sink, entry_name, reader.failure);
       return false;
   }
   walk_held_archive(kind, entry_name, std::move(block), size, sink, budget, level + 1);
@@ -112,16 +113,17 @@ bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEn
   if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
   if (kind != ArchiveKind::None) {
-    return walk_nested_entry(archive_name, reader, info, kind, entry_name.get(), sink, budget, level);
+    return walk_nested_entry(reader, info, kind, entry_name.get(), sink, budget, level);
   }
   if (!charge_entry(budget, info.size_known ? info.size : 0)) {
     report_expansion_limit(sink, entry_name.get());
     return true;
   }
   ImageSummary summary{};
-  switch (summarise_archive_entry(reader, info, budget, summary)) {
+  bool admitted = false;
+  switch (summarise_archive_entry(reader, info, budget, summary, admitted)) {
     case StreamOutcome::Unpacked:
-      sink_summarised_image(sink, entry_name.get(), summary);
+      sink_summarised_image(sink, entry_name.get(), summary, admitted);
       return true;
     case StreamOutcome::OverBudget:
       report_expansion_limit(sink, entry_name.get());
@@ -129,7 +131,7 @@ bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEn
     case StreamOutcome::Failed:
       break;
   }
-  report_unpack_failure(sink, archive_name, info);
+  report_unpack_failure(sink, entry_name.get(), reader.failure);
   return false;
 }
 
@@ -137,11 +139,13 @@ bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEn
 // that would have been read, named from a fresh handle that reads headers
 // only (a 7z archive lists them without unpacking anything).
 void report_remaining_entries(const char* archive_name, ArchiveReader& reader, uint32_t failed_index, WalkSink sink) {
+  const ArchiveFailure failure = reader.failure;  // the damage that spoils them
   if (!archive_reopen_after(reader, failed_index)) return;
   ArchiveEntryInfo info{};
   while (archive_next_entry(reader, info) == ArchiveStep::Entry) {
     if (g_mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
-    report_unpack_failure(sink, archive_name, info);
+    const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
+    report_unpack_failure(sink, entry_name.get(), failure);
   }
 }
 
@@ -158,8 +162,8 @@ void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSi
     // (a tar cut short in that entry): it was reported.
     if (step == ArchiveStep::Failed && after_failure) return;
     if (step == ArchiveStep::Failed) {
-      sink_message(sink, "imgchk: file stat %d of %s failed\n", static_cast<int>(reader.headers_read - 1),
-                   display_name);
+      sink_failure(sink, WalkFailure{WalkMessage::FileStat, reason_of_archive_failure(reader.failure), display_name,
+                                     reader.headers_read - 1});
       if (reader.broken) return;
       continue;
     }
@@ -182,7 +186,7 @@ void walk_stream_archive_file(const char* name, int fd, uint64_t size, ArchiveKi
   const WalkSink sink{&results};
   ArchiveReader reader{};
   if (!archive_open_descriptor(reader, kind, fd, size, name)) {
-    sink_message(sink, "imgchk: error opening %s\n", name);
+    sink_failure(sink, WalkFailure{WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), name, 0});
     return;
   }
   ExpansionBudget budget = expansion_budget_for(size);

@@ -1,6 +1,6 @@
 // What a walk of one archive found, in walk order, when a worker walks it
 // (a 7z block can only be unpacked in order): images already summarised,
-// messages and comment lines. The job ring commits them in the archive's
+// failures and -pzc comments. The job ring commits them in the archive's
 // place, so the output is the same for any number of threads.
 #pragma once
 
@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "catalogue/image_summary.h"
+#include "walk/walk_failure.h"
 
-enum class WalkResultKind : uint8_t { Image, Message, CommentLine };
+enum class WalkResultKind : uint8_t { Image, Failure, Comment };
 
 struct WalkResult {
   WalkResultKind kind;
-  std::unique_ptr<char[]> text;  // the image's display name, the message, or the comment line
-  uint64_t text_size;
-  ImageSummary summary;  // of an Image
+  std::unique_ptr<char[]> name;     // the image's, the failure's or the archive's display name
+  std::unique_ptr<char[]> comment;  // of a Comment
+  ImageSummary summary;             // of an Image
+  bool admitted;                    // of an Image: by the run mode's size filter
+  WalkFailure failure;              // of a Failure; its name is `name`
 };
 
 using WalkResults = std::vector<WalkResult>;

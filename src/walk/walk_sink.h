@@ -3,10 +3,10 @@
 // archive walkers write through these and need not know which.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "catalogue/image_summary.h"
+#include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_reader.h"
 
@@ -16,17 +16,16 @@ struct WalkSink {
   WalkResults* results;  // null: the job ring
 };
 
-// A message for standard error; the text carries its own "imgchk: " and
-// newline.
-void sink_message(WalkSink sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void sink_failure(WalkSink sink, const WalkFailure& failure);
 
-// A -pzc comment line for standard output.
-void sink_comment_line(WalkSink sink, const char* display_name, const char* comment);
+// A zip archive's comment, for -pzc.
+void sink_comment(WalkSink sink, const char* archive_name, const char* comment);
 
-// An image whose summary is already made.
-void sink_summarised_image(WalkSink sink, const char* name, const ImageSummary& summary);
+// An image whose summary is already made; `admitted` as is_admitted_size
+// said of its size.
+void sink_summarised_image(WalkSink sink, const char* name, const ImageSummary& summary, bool admitted);
 
 // A zip entry that passed zip_prepare_extraction: a job for the ring, or,
-// in results, summarised here and now (or its uncompress message).
+// in results, summarised here and now (or its failure).
 void sink_entry_image(WalkSink sink, const char* name, const std::shared_ptr<OpenArchive>& archive,
                       const ZipExtraction& extraction);

@@ -6,6 +6,8 @@
 
 #include "zip/zip_reader.h"
 
+struct OpenedFile;
+
 inline constexpr int max_kept_comment_size = 511;
 
 struct ZipArchive {
@@ -20,12 +22,13 @@ static_assert(std::is_trivially_copyable_v<ZipArchive> && std::is_standard_layou
 // archive is open and its comment captured; false with nothing left open.
 // An archive must not be moved or copied while it is open.
 bool zip_open_file(ZipArchive& archive, const char* path);
-// The same for a file the caller opened: the archive takes `fd` over, and
-// closes it at once on failure.
-bool zip_open_descriptor(ZipArchive& archive, int fd);
+// The same for a file the caller opened with open_and_size: the archive
+// takes its descriptor over, and closes it at once on failure. *failure
+// (when given) says why it failed.
+bool zip_open_opened_file(ZipArchive& archive, const OpenedFile& file, ZipFailure* failure = nullptr);
 // Reads the block in place: the caller keeps it alive and unchanged until
 // the archive is closed.
-bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size);
+bool zip_open_memory(ZipArchive& archive, const void* block, uint64_t size, ZipFailure* failure = nullptr);
 
 // Fills comment_size and comment from the end record of an opened reader.
 bool read_archive_comment(ZipArchive& archive);

@@ -13,6 +13,12 @@
 
 namespace {
 
+// The name, extra field and comment that follow a central record's fixed part.
+uint64_t central_record_variable_size(const uint8_t* record) {
+  return uint64_t{load_u16(record + zip_field::central_name_size)} + load_u16(record + zip_field::central_extra_size) +
+         load_u16(record + zip_field::central_comment_size);
+}
+
 // Counts the central records from the directory's start to the first bytes
 // that are no record's signature; false when a record runs past the
 // directory. The count, not the end records', says how many there are: a
@@ -22,10 +28,11 @@ bool count_records(const ZipReader& reader, uint64_t& count) {
   const uint64_t directory_size = reader.central_directory_size;
   uint64_t position = 0;
   count = 0;
-  while (is_range_inside(position, 4, directory_size) && load_u32(directory + position) == central_record_signature) {
+  while (is_range_inside(position, sizeof central_record_signature, directory_size) &&
+         load_u32(directory + position) == central_record_signature) {
     if (!is_range_inside(position, central_record_size, directory_size)) return false;
     const uint8_t* record = directory + position;
-    const uint64_t variable_size = uint64_t{load_u16(record + 28)} + load_u16(record + 30) + load_u16(record + 32);
+    const uint64_t variable_size = central_record_variable_size(record);
     if (!is_range_inside(position + central_record_size, variable_size, directory_size)) return false;
     position += central_record_size + variable_size;
     ++count;
@@ -40,10 +47,9 @@ void index_records(ZipReader& reader, uint64_t& names_size) {
   names_size = 0;
   for (uint32_t index = 0; index < reader.entry_count; ++index) {
     const uint8_t* record = reader.central_directory + position;
-    const uint64_t name_size = load_u16(record + 28);
     reader.entries[index] = ZipIndexEntry{position, names_size};
-    names_size += name_size + 1;
-    position += central_record_size + name_size + load_u16(record + 30) + load_u16(record + 32);
+    names_size += load_u16(record + zip_field::central_name_size) + 1;
+    position += central_record_size + central_record_variable_size(record);
   }
 }
 
@@ -51,7 +57,7 @@ void copy_names(ZipReader& reader) {
   for (uint32_t index = 0; index < reader.entry_count; ++index) {
     const ZipIndexEntry& entry = reader.entries[index];
     const uint8_t* record = reader.central_directory + entry.record_offset;
-    const uint16_t name_size = load_u16(record + 28);
+    const uint16_t name_size = load_u16(record + zip_field::central_name_size);
     char* name = reader.names + entry.name_offset;
     std::memcpy(name, record + central_record_size, name_size);
     name[name_size] = '\0';

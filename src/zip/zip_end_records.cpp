@@ -23,7 +23,7 @@ bool is_zip64_end_record_at(const ZipReader& reader, uint64_t offset, uint64_t l
   if (!is_range_inside(offset, zip64_end_record_size, locator_offset)) return false;
   if (!zip_read_at(reader, offset, record, zip64_end_record_size)) return false;
   if (load_u32(record) != zip64_end_record_signature) return false;
-  const uint64_t rest_size = load_u64(record + 4);
+  const uint64_t rest_size = load_u64(record + zip_field::zip64_rest_size);
   return rest_size >= zip64_end_record_size - zip64_end_record_lead_size &&
          is_range_inside(offset + zip64_end_record_lead_size, rest_size, locator_offset);
 }
@@ -32,10 +32,10 @@ bool read_zip64_end_record(const ZipReader& reader, uint64_t end_record_offset, 
   uint8_t locator[zip64_locator_size];
   const uint64_t locator_offset = end_record_offset - zip64_locator_size;
   if (!zip_read_at(reader, locator_offset, locator, zip64_locator_size)) return false;
-  uint64_t record_offset = load_u64(locator + 8);
-  const uint32_t total_disks = load_u32(locator + 16);
+  uint64_t record_offset = load_u64(locator + zip_field::locator_record_offset);
+  const uint32_t total_disks = load_u32(locator + zip_field::locator_total_disks);
   // Some writers put 0 in the disk total; both 0 and 1 mean one disk.
-  if (load_u32(locator + 4) != 0 || total_disks > 1) return false;
+  if (load_u32(locator + zip_field::locator_record_disk) != 0 || total_disks > 1) return false;
 
   uint8_t record[zip64_end_record_size];
   if (!is_zip64_end_record_at(reader, record_offset, locator_offset, record)) {
@@ -45,12 +45,14 @@ bool read_zip64_end_record(const ZipReader& reader, uint64_t end_record_offset, 
     record_offset = locator_offset - zip64_end_record_size;
     if (!is_zip64_end_record_at(reader, record_offset, locator_offset, record)) return false;
   }
-  if (load_u32(record + 16) != 0 || load_u32(record + 20) != 0) return false;  // several disks
-  place.entries_on_disk = load_u64(record + 24);
-  place.entries = load_u64(record + 32);
+  if (load_u32(record + zip_field::zip64_this_disk) != 0 || load_u32(record + zip_field::zip64_directory_disk) != 0) {
+    return false;  // several disks
+  }
+  place.entries_on_disk = load_u64(record + zip_field::zip64_entries_on_disk);
+  place.entries = load_u64(record + zip_field::zip64_entries);
   place.counts_are_16_bit = false;
-  place.size = load_u64(record + 40);
-  place.offset = load_u64(record + 48);
+  place.size = load_u64(record + zip_field::zip64_directory_size);
+  place.offset = load_u64(record + zip_field::zip64_directory_offset);
   place.end_records_offset = record_offset;
   return true;
 }
@@ -122,12 +124,14 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
   if (has_zip64_locator(reader, end_record_offset)) {
     if (!read_zip64_end_record(reader, end_record_offset, place)) return false;
   } else {
-    if (load_u16(record + 4) != 0 || load_u16(record + 6) != 0) return false;  // several disks
-    place.entries_on_disk = load_u16(record + 8);
-    place.entries = load_u16(record + 10);
+    if (load_u16(record + zip_field::end_this_disk) != 0 || load_u16(record + zip_field::end_directory_disk) != 0) {
+      return false;  // several disks
+    }
+    place.entries_on_disk = load_u16(record + zip_field::end_entries_on_disk);
+    place.entries = load_u16(record + zip_field::end_entries);
     place.counts_are_16_bit = true;
-    place.size = load_u32(record + 12);
-    place.offset = load_u32(record + 16);
+    place.size = load_u32(record + zip_field::end_directory_size);
+    place.offset = load_u32(record + zip_field::end_directory_offset);
     place.end_records_offset = end_record_offset;
     saturated = place.size == zip64_marker_32 || place.offset == zip64_marker_32;
   }
@@ -143,7 +147,7 @@ namespace {
 // records, not a wrap.
 bool count_agrees(uint64_t announced, uint64_t walked, bool is_16_bit) {
   if (announced == walked) return true;
-  if (is_16_bit && announced == 0xFFFF) return false;
+  if (is_16_bit && announced == zip64_marker_16) return false;
   return walked > 0xFFFF && announced == (walked & 0xFFFF);
 }
 

@@ -18,16 +18,17 @@ struct Zip64Fields {
 // missing or the blocks before it are broken.
 bool find_zip64_block(const uint8_t* extra, uint64_t extra_size, const uint8_t*& data, uint64_t& data_size) {
   uint64_t position = 0;
-  while (is_range_inside(position, 4, extra_size)) {
-    const uint16_t id = load_u16(extra + position);
-    const uint64_t size = load_u16(extra + position + 2);
-    if (!is_range_inside(position + 4, size, extra_size)) return false;
+  while (is_range_inside(position, zip_field::extra_block_head_size, extra_size)) {
+    const uint16_t id = load_u16(extra + position + zip_field::extra_block_id);
+    const uint64_t size = load_u16(extra + position + zip_field::extra_block_data_size);
+    const uint64_t data_offset = position + zip_field::extra_block_head_size;
+    if (!is_range_inside(data_offset, size, extra_size)) return false;
     if (id == zip64_extra_id) {
-      data = extra + position + 4;
+      data = extra + data_offset;
       data_size = size;
       return true;
     }
-    position += 4 + size;
+    position = data_offset + size;
   }
   return false;
 }
@@ -79,11 +80,11 @@ uint32_t zip_entry_count(const ZipReader& reader) {
 bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat) {
   if (index >= reader.entry_count) return false;
   const uint8_t* record = central_record(reader, index);
-  const uint32_t compressed_size = load_u32(record + 20);
-  const uint32_t uncompressed_size = load_u32(record + 24);
-  const uint16_t name_size = load_u16(record + 28);
-  const uint16_t extra_size = load_u16(record + 30);
-  const uint32_t local_header_offset = load_u32(record + 42);
+  const uint32_t compressed_size = load_u32(record + zip_field::central_compressed_size);
+  const uint32_t uncompressed_size = load_u32(record + zip_field::central_uncompressed_size);
+  const uint16_t name_size = load_u16(record + zip_field::central_name_size);
+  const uint16_t extra_size = load_u16(record + zip_field::central_extra_size);
+  const uint32_t local_header_offset = load_u32(record + zip_field::central_local_header_offset);
   Zip64Fields fields{uncompressed_size,
                      compressed_size,
                      local_header_offset,
@@ -100,17 +101,17 @@ bool zip_stat_entry(const ZipReader& reader, uint32_t index, ZipEntryStat& stat)
   stat.compressed_size = fields.compressed_size;
   stat.uncompressed_size = fields.uncompressed_size;
   stat.local_header_offset = shifted_offset(fields.local_header_offset, reader.offset_shift);
-  stat.crc32 = load_u32(record + 16);
-  stat.external_attributes = load_u32(record + 38);
-  stat.method = load_u16(record + 10);
-  stat.flags = load_u16(record + 8);
+  stat.crc32 = load_u32(record + zip_field::central_crc);
+  stat.external_attributes = load_u32(record + zip_field::central_external_attributes);
+  stat.method = load_u16(record + zip_field::central_method);
+  stat.flags = load_u16(record + zip_field::central_flags);
   return true;
 }
 
 bool zip_entry_is_directory(const ZipReader& reader, uint32_t index) {
   if (index >= reader.entry_count) return false;
   const uint8_t* record = central_record(reader, index);
-  const uint16_t name_size = load_u16(record + 28);
+  const uint16_t name_size = load_u16(record + zip_field::central_name_size);
   if (name_size > 0 && record[central_record_size + name_size - 1] == '/') return true;
-  return (load_u32(record + 38) & dos_directory_attribute) != 0;
+  return (load_u32(record + zip_field::central_external_attributes) & dos_directory_attribute) != 0;
 }

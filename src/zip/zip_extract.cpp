@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zip/zip_failure.h"
 #include "zip/zip_format.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_reader.h"
@@ -23,8 +24,7 @@
 
 namespace {
 
-constexpr uint16_t refused_flags = 0x0001 | 0x0020 | 0x0040;  // encrypted, patch data, strong encryption
-constexpr uint64_t max_deflate_ratio = 1032;                  // a 258-byte match costs at least 2 bits
+constexpr uint64_t max_deflate_ratio = 1032;  // a 258-byte match costs at least 2 bits
 // A 65,538-byte match costs at least 18 bits: a length code, its 16 extra
 // bits and a distance code.
 constexpr uint64_t max_deflate64_ratio = 65538 * 8 / 18;
@@ -87,7 +87,8 @@ bool locate_entry_data(const ZipReader& reader, uint32_t index, const ZipEntrySt
   }
   // The local header's own name and extra lengths, which may differ from
   // the central record's, place the data.
-  const uint64_t header_size = local_header_size + load_u16(header + 26) + load_u16(header + 28);
+  const uint64_t header_size = local_header_size + load_u16(header + zip_field::local_name_size) +
+                               load_u16(header + zip_field::local_extra_size);
   if (!is_range_inside(stat.local_header_offset, header_size, limit)) return false;
   data_offset = stat.local_header_offset + header_size;
   return is_range_inside(data_offset, stat.compressed_size, limit);
@@ -213,11 +214,26 @@ bool unpack_entry(const ZipReader& reader, const ZipExtraction& entry, ZipScratc
   return zip_unpack_method(entry.method, entry.flags, entry.uncompressed_size, input, streamed);
 }
 
-bool unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch, const ZipOutput& output,
-                      uint8_t* block) {
+ZipFailure unpack_and_check(const ZipReader& reader, const ZipExtraction& entry, ZipScratch& scratch,
+                            const ZipOutput& output, uint8_t* block) {
   CheckedOutput checked{&output, entry.uncompressed_size, 0, 0};
-  return unpack_entry(reader, entry, scratch, checked, block) && checked.written == entry.uncompressed_size &&
-         checked.crc == entry.crc32;
+  if (!unpack_entry(reader, entry, scratch, checked, block) || checked.written != entry.uncompressed_size) {
+    return ZipFailure::DamagedData;
+  }
+  return checked.crc == entry.crc32 ? ZipFailure::None : ZipFailure::BadCrc;
+}
+
+ZipFailure check_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction) {
+  ZipEntryStat stat{};
+  if (!zip_stat_entry(reader, index, stat)) return ZipFailure::DamagedArchive;
+  if ((stat.flags & refused_flags) != 0) return ZipFailure::Encrypted;
+  if (!is_unpacked_method(stat.method)) return ZipFailure::UnsupportedMethod;
+  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return ZipFailure::DamagedArchive;
+  uint64_t data_offset = 0;
+  if (!locate_entry_data(reader, index, stat, data_offset)) return ZipFailure::DamagedArchive;
+  extraction =
+      ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method, stat.flags};
+  return ZipFailure::None;
 }
 
 // A block that grows with what is unpacked into it, up to the recorded size
@@ -260,36 +276,36 @@ bool append_to_block(void* context, const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction) {
-  ZipEntryStat stat{};
-  if (!zip_stat_entry(reader, index, stat)) return false;
-  if ((stat.flags & refused_flags) != 0) return false;
-  if (!is_unpacked_method(stat.method)) return false;
-  if (!has_possible_sizes(stat) || stat.uncompressed_size >= SIZE_MAX) return false;
-  uint64_t data_offset = 0;
-  if (!locate_entry_data(reader, index, stat, data_offset)) return false;
-  extraction =
-      ZipExtraction{data_offset, stat.compressed_size, stat.uncompressed_size, stat.crc32, stat.method, stat.flags};
-  return true;
+bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction, ZipFailure* failure) {
+  const ZipFailure found = check_extraction(reader, index, extraction);
+  set_zip_failure(failure, found);
+  return found == ZipFailure::None;
 }
 
 bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, ZipScratch& scratch,
-                      const ZipOutput& output) {
-  return unpack_and_check(reader, extraction, scratch, output, nullptr);
+                      const ZipOutput& output, ZipFailure* failure) {
+  const ZipFailure found = unpack_and_check(reader, extraction, scratch, output, nullptr);
+  set_zip_failure(failure, found);
+  return found == ZipFailure::None;
 }
 
-uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size) {
+uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size,
+                                    ZipFailure* failure) {
   size = 0;
   GrowingBlock block{nullptr, first_block_capacity(extraction), 0, extraction.uncompressed_size + 1};
   block.bytes.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(block.capacity))));
-  if (!block.bytes) return nullptr;
+  if (!block.bytes) {
+    set_zip_failure(failure, ZipFailure::OutOfMemory);
+    return nullptr;
+  }
   ZipScratch scratch{};
   const ZipOutput into_block{nullptr, &block, append_to_block};
   // A block of the whole size is inflated into in place.
   uint8_t* const whole = block.capacity == block.limit ? block.bytes.get() : nullptr;
-  const bool unpacked = unpack_and_check(reader, extraction, scratch, into_block, whole);
+  const ZipFailure found = unpack_and_check(reader, extraction, scratch, into_block, whole);
   zip_free_scratch(scratch);
-  if (!unpacked) return nullptr;
+  set_zip_failure(failure, found);
+  if (found != ZipFailure::None) return nullptr;
   size = extraction.uncompressed_size;
   return block.bytes.release();
 }

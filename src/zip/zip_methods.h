@@ -4,13 +4,8 @@
 
 #include <cstdint>
 
+#include "zip/zip_format.h"
 #include "zip/zip_stream.h"
-
-inline constexpr uint16_t method_deflate64 = 9;
-inline constexpr uint16_t method_bzip2 = 12;
-inline constexpr uint16_t method_lzma = 14;
-inline constexpr uint16_t method_zstd = 93;
-inline constexpr uint16_t method_xz = 95;
 
 // True for the methods zip_unpack_method can unpack: deflate64, bzip2, LZMA,
 // Zstandard and XZ. Stored (0) and deflate (8) are the caller's.

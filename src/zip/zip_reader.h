@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "zip/zip_failure.h"
+
 struct libdeflate_decompressor;
 struct inflate_state;
 struct ZipOutput;
@@ -93,8 +95,10 @@ struct ZipExtraction {
   uint16_t flags;
 };
 
-// False when the entry cannot be extracted, before anything is allocated.
-bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction);
+// False when the entry cannot be extracted, before anything is allocated;
+// *failure (when given) says why.
+bool zip_prepare_extraction(const ZipReader& reader, uint32_t index, ZipExtraction& extraction,
+                            ZipFailure* failure = nullptr);
 
 // Memory one thread reuses from entry to entry while unpacking; all zero
 // is empty. Each part is made when first needed (malloc); a part that
@@ -116,10 +120,11 @@ void zip_free_scratch(ZipScratch& scratch);
 
 // Streams the entry's uncompressed_size bytes into `output`, taking their
 // CRC-32 on the way, and checks their length and CRC-32 against the
-// records; false on any failure, after which `output` has had some bytes.
-// The reader is only read: threads may unpack entries of one reader at once.
+// records; false on any failure (why in *failure, when given), after which
+// `output` has had some bytes. The reader is only read: threads may unpack
+// entries of one reader at once.
 bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, ZipScratch& scratch,
-                      const ZipOutput& output);
+                      const ZipOutput& output, ZipFailure* failure = nullptr);
 
 // The entry's bytes in a new block from malloc, released with zip_free (that
 // is, free), and their count in `size`; null (size 0) on any failure, also
@@ -127,8 +132,10 @@ bool zip_unpack_entry(const ZipReader& reader, const ZipExtraction& extraction, 
 // bytes.
 uint8_t* zip_extract_entry(const ZipReader& reader, uint32_t index, uint64_t& size);
 
-// The same for an entry that already passed zip_prepare_extraction.
-uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size);
+// The same for an entry that already passed zip_prepare_extraction; why it
+// failed in *failure, when given.
+uint8_t* zip_extract_prepared_entry(const ZipReader& reader, const ZipExtraction& extraction, uint64_t& size,
+                                    ZipFailure* failure = nullptr);
 
 // Releases a block from zip_extract_entry; the same as free.
 void zip_free(void* block);

@@ -13,14 +13,17 @@ struct FreeDeleter {
 };
 using MallocBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// Opens the file without blocking and takes its size by seeking. False, with
-// nothing open, for a path that can't be opened or anything but a regular
-// file (a directory, a named pipe, a device).
+struct OpenedFile;
+
+// Opens the file with open_and_size. False, with nothing open, for a path
+// that can't be opened or anything but a regular file (a directory, a named
+// pipe, a device).
 bool zip_source_open_file(ZipReader& reader, const char* path);
 
-// The same for a file the caller opened; the reader takes the descriptor
-// over, and closes it at once on failure. Only a regular file is an archive.
-bool zip_source_use_descriptor(ZipReader& reader, int fd);
+// The same for a file the caller opened and sized; the reader takes the
+// descriptor over, and closes it at once on failure. Only a regular file is
+// an archive.
+bool zip_source_use_file(ZipReader& reader, const OpenedFile& file);
 
 void zip_source_use_memory(ZipReader& reader, const void* block, uint64_t size);
 

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr uint32_t all_ones_32 = 0xFFFFFFFF;
-constexpr uint16_t data_descriptor_flag = 0x0008;
-
 void add_u16(std::string& out, uint64_t value) {
   for (int i = 0; i < 2; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
@@ -46,7 +43,7 @@ EntryFacts facts_of(const ZipEntryPlan& entry) {
 }
 
 uint32_t short_field(bool zip64, uint64_t value) {
-  return zip64 ? all_ones_32 : static_cast<uint32_t>(value);
+  return zip64 ? zip64_marker_32 : static_cast<uint32_t>(value);
 }
 
 std::string zip64_block(const std::vector<uint64_t>& fields, std::optional<uint16_t> cut_size) {
@@ -54,18 +51,18 @@ std::string zip64_block(const std::vector<uint64_t>& fields, std::optional<uint1
   for (const uint64_t field : fields) add_u64(data, field);
   if (cut_size && *cut_size < data.size()) data.resize(*cut_size);
   std::string block;
-  add_u16(block, 0x0001);
+  add_u16(block, zip64_extra_id);
   add_u16(block, data.size());
   return block + data;
 }
 
 std::string local_header(const ZipEntryPlan& entry, const EntryFacts& facts) {
-  const uint16_t flags = entry.flags | (entry.data_descriptor ? data_descriptor_flag : 0);
+  const uint16_t flags = entry.flags | (entry.data_descriptor ? flag_data_descriptor : 0);
   const std::string& name = entry.local_name ? *entry.local_name : entry.name;
   std::string extra = entry.local_extra;
   if (entry.zip64) extra = zip64_block({facts.uncompressed_size, facts.compressed_size}, std::nullopt) + extra;
   std::string out;
-  add_u32(out, 0x04034B50);
+  add_u32(out, local_header_signature);
   add_u16(out, entry.zip64 ? 45 : 20);
   add_u16(out, flags);
   add_u16(out, entry.method);
@@ -80,7 +77,7 @@ std::string local_header(const ZipEntryPlan& entry, const EntryFacts& facts) {
 
 std::string data_descriptor(const ZipEntryPlan& entry, const EntryFacts& facts) {
   std::string out;
-  add_u32(out, 0x08074B50);
+  add_u32(out, data_descriptor_signature);
   add_u32(out, facts.crc);
   if (entry.zip64) {
     add_u64(out, facts.compressed_size);
@@ -93,14 +90,14 @@ std::string data_descriptor(const ZipEntryPlan& entry, const EntryFacts& facts) 
 }
 
 std::string central_record(const ZipEntryPlan& entry, const EntryFacts& facts, uint64_t local_header_offset) {
-  const uint16_t flags = entry.flags | (entry.data_descriptor ? data_descriptor_flag : 0);
+  const uint16_t flags = entry.flags | (entry.data_descriptor ? flag_data_descriptor : 0);
   std::string extra = entry.central_extra;
   if (entry.zip64) {
     extra = zip64_block({facts.uncompressed_size, facts.compressed_size, local_header_offset}, entry.zip64_extra_size) +
             extra;
   }
   std::string out;
-  add_u32(out, 0x02014B50);
+  add_u32(out, central_record_signature);
   add_u16(out, entry.version_made_by);
   add_u16(out, entry.zip64 ? 45 : 20);
   add_u16(out, flags);
@@ -122,7 +119,7 @@ std::string central_record(const ZipEntryPlan& entry, const EntryFacts& facts, u
 std::string zip64_end_records(uint64_t entries, uint64_t directory_size, uint64_t directory_offset,
                               uint64_t record_offset) {
   std::string out;
-  add_u32(out, 0x06064B50);
+  add_u32(out, zip64_end_record_signature);
   add_u64(out, 44);
   add_u16(out, 45);
   add_u16(out, 45);
@@ -132,7 +129,7 @@ std::string zip64_end_records(uint64_t entries, uint64_t directory_size, uint64_
   add_u64(out, entries);
   add_u64(out, directory_size);
   add_u64(out, directory_offset);
-  add_u32(out, 0x07064B50);
+  add_u32(out, zip64_locator_signature);
   add_u32(out, 0);
   add_u64(out, record_offset);
   add_u32(out, 1);
@@ -196,7 +193,7 @@ ZipLayout build_zip_layout(const ZipPlan& plan) {
   layout.end_record_offset = out.size();
   const uint16_t comment_size = plan.comment_size.value_or(plan.comment.size());
   if (plan.zip64) {
-    out += bare_end_record(0xFFFF, all_ones_32, all_ones_32, comment_size);
+    out += bare_end_record(zip64_marker_16, zip64_marker_32, zip64_marker_32, comment_size);
   } else {
     out += bare_end_record(entries, layout.central_directory_size, stated_directory_offset, comment_size);
   }
@@ -211,7 +208,7 @@ std::string build_zip(const ZipPlan& plan) {
 std::string bare_end_record(uint16_t entries, uint32_t directory_size, uint32_t directory_offset,
                             uint16_t comment_size) {
   std::string out;
-  add_u32(out, 0x06054B50);
+  add_u32(out, end_record_signature);
   add_u16(out, 0);
   add_u16(out, 0);
   add_u16(out, entries);

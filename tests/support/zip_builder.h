@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/test_bytes.h"
+#include "zip/zip_format.h"
 
 struct ZipEntryPlan {
   std::string name;
@@ -90,31 +91,4 @@ void put_u16(std::string& bytes, uint64_t offset, uint16_t value);
 void put_u32(std::string& bytes, uint64_t offset, uint32_t value);
 void put_u64(std::string& bytes, uint64_t offset, uint64_t value);
 
-// Field offsets inside the records, for patching.
-namespace zip_field {
-inline constexpr uint64_t end_this_disk = 4;
-inline constexpr uint64_t end_directory_disk = 6;
-inline constexpr uint64_t end_entries_on_disk = 8;
-inline constexpr uint64_t end_entries = 10;
-inline constexpr uint64_t end_directory_size = 12;
-inline constexpr uint64_t end_directory_offset = 16;
-inline constexpr uint64_t end_comment_size = 20;
-inline constexpr uint64_t locator_record_disk = 4;
-inline constexpr uint64_t locator_record_offset = 8;
-inline constexpr uint64_t locator_total_disks = 16;
-inline constexpr uint64_t zip64_rest_size = 4;
-inline constexpr uint64_t zip64_this_disk = 16;
-inline constexpr uint64_t zip64_entries_on_disk = 24;
-inline constexpr uint64_t zip64_entries = 32;
-inline constexpr uint64_t zip64_directory_size = 40;
-inline constexpr uint64_t zip64_directory_offset = 48;
-inline constexpr uint64_t central_flags = 8;
-inline constexpr uint64_t central_method = 10;
-inline constexpr uint64_t central_crc = 16;
-inline constexpr uint64_t central_name_size = 28;
-inline constexpr uint64_t central_extra_size = 30;
-inline constexpr uint64_t central_comment_size = 32;
-inline constexpr uint64_t central_external_attributes = 38;
-inline constexpr uint64_t central_local_header_offset = 42;
-inline constexpr uint64_t local_name_size = 26;
-}  // namespace zip_field
+// The records' field offsets, for patching, are zip_field's in zip_format.h.

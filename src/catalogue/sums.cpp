@@ -1,10 +1,6 @@
-// The 16-bit additive sum, the 16-bit shift-register checksum, and the extra
-// listing columns that -m1 and -m2 print with them.
-#include "report/checksums.h"
-
-#include <cstdio>
-
-#include "catalogue/run_mode.h"
+// The 16-bit additive sum, the -m1 segment layouts and the 16-bit
+// shift-register checksum.
+#include "catalogue/sums.h"
 
 namespace {
 
@@ -19,34 +15,21 @@ uint32_t sum_block(const uint8_t* bytes) {
   return total;
 }
 
-struct Segment {
-  uint64_t offset;
-  uint64_t size;
-};
-
-// The -m1 segment layout of each admitted size; a size of 0 ends a row.
-struct SegmentLayout {
-  uint64_t image_size;
-  Segment segments[4];
-};
-
+// A size of 0 ends a row.
 constexpr SegmentLayout m1_layouts[] = {
     {0x3000, {{0x0000, 0x1000}, {0x1000, 0x1000}, {0x2000, 0x1000}, {0, 0}}},
     {0x3800, {{0x0000, 0x2000}, {0x2000, 0x1000}, {0x3000, 0x0800}, {0, 0}}},
     {0x4000, {{0x0000, 0x2000}, {0x2000, 0x1000}, {0x3000, 0x0800}, {0x3800, 0x0800}}},
 };
 
-const SegmentLayout* layout_of(uint64_t image_size) {
+}  // namespace
+
+const SegmentLayout* m1_layout_of(uint64_t image_size) {
   for (const SegmentLayout& layout : m1_layouts) {
     if (layout.image_size == image_size) return &layout;
   }
   return nullptr;
 }
-
-// A missing fourth segment is padded so that every -m1 block is 20 wide.
-constexpr char missing_column[] = "     ";
-
-}  // namespace
 
 uint32_t add_to_sum(uint32_t total, uint64_t size, const uint8_t* bytes) {
   // Wraps freely: only the low 16 bits are kept.
@@ -76,11 +59,12 @@ uint16_t shift16(uint64_t size, const uint8_t* bytes) {
   return continue_shift16(0, size, bytes);
 }
 
-void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size, uint32_t totals[4]) {
-  const SegmentLayout* layout = layout_of(image_size);
+void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* bytes, size_t size,
+                         uint32_t totals[max_segments]) {
+  const SegmentLayout* layout = m1_layout_of(image_size);
   if (layout == nullptr) return;
   const uint64_t end = offset + size;
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < max_segments; ++k) {
     const Segment& segment = layout->segments[k];
     const uint64_t first = segment.offset > offset ? segment.offset : offset;
     const uint64_t last = segment.offset + segment.size < end ? segment.offset + segment.size : end;
@@ -88,19 +72,7 @@ void add_to_segment_sums(uint64_t image_size, uint64_t offset, const uint8_t* by
   }
 }
 
-void print_mode_sums(uint64_t size, const uint16_t mode_sums[4]) {
-  if (g_mode == RunMode::M2) {
-    std::printf("%04X ", unsigned{mode_sums[0]});
-    return;
-  }
-  if (g_mode != RunMode::M1) return;
-  const SegmentLayout* layout = layout_of(size);
-  if (layout == nullptr) return;
-  for (int k = 0; k < 4; ++k) {
-    if (layout->segments[k].size == 0) {
-      std::fputs(missing_column, stdout);
-      continue;
-    }
-    std::printf("%04X ", unsigned{mode_sums[k]});
-  }
+bool shows_segment(uint64_t size, int column) {
+  const SegmentLayout* layout = m1_layout_of(size);
+  return layout != nullptr && layout->segments[column].size != 0;
 }

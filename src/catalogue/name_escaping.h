@@ -2,6 +2,8 @@
 // chosen bytes go out as %XX.
 #pragma once
 
+#include <string>
+
 enum class EscapedBytes {
   Controls,         // 0x00 to 0x1F and 0x7F; high bytes as stored
   ControlsAndHigh,  // the same and 0x80 to 0xFF
@@ -10,3 +12,6 @@ enum class EscapedBytes {
 // Writes the NUL-terminated name to standard output, each escaped byte as
 // '%' and two upper-case hex digits; '%' itself is not escaped.
 void print_escaped_name(const char* name, EscapedBytes escaped);
+
+// The same, appended to `out`.
+void append_escaped_name(std::string& out, const char* name, EscapedBytes escaped);

@@ -1,0 +1,66 @@
+#!/bin/sh
+# Checks that includes in src/ run only downward (driver > report > walk >
+# zip, archive, catalogue; these three include neither each other nor
+# anything above them) and that no header includes itself through others. The one
+# exception: walk tells the status line of its progress, so it may include
+# the terminal's leaf in report, which includes nothing of ours.
+# Usage: tools/check-includes.sh
+set -eu
+cd "$(dirname "$0")/.."
+
+level() {
+  case "$1" in
+    driver) echo 4 ;;
+    report) echo 3 ;;
+    walk) echo 2 ;;
+    zip | archive | catalogue) echo 1 ;;
+    *) echo 0 ;;
+  esac
+}
+
+# Headers of report that walk may include.
+terminal_leaves=""
+
+is_terminal_leaf() {
+  for leaf in $terminal_leaves; do
+    [ "$1" = "$leaf" ] && return 0
+  done
+  return 1
+}
+
+failed=0
+edges=$(mktemp)
+trap 'rm -f "$edges"' EXIT
+
+for file in $(find src -name '*.h' -o -name '*.cpp' | sort); do
+  from_folder=$(basename "$(dirname "$file")")
+  from_level=$(level "$from_folder")
+  from=${file#src/}
+  for included in $(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file"); do
+    to_folder=${included%%/*}
+    echo "$from $included" >>"$edges"
+    [ "$to_folder" = "$from_folder" ] && continue
+    [ "$from_folder" = walk ] && is_terminal_leaf "$included" && continue
+    if [ "$(level "$to_folder")" -ge "$from_level" ]; then
+      echo "upward or sideways include: $file includes $included"
+      failed=1
+    fi
+  done
+done
+
+for leaf in $terminal_leaves; do
+  for file in "src/$leaf" "src/${leaf%.h}.cpp"; do
+    if sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file" | grep -qv "^$leaf\$"; then
+      echo "the terminal leaf $file includes more than its own header"
+      failed=1
+    fi
+  done
+done
+
+if ! tsort "$edges" >/dev/null 2>"$edges.loop"; then
+  echo "include circle:"
+  cat "$edges.loop"
+  failed=1
+fi
+rm -f "$edges.loop"
+exit $failed
