@@ -1,8 +1,7 @@
-// The libarchive reader on archives that real tools write here: 7-Zip with
-// every common method, tar in its dialects and compressions, gzip; entries
-// that are not files are passed over, damage and encryption are told
-// apart, and a broken handle can be replaced to go on. Skipped where a
-// tool is missing.
+// The libarchive reader on archives that real tools write here: from a
+// file and from memory, every compression of tar, gzip images named after
+// their files, RAR in both layouts, and why what fails fails. Skipped
+// where a tool is missing.
 #include "archive/archive_reader.h"
 
 #include <fcntl.h>
@@ -162,7 +161,9 @@ TEST(ArchiveKind, ComesFromTheEndOfTheWholeName) {
   }
 }
 
-// Each archive holds the sample files under in/; names are as stored.
+// Each archive holds the sample files under in/, names as stored, read
+// alike from a file and from memory. (Every method and dialect is in the
+// real-archive test.)
 TEST(ArchiveReader, GivesTheBytesTheToolsWereGiven) {
   if (!has_tools("7zz bsdtar tar gzip bzip2 xz zstd")) GTEST_SKIP() << "archive tools missing";
   const TempDir dir;
@@ -172,22 +173,15 @@ TEST(ArchiveReader, GivesTheBytesTheToolsWereGiven) {
     const char* command;  // run in the temporary directory
   };
   const Case cases[] = {
-      {"copy.7z", "7zz a -bd -bso0 -m0=Copy copy.7z in"},
-      {"lzma.7z", "7zz a -bd -bso0 -m0=LZMA -ms=off lzma.7z in"},
       {"lzma2-solid.7z", "7zz a -bd -bso0 -m0=LZMA2 -ms=on lzma2-solid.7z in"},
-      {"lzma2-bcj.7z", "7zz a -bd -bso0 -mf=BCJ -m0=LZMA2 lzma2-bcj.7z in"},
-      {"ppmd.7z", "7zz a -bd -bso0 -m0=PPMd ppmd.7z in"},
-      {"bzip2.7z", "7zz a -bd -bso0 -m0=BZip2 bzip2.7z in"},
-      {"deflate.7z", "7zz a -bd -bso0 -m0=Deflate -ms=off deflate.7z in"},
+      {"ppmd.7z", "7zz a -bd -bso0 -m0=PPMd -ms=off ppmd.7z in"},
       {"ustar.tar", "bsdtar --format ustar -cf ustar.tar in"},
-      {"pax.tar.gz", "bsdtar --format pax -czf pax.tar.gz in"},
-      {"gnu.tgz", "tar --format=gnu -czf gnu.tgz in"},
+      {"gnu.TGZ", "tar --format=gnu -czf gnu.TGZ in"},
       {"gnu.tar.bz2", "tar -cjf gnu.tar.bz2 in"},
-      {"gnu.TBZ2", "tar -cjf gnu.TBZ2 in"},
-      {"gnu.tar.xz", "tar -cJf gnu.tar.xz in"},
       {"gnu.txz", "tar -cJf gnu.txz in"},
       {"gnu.tar.zst", "tar --zstd -cf gnu.tar.zst in"},
   };
+
   std::map<std::string, std::string> want;
   for (const auto& [name, bytes] : sample_files()) want["in/" + name] = bytes;
   for (const Case& c : cases) {
@@ -236,36 +230,6 @@ TEST(ArchiveReader, ReadsAGzipFileAsOneImageNamedAfterIt) {
   EXPECT_EQ(nothing.entries[0].bytes, "");
 }
 
-// Only regular files are images: directories, symbolic links, hard links
-// (which tar stores as a second name with no data) and devices are passed
-// over. A sparse file's holes read as zeros; long names come whole.
-TEST(ArchiveReader, PassesOverEverythingButFiles) {
-  if (!has_tools("tar bsdtar mkfifo truncate")) GTEST_SKIP() << "tar missing";
-  const TempDir dir;
-  const std::string long_name = "in/" + std::string(150, 'n') + "/" + std::string(120, 'm') + ".bin";
-  dir.write(long_name, "long\n");
-  dir.write("in/file.bin", "data\n");
-  run_in(dir,
-         "ln -s file.bin in/link.bin && ln in/file.bin in/hard.bin && mkfifo in/pipe && "
-         "truncate -s 3000000 in/sparse.bin && printf tail >> in/sparse.bin && "
-         "tar --format=gnu --sparse -cf gnu.tar in && tar --format=posix --sparse -cf pax.tar in && "
-         "bsdtar -cf bsd.tar in");
-  std::string sparse(3000000, '\0');
-  sparse += "tail";
-  for (const char* archive : {"gnu.tar", "pax.tar", "bsd.tar"}) {
-    SCOPED_TRACE(archive);
-    const ReadArchive read = read_file_archive(dir.at(archive));
-    std::map<std::string, std::string> found = bytes_by_name(read);
-    // Which of two hard links carries the data depends on the order of the
-    // directory; the other is passed over.
-    EXPECT_EQ(found.count("in/file.bin") + found.count("in/hard.bin"), 1u);
-    found.erase("in/file.bin");
-    found.erase("in/hard.bin");
-    const std::map<std::string, std::string> want = {{long_name, "long\n"}, {"in/sparse.bin", sparse}};
-    EXPECT_EQ(found, want);
-  }
-}
-
 // An encrypted entry fails as encrypted and the next one is still read;
 // encrypted names cannot even be listed, so the archive does not open. An
 // empty archive opens and ends at once.
@@ -305,42 +269,6 @@ TEST(ArchiveReader, OpensOnlyWhatTheNameSays) {
     EXPECT_FALSE(read_file_archive(dir.at(name)).opened);
   }
   EXPECT_TRUE(read_file_archive(dir.at("real.tar.gz")).opened);
-}
-
-// One damaged byte in the middle of a solid block: the entries before it
-// are read, the one it falls in fails, and so does each later entry of the
-// block, each on a handle opened again past the one before.
-TEST(ArchiveReader, GoesOnPastDamageInASolidBlock) {
-  if (!has_tools("7zz")) GTEST_SKIP() << "7zz missing";
-  const TempDir dir;
-  // Compressible images: in random ones a damaged byte spoils only itself.
-  const auto image = [](int k) {
-    std::string text;
-    for (const char c : random_bytes(8000, 100 + k)) text += "line " + std::to_string(uint8_t(c) % 4) + "\n";
-    return text;
-  };
-  for (int k = 0; k < 6; ++k) dir.write("in/" + std::to_string(k) + ".bin", image(k));
-  run_in(dir,
-         "7zz a -bd -bso0 -m0=LZMA2 -ms=on -mhc=on solid.7z in/0.bin in/1.bin in/2.bin in/3.bin in/4.bin in/5.bin");
-  std::string bytes = read_file(dir.at("solid.7z"));
-  // Packed data start after the 32-byte signature header and end before
-  // the header database; the middle of the six entries is near the middle.
-  const size_t middle = 32 + (bytes.size() - 32 - 150) / 2;
-  bytes[middle] = static_cast<char>(bytes[middle] ^ 0x55);
-  const ReadArchive read = read_memory_archive("solid.7z", bytes);
-  ASSERT_EQ(read.entries.size(), 6u);
-  int good = 0;
-  while (good < 6 && read.entries[good].read) ++good;
-  EXPECT_GE(good, 2);
-  EXPECT_LE(good, 4);
-  for (int k = 0; k < 6; ++k) {
-    SCOPED_TRACE(k);
-    EXPECT_EQ(read.entries[k].name, "in/" + std::to_string(k) + ".bin");
-    EXPECT_EQ(read.entries[k].read, k < good);
-    if (k < good) {
-      EXPECT_EQ(read.entries[k].bytes, image(k));
-    }
-  }
 }
 
 // RAR 4 and RAR 5 under one suffix; no free tool here writes them, so the
