@@ -223,7 +223,9 @@ size_t batch_size() {
   return static_cast<size_t>(std::clamp<uint64_t>(share, 1, largest_batch));
 }
 
-// Marks pending jobs Running into `batch`, as many as batch_size says.
+// Marks pending jobs Running into `batch`, as many as batch_size says. A
+// whole archive walked in order ends a batch: archives batched together
+// would leave the other workers idle at the end.
 void take_batch(std::vector<Job*>& batch) {
   batch.clear();
   for (const size_t most = batch_size(); batch.size() < most;) {
@@ -231,6 +233,7 @@ void take_batch(std::vector<Job*>& batch) {
     if (job == nullptr) return;
     job->state = JobState::Running;
     batch.push_back(job);
+    if (job->kind == JobKind::OrderedWalk) return;
   }
 }
 
