@@ -5,9 +5,7 @@
 #include "walk/stream_archive_walker.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <new>
 
 #include "archive/archive_reader.h"
 #include "catalogue/run_mode.h"
@@ -67,14 +65,20 @@ StreamOutcome read_whole_entry(ArchiveReader& reader, const ArchiveEntryInfo& in
     const size_t asked = room == 0 ? 1 : static_cast<size_t>(room < archive_piece_size ? room : archive_piece_size);
     if (!archive_read_piece(reader, into, asked, got)) return StreamOutcome::Failed;
     if (got == 0) break;
-    if (room == 0) return StreamOutcome::Failed;
+    if (room == 0) {
+      reader.failure = ArchiveFailure::DamagedData;
+      return StreamOutcome::Failed;
+    }
     const uint64_t charged_before = size > least_entry_charge ? size : least_entry_charge;
     size += got;
     if (!info.size_known && size > charged_before && !charge_bytes(budget, size - charged_before)) {
       return StreamOutcome::OverBudget;
     }
   }
-  if (info.size_known && size != info.size) return StreamOutcome::Failed;
+  if (info.size_known && size != info.size) {
+    reader.failure = ArchiveFailure::DamagedData;  // shorter than recorded
+    return StreamOutcome::Failed;
+  }
   return StreamOutcome::Unpacked;
 }
 
