@@ -74,8 +74,8 @@ fuzz-methods:
 	build-fuzz/tests/deflate64_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/ \
 	  -print_final_stats=1 build-fuzz/corpus-methods tests/fuzz/corpus-methods
 
-# The archive walker over whole inputs: nesting, every mode, the expansion
-# budget. Inputs up to 128 KiB, so that the end record search runs past two
+# The archive walker over whole inputs: every archive format, nesting, every
+# mode, the expansion budget. Inputs up to 128 KiB, so that the end record search runs past two
 # blocks, from the start (-len_control=0); the walker's output is closed
 # (-close_fd_mask=3).
 fuzz-walker:

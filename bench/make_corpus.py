@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the benchmark corpus: a loose tree of ROM-like images, the same
-images packed in zip archives (a few nested), and a tree of many small images.
+images packed in zip archives (a few nested), in 7z archives (LZMA2, every
+other one solid) and in .tar.gz archives, and a tree of many small images.
 
 The corpus depends only on --seed and --scale. A finished corpus carries a
 stamp file; running again with the same seed and scale does nothing. Besides
@@ -8,7 +9,9 @@ the trees it writes manifest.json (counts and bytes per tree, for the runner)
 and images.tsv (every image's display name, size, CRC-32 and content id).
 
 At scale 1: about 3,000 images of about 400 MB in the loose tree, 300
-archives in the zip tree and 100,000 images of 2 KiB in the small tree.
+archives in the zip tree, 100 in each of the 7z and tar.gz trees (a third
+of the images), and 100,000 images of 2 KiB in the small tree. The 7z
+archives are written by 7zz (Debian package 7zip).
 """
 
 import argparse
@@ -17,11 +20,14 @@ import json
 import os
 import random
 import shutil
+import subprocess
 import sys
+import tarfile
+import gzip
 import zipfile
 import zlib
 
-GENERATOR_VERSION = 2
+GENERATOR_VERSION = 3
 KIB = 1024
 MIB = 1024 * KIB
 
@@ -36,6 +42,7 @@ DISTINCT_LARGE = 18
 DUPLICATE_SHARE = 0.10       # of each class, copied into another folder
 ODD_SIZE_SHARE = 0.25        # images with a header or a trimmed size
 ARCHIVES = 300
+OTHER_ARCHIVES = 100          # in each of the 7z and tar.gz trees, a third of the images
 NESTED_EVERY = 25            # archive k with k % 25 == 12 holds a nested archive
 DOUBLE_NESTED_EVERY = 75     # ... and with k % 75 == 12, a nested one inside that
 SMALL_TREE_IMAGES = 100_000
@@ -215,6 +222,57 @@ def write_zip_tree(loose_root, zip_root, images, archive_count):
     return archives, nested_total, rows
 
 
+def archive_groups(images, archive_count):
+    """The images in path order, cut into archive_count runs, with the
+    system each run's archive is filed under."""
+    ordered = sorted(images, key=lambda image: image["path"])
+    archive_count = min(archive_count, len(ordered))
+    for k in range(archive_count):
+        members = ordered[k * len(ordered) // archive_count:(k + 1) * len(ordered) // archive_count]
+        yield k, members[0]["path"].split("/")[0], members
+
+
+def write_7z_tree(loose_root, root, images, archive_count):
+    """The first archive_count zip tree's runs of images as 7z archives, LZMA2
+    at level 5, solid when k is even. Returns (archive records, image rows)."""
+    archives, rows = [], []
+    for k, system, members in archive_groups(images, archive_count * 3):
+        if k >= archive_count:
+            break
+        relative = f"{system}/pack{k:03d}.7z"
+        target = os.path.abspath(os.path.join(root, relative))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        solid = "on" if k % 2 == 0 else "off"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=LZMA2", "-mx=5", f"-ms={solid}", "-mtm=off",
+                        "-mtc=off", "-mta=off", target, *[m["path"] for m in members]],
+                       cwd=loose_root, check=True)
+        archives.append({"path": relative, "bytes": os.path.getsize(target), "solid": solid == "on"})
+        rows.extend({**m, "path": f"{relative}?{m['path']}"} for m in members)
+    return archives, rows
+
+
+def write_tar_gz_tree(loose_root, root, images, archive_count):
+    """The same runs as .tar.gz archives (ustar, gzip level 6, no dates)."""
+    archives, rows = [], []
+    for k, system, members in archive_groups(images, archive_count * 3):
+        if k >= archive_count:
+            break
+        relative = f"{system}/pack{k:03d}.tar.gz"
+        tar_bytes = io.BytesIO()
+        with tarfile.open(fileobj=tar_bytes, mode="w", format=tarfile.USTAR_FORMAT) as archive:
+            for member in members:
+                with open(os.path.join(loose_root, member["path"]), "rb") as source:
+                    data = source.read()
+                info = tarfile.TarInfo(member["path"])
+                info.size, info.mode, info.mtime = len(data), 0o644, 0
+                archive.addfile(info, io.BytesIO(data))
+        data = gzip.compress(tar_bytes.getvalue(), compresslevel=6, mtime=0)
+        write_file(os.path.join(root, relative), data)
+        archives.append({"path": relative, "bytes": len(data)})
+        rows.extend({**m, "path": f"{relative}?{m['path']}"} for m in members)
+    return archives, rows
+
+
 def write_small_tree(rng, root, count):
     images = []
     for index in range(count):
@@ -257,10 +315,18 @@ def generate(out, seed, scale):
     write_loose_tree(rng, loose_root, loose)
     archives, nested, zip_rows = write_zip_tree(loose_root, os.path.join(out, "zip"), loose,
                                                 scaled(ARCHIVES, scale))
+    other_count = scaled(OTHER_ARCHIVES, scale)
+    sevenzip, sevenzip_rows = write_7z_tree(loose_root, os.path.join(out, "7z"), loose, other_count)
+    targz, targz_rows = write_tar_gz_tree(loose_root, os.path.join(out, "targz"), loose, other_count)
     small = write_small_tree(rng, os.path.join(out, "small"), scaled(SMALL_TREE_IMAGES, scale))
     trees = {"loose": {"images": loose, "summary": summarise(loose)},
              "zip": {"images": zip_rows, "summary": summarise(zip_rows)},
+             "7z": {"images": sevenzip_rows, "summary": summarise(sevenzip_rows)},
+             "targz": {"images": targz_rows, "summary": summarise(targz_rows)},
              "small": {"images": small, "summary": summarise(small)}}
+    trees["7z"]["summary"].update(archives=len(sevenzip), solid_archives=sum(a["solid"] for a in sevenzip),
+                                  archive_bytes=sum(a["bytes"] for a in sevenzip))
+    trees["targz"]["summary"].update(archives=len(targz), archive_bytes=sum(a["bytes"] for a in targz))
     trees["loose"]["summary"]["folders"] = len({os.path.dirname(i["path"]) for i in loose})
     trees["zip"]["summary"].update(archives=len(archives), nested_archives=nested,
                                    archive_bytes=sum(a["bytes"] for a in archives))
@@ -306,6 +372,8 @@ def main():
     print(f"make_corpus: wrote {args.out} (seed {args.seed}, scale {args.scale}): "
           f"loose {trees['loose']['images']} images, {trees['loose']['image_bytes'] / 1e6:.1f} MB; "
           f"zip {trees['zip']['archives']} archives, {trees['zip']['archive_bytes'] / 1e6:.1f} MB; "
+          f"7z {trees['7z']['archives']} archives, {trees['7z']['archive_bytes'] / 1e6:.1f} MB; "
+          f"tar.gz {trees['targz']['archives']} archives, {trees['targz']['archive_bytes'] / 1e6:.1f} MB; "
           f"small {trees['small']['images']} images")
     return 0
 

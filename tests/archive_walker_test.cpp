@@ -2,10 +2,14 @@
 // display names, what is reported, comments in -pzc, the nesting bound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/packed_zeros.h"
+#include "support/rar_builder.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
@@ -80,6 +84,41 @@ std::string numbered(const char* prefix, int number, const char* suffix) {
   name += std::to_string(number);
   name += suffix;
   return name;
+}
+
+bool has_tools(const std::string& names) {
+  return run_program("sh", {"-c", "for t in " + names + "; do command -v $t >/dev/null || exit 1; done"}).status == 0;
+}
+
+void run_in(const TempDir& dir, const std::string& command) {
+  const RunResult result = run_program("sh", {"-c", command}, dir.path);
+  ASSERT_EQ(result.status, 0) << command << "\n" << result.err;
+}
+
+// The listing of images whose contents all differ, from their names and
+// bytes: in CRC order, each its own group.
+std::string listing_of(std::vector<std::pair<std::string, std::string>> images) {
+  std::sort(images.begin(), images.end(), [](const auto& a, const auto& b) {
+    return std::pair(crc32_of(a.second), a.first) < std::pair(crc32_of(b.second), b.first);
+  });
+  std::string out;
+  for (const auto& [name, bytes] : images) {
+    unsigned sum = 0;
+    for (const char c : bytes) sum += static_cast<uint8_t>(c);
+    char line[64];
+    std::snprintf(line, sizeof line, "\n  %08X %04X %6zX ", unsigned{crc32_of(bytes)}, sum & 0xFFFF, bytes.size());
+    out += line + name + "\n";
+  }
+  const std::string count = std::to_string(images.size());
+  return out + "\n" + count + " ROMs, " + count + " unique, 0 duplicates, 0 unchecked\n";
+}
+
+// Compressible lines: a damaged byte derails the decoder, not just itself.
+std::string numbered_lines(int lines, int seed) {
+  std::string text;
+  for (int k = 0; k < lines; ++k)
+    text += "line " + std::to_string((k * 7 + seed) % 13) + " of set " + std::to_string(seed) + "\n";
+  return text;
 }
 
 }  // namespace
@@ -407,4 +446,155 @@ TEST(ArchiveWalk, ReadsLargeBlankImagesPackedPastDeflatesRatio) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
   }
   EXPECT_NE(result.out.find("\n4 ROMs, 1 unique, 3 duplicates, 0 unchecked\n"), std::string::npos) << result.out;
+}
+
+// 7z, tar, gzip and RAR archives, each inside the others and inside zip
+// and the other way round, under the same names, nesting and messages as
+// zip: the images of every order are listed, whatever the threads.
+TEST(ArchiveWalk, ReadsEveryKindOfArchiveNestedInAnyOrder) {
+  if (!has_tools("7zz tar gzip zstd bzip2 xz")) GTEST_SKIP() << "archive tools missing";
+  TempDir tree;
+  const std::string c = "the image c\n", d = text_bytes(7000), e = "e\n";
+  tree.write("src/c.bin", c);
+  tree.write("src/d.bin", d);
+  tree.write("src/sub/e.bin", e);
+  tree.write("b.rar", rar5_stored({{"c.bin", c}}));
+  tree.write("old.rar", rar4_stored({{"d.bin", d}}));
+  tree.write("z.zip", build_zip(zip_of({deflated_entry("c.bin", c), stored_entry("e.bin.gz", "")})));
+  run_in(tree,
+         "gzip -c src/sub/e.bin > e.bin.gz && "
+         "tar -czf a.tar.gz b.rar && tar --zstd -cf s.tar.zst -C src . && tar -cjf old.tbz2 old.rar && "
+         "7zz a -bd -bso0 -ms=on in.7z z.zip e.bin.gz ./src/d.bin && "
+         "7zz a -bd -bso0 -m0=PPMd empty.7z -x!* src && rm -r src b.rar old.rar z.zip e.bin.gz");
+  tree.write("outer.zip",
+             build_zip(zip_of({stored_entry("in.7z", read_file(tree.at("in.7z"))), deflated_entry("x.tar.xz", "not xz"),
+                               stored_entry("old.tbz2", read_file(tree.at("old.tbz2")))})));
+  // The same contents under several names (7zz stores "./src/d.bin" as
+  // "d.bin"): the names and the summary are looked for, then the whole
+  // output must be the same for every number of threads.
+  const RunResult listed = run_imgchk({"a.tar.gz", "empty.7z", "in.7z", "outer.zip", "s.tar.zst"}, tree.path);
+  for (const char* name :
+       {"a.tar.gz?b.rar?c.bin", "in.7z?z.zip?c.bin", "in.7z?e.bin.gz?e.bin", "in.7z?d.bin",
+        "outer.zip?in.7z?z.zip?c.bin", "outer.zip?old.tbz2?old.rar?d.bin", "s.tar.zst?./sub/e.bin"}) {
+    EXPECT_NE(listed.out.find(std::string(" ") + name + "\n"), std::string::npos) << name << listed.out;
+  }
+  EXPECT_NE(listed.out.find("\n11 ROMs, 3 unique, 8 duplicates, 0 unchecked\n"), std::string::npos) << listed.out;
+  const std::string err =
+      "imgchk: error opening in.7z?z.zip?e.bin.gz\n"
+      "imgchk: error opening outer.zip?in.7z?z.zip?e.bin.gz\n"
+      "imgchk: error opening outer.zip?x.tar.xz\n";
+  EXPECT_EQ(listed.err, err);
+  expect_run(tree, {"a.tar.gz", "empty.7z", "in.7z", "outer.zip", "s.tar.zst"}, {listed.out, err});
+}
+
+// Damage in the middle of a solid block: the entries before it are listed,
+// the one it falls in and each later one fail one by one, and the next
+// path is read. An encrypted entry fails alone; encrypted names keep the
+// archive from opening. A gzip whose trailer lies and a tar cut short fail
+// their images.
+TEST(ArchiveWalk, ReportsDamagedEncryptedAndCutArchivesAndGoesOn) {
+  if (!has_tools("7zz tar gzip")) GTEST_SKIP() << "archive tools missing";
+  TempDir tree;
+  for (int k = 0; k < 6; ++k) tree.write("in/" + std::to_string(k) + ".bin", numbered_lines(3000, k));
+  tree.write("after.bin", "after\n");
+  run_in(tree,
+         "7zz a -bd -bso0 -m0=LZMA2 -ms=on solid.7z in/0.bin in/1.bin in/2.bin in/3.bin in/4.bin in/5.bin && "
+         "7zz a -bd -bso0 -ms=off -psecret -mhe=off locked.7z in/0.bin && "
+         "7zz a -bd -bso0 -psecret -mhe=on names.7z in/0.bin && "
+         "gzip -c in/1.bin > lies.bin.gz && tar -cf cut.tar in/2.bin in/3.bin");
+  std::string solid = read_file(tree.at("solid.7z"));
+  const size_t middle = 32 + (solid.size() - 32 - 150) / 2;
+  solid[middle] = static_cast<char>(solid[middle] ^ 0x55);
+  tree.write("solid.7z", solid);
+  std::string lies = read_file(tree.at("lies.bin.gz"));
+  lies[lies.size() - 1] ^= 1;  // the recorded length
+  tree.write("lies.bin.gz", lies);
+  const std::string cut = read_file(tree.at("cut.tar"));
+  // Its header, in/2.bin's data in whole blocks, in/3.bin's header and a
+  // little of its data.
+  const size_t second_header = 512 + (numbered_lines(3000, 2).size() + 511) / 512 * 512;
+  tree.write("cut.tar", cut.substr(0, second_header + 512 + 1000));
+  const RunResult listed =
+      run_imgchk({"solid.7z", "locked.7z", "names.7z", "lies.bin.gz", "cut.tar", "after.bin"}, tree.path);
+  // Where the damage falls depends on 7zz's packing: find the first failure.
+  const size_t first_failure = listed.err.find("imgchk: uncompress of solid.7z?in/");
+  ASSERT_EQ(first_failure, 0u) << listed.err;
+  const int failed_from = listed.err[first_failure + 34] - '0';
+  ASSERT_GE(failed_from, 1);
+  ASSERT_LE(failed_from, 4);
+  std::string err;
+  std::vector<std::pair<std::string, std::string>> images;
+  for (int k = 0; k < 6; ++k) {
+    const std::string name = "solid.7z?in/" + std::to_string(k) + ".bin";
+    if (k < failed_from) images.emplace_back(name, numbered_lines(3000, k));
+    if (k >= failed_from) err += "imgchk: uncompress of " + name + " failed\n";
+  }
+  err +=
+      "imgchk: uncompress of locked.7z?in/0.bin failed\n"
+      "imgchk: error opening names.7z\n"
+      "imgchk: uncompress of lies.bin.gz?lies.bin failed\n";
+  images.emplace_back("cut.tar?in/2.bin", numbered_lines(3000, 2));
+  err += "imgchk: uncompress of cut.tar?in/3.bin failed\n";
+  images.emplace_back("after.bin", "after\n");
+  expect_run(tree, {"solid.7z", "locked.7z", "names.7z", "lies.bin.gz", "cut.tar", "after.bin"},
+             {listing_of(images), err});
+}
+
+// -pzc prints the comments of zip archives wherever they are, inside any
+// kind of archive, and reads nothing else.
+TEST(ArchiveWalk, PzcFindsZipCommentsInsideEveryKindOfArchive) {
+  if (!has_tools("7zz tar")) GTEST_SKIP() << "archive tools missing";
+  TempDir tree;
+  tree.write("z.zip", archive_with_comment({stored_entry("a.bin", "a")}, "Inside"));
+  run_in(tree, "7zz a -bd -bso0 set.7z z.zip && tar -czf set.tar.gz set.7z z.zip && rm z.zip");
+  expect_run(tree, {"-pzc", "set.tar.gz", "set.7z"},
+             {"set.tar.gz?set.7z?z.zip: Inside\n"
+              "set.tar.gz?z.zip: Inside\n"
+              "set.7z?z.zip: Inside\n",
+              ""});
+}
+
+// A 7z coder may ask for a dictionary of 4 GiB, which a small archive
+// cannot justify. Where that memory cannot be had, its entries fail, and
+// the run goes on with the next path.
+TEST(ArchiveWalk, ACoderThatCannotHaveItsMemoryFailsOnlyItsEntries) {
+#if IMGCHK_SANITIZED
+  GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#endif
+  if (!has_tools("7zz")) GTEST_SKIP() << "7zz missing";
+  TempDir tree;
+  tree.write("a.bin", random_bytes(20000, 4));
+  tree.write("b.bin", "b\n");
+  tree.write("after.bin", "after\n");
+  // -mhc=off keeps the header database uncompressed, so that the LZMA2
+  // dictionary byte (after the coder id 21 and its property size 01) can
+  // be set to 40, 4 GiB; then both CRC-32s of the header are made anew.
+  run_in(tree, "7zz a -bd -bso0 -mhc=off -m0=LZMA2 -ms=off huge.7z a.bin b.bin");
+  std::string archive = read_file(tree.at("huge.7z"));
+  auto u64_at = [&](size_t at) {
+    uint64_t value = 0;
+    for (int k = 7; k >= 0; --k) value = value << 8 | static_cast<uint8_t>(archive[at + k]);
+    return value;
+  };
+  auto put_u32 = [&](size_t at, uint32_t value) {
+    for (int k = 0; k < 4; ++k) archive[at + k] = static_cast<char>(value >> (8 * k));
+  };
+  const size_t header = 32 + u64_at(12);
+  const size_t header_size = u64_at(20);
+  int patched = 0;
+  for (size_t at = archive.find("\x21\x21\x01", header); at != std::string::npos;
+       at = archive.find("\x21\x21\x01", at + 1)) {
+    archive[at + 3] = 40;
+    ++patched;
+  }
+  ASSERT_EQ(patched, 2);
+  put_u32(28, crc32_of(archive.substr(header, header_size)));
+  put_u32(8, crc32_of(archive.substr(12, 20)));
+  tree.write("huge.7z", archive);
+  const RunResult result = run_imgchk_limited({"huge.7z", "after.bin"}, tree.path, 256ull << 20);
+  EXPECT_EQ(result.err,
+            "imgchk: uncompress of huge.7z?a.bin failed\n"
+            "imgchk: uncompress of huge.7z?b.bin failed\n");
+  EXPECT_EQ(result.out, listing_of({{"after.bin", "after\n"}}));
+  EXPECT_EQ(result.status, 0);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/archive_kind.h"
 #include "audit/in_place.h"
 
 namespace {
@@ -75,7 +76,7 @@ SetAndRom split_set_and_rom(const char* image_name, size_t given_size) {
   } else {
     last_part(image_name, std::min(given_size, container_size), names.set, names.set_size);
   }
-  if (entry != nullptr) names.set_size -= archive_suffix_size(names.set, names.set_size);
+  if (entry != nullptr) names.set_size -= archive_suffix_length(names.set, names.set_size);
   if (names.set_size == 0) {
     // Nothing names the container ("/x", ".zip?x"): the ROM's own name does.
     names.set = names.rom;

@@ -2,14 +2,11 @@
 // the set's directory, at any depth of the path or of nested archives.
 #include "audit/in_place.h"
 
-#include <strings.h>
-
 #include <cstring>
 
-namespace {
+#include "archive/archive_kind.h"
 
-// Archive kinds the walkers read, by suffix.
-constexpr const char* archive_suffixes[] = {".zip"};
+namespace {
 
 bool ends_with(const char* text, size_t size, const char* end, size_t end_size) {
   return size >= end_size && std::memcmp(text + size - end_size, end, end_size) == 0;
@@ -26,14 +23,6 @@ bool ends_with_set(const char* text, size_t size, const char* set_name) {
 
 }  // namespace
 
-size_t archive_suffix_size(const char* name, size_t size) {
-  for (const char* suffix : archive_suffixes) {
-    const size_t suffix_size = std::strlen(suffix);
-    if (size >= suffix_size && strncasecmp(name + size - suffix_size, suffix, suffix_size) == 0) return suffix_size;
-  }
-  return 0;
-}
-
 bool is_in_set(const char* image_name, const char* set_name, const char* rom_name) {
   const size_t name_size = std::strlen(image_name);
   const size_t rom_size = std::strlen(rom_name);
@@ -46,6 +35,6 @@ bool is_in_set(const char* image_name, const char* set_name, const char* rom_nam
     return ends_with_set(image_name, container_size, set_name);
   }
   if (separator != '?') return false;
-  const size_t suffix_size = archive_suffix_size(image_name, container_size);
+  const size_t suffix_size = archive_suffix_length(image_name, container_size);
   return suffix_size != 0 && ends_with_set(image_name, container_size - suffix_size, set_name);
 }

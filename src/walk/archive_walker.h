@@ -1,9 +1,12 @@
-// Cataloguing the entries of an open zip archive, nested archives included.
+// Cataloguing the entries of an open zip archive, nested archives of every
+// kind included.
 #pragma once
 
 #include <memory>
 
 struct OpenArchive;
+struct ExpansionBudget;
+struct WalkSink;
 
 // Walks every entry of an archive the caller opened: an archive file named
 // on the command line or found in a directory. At most 1,032 times its size
@@ -14,3 +17,8 @@ struct OpenArchive;
 // message. The archive is closed once the walk and the last job reading its
 // entries are done with it.
 void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive);
+
+// The same for a zip archive at nesting `level` (1 for a file), into
+// `sink`, with the budget of the file it is in.
+void walk_zip_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
+                      ExpansionBudget& budget, int level);

@@ -28,7 +28,9 @@ OpenArchive::~OpenArchive() {
 
 namespace {
 
-enum class JobKind : uint8_t { File, Entry, Failure };
+// Failure, Comment and Summarised jobs are done when submitted; an
+// OrderedWalk job walks a whole archive into its results.
+enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Failure, Comment };
 enum class JobState : uint8_t { Pending, Running, Done };
 
 struct Job {
@@ -36,7 +38,8 @@ struct Job {
   JobState state = JobState::Done;
   bool succeeded = false;
   bool admitted = false;                      // by the run mode's size filter, asked once
-  std::unique_ptr<char[]> text;               // the image's display name, or the failure's
+  std::unique_ptr<char[]> text;               // the image's display name, the failure's, or the archive's
+  std::unique_ptr<char[]> comment;            // Comment: the archive's comment
   WalkFailure failure{};                      // Failure: its name is `text`
   ZipFailure zip_failure = ZipFailure::None;  // Entry: why it could not be read
   int fd = -1;
@@ -45,6 +48,9 @@ struct Job {
   ZipExtraction extraction{};
   ImageSummary summary{};
   AuditDigests audit{};  // when the run takes audit digests
+  ArchiveKind archive_kind = ArchiveKind::None;
+  OrderedWalk walk = nullptr;
+  WalkResults results;  // OrderedWalk: what the walk found, in order
 };
 
 struct JobRing {
@@ -103,7 +109,13 @@ void run_job(Job& job) {
       job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary, job.audit,
                                       &job.zip_failure);
       return;
+    case JobKind::OrderedWalk:
+      job.walk(job.text.get(), job.fd, job.size, job.archive_kind, job.results);
+      job.fd = -1;  // the walk closed it
+      return;
+    case JobKind::Summarised:
     case JobKind::Failure:
+    case JobKind::Comment:
       return;
   }
 }
@@ -112,13 +124,44 @@ void tell_failure(const WalkFailure& failure) {
   if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
 }
 
+void tell_comment(const char* archive_name, const char* comment) {
+  if (g_walk_observer.archive_comment != nullptr) g_walk_observer.archive_comment(archive_name, comment);
+}
+
+void commit_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
+  add_summarised_rom(name, summary, admitted, plans_audit_digests() ? audit : nullptr);
+  if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
+}
+
+void commit_results(WalkResults& results) {
+  for (WalkResult& result : results) {
+    switch (result.kind) {
+      case WalkResultKind::Image:
+        commit_image(result.name.get(), result.summary, result.admitted, &result.audit);
+        break;
+      case WalkResultKind::Failure:
+        result.failure.name = result.name.get();
+        tell_failure(result.failure);
+        break;
+      case WalkResultKind::Comment:
+        tell_comment(result.name.get(), result.comment.get());
+        break;
+    }
+  }
+  WalkResults().swap(results);
+}
+
 void commit_job(Job& job) {
   if (job.kind == JobKind::Failure) {
     job.failure.name = job.text.get();
     tell_failure(job.failure);
+  } else if (job.kind == JobKind::Comment) {
+    tell_comment(job.text.get(), job.comment.get());
+    job.comment.reset();
+  } else if (job.kind == JobKind::OrderedWalk) {
+    commit_results(job.results);
   } else if (job.succeeded) {
-    add_summarised_rom(job.text.get(), job.summary, job.admitted, plans_audit_digests() ? &job.audit : nullptr);
-    if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(job.summary.size);
+    commit_image(job.text.get(), job.summary, job.admitted, &job.audit);
   } else if (job.kind == JobKind::File) {
     tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
   } else {
@@ -184,7 +227,9 @@ size_t batch_size() {
   return static_cast<size_t>(std::clamp<uint64_t>(share, 1, largest_batch));
 }
 
-// Marks pending jobs Running into `batch`, as many as batch_size says.
+// Marks pending jobs Running into `batch`, as many as batch_size says. A
+// whole archive walked in order ends a batch: archives batched together
+// would leave the other workers idle at the end.
 void take_batch(std::vector<Job*>& batch) {
   batch.clear();
   for (const size_t most = batch_size(); batch.size() < most;) {
@@ -192,6 +237,7 @@ void take_batch(std::vector<Job*>& batch) {
     if (job == nullptr) return;
     job->state = JobState::Running;
     batch.push_back(job);
+    if (job->kind == JobKind::OrderedWalk) return;
   }
 }
 
@@ -316,24 +362,61 @@ void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& ar
   submit(std::move(job));
 }
 
-void report_failure(const WalkFailure& failure) {
+void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
+  Job job = image_job(JobKind::Summarised, name, summary.size);
+  job.state = JobState::Done;
+  job.succeeded = true;
+  job.admitted = admitted;
+  job.summary = summary;
+  if (audit != nullptr) job.audit = *audit;
+  submit(std::move(job));
+}
+
+void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
+  Job job = image_job(JobKind::OrderedWalk, name, size);
+  job.fd = fd;
+  job.size = size;
+  job.archive_kind = kind;
+  job.walk = walk;
+  submit(std::move(job));
+}
+
+namespace {
+
+// A failure or a comment: committed at once when nothing before it is
+// waiting, else put in the ring as a done job.
+void submit_news(Job&& job) {
   if (g_ring.slots.empty()) {
-    tell_failure(failure);
+    commit_job(job);
     return;
   }
   std::unique_lock<std::mutex> lock(g_ring.mutex);
   commit_done_jobs(lock);
   if (g_ring.committed == g_ring.submitted) {  // nothing before it is waiting
     lock.unlock();
-    tell_failure(failure);
+    commit_job(job);
     return;
   }
   Job& slot = claim_slot(lock);
+  slot = std::move(job);
+  ++g_ring.submitted;
+}
+
+}  // namespace
+
+void submit_archive_comment(const char* archive_name, const char* comment) {
+  Job job;
+  job.kind = JobKind::Comment;
+  job.text = copy_text(archive_name, std::strlen(archive_name));
+  job.comment = copy_text(comment, std::strlen(comment));
+  submit_news(std::move(job));
+}
+
+void report_failure(const WalkFailure& failure) {
   Job job;
   job.text = copy_text(failure.name, std::strlen(failure.name));
   job.failure = failure;
-  slot = std::move(job);
-  ++g_ring.submitted;
+  submit_news(std::move(job));
 }
 
 void finish_image_jobs() {

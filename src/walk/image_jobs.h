@@ -7,7 +7,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "archive/archive_kind.h"
+#include "catalogue/audit_digests.h"
+#include "catalogue/image_summary.h"
 #include "walk/walk_failure.h"
+#include "walk/walk_results.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_source.h"
 
@@ -34,6 +38,19 @@ void submit_file_image(const char* name, int fd, uint64_t size);
 
 // An entry that passed zip_prepare_extraction, as an image called `name`.
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
+
+// An image summarised already (read in order from an archive on the
+// walking thread), committed in its place.
+void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
+
+// Walks an archive file in order on a worker, into `results`; the ring
+// commits them in the job's place. The walk takes the descriptor over.
+using OrderedWalk = void (*)(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
+void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
+
+// A zip archive's comment for -pzc, handed to g_walk_observer in its place
+// in walk order, as failures are. Both texts are copied.
+void submit_archive_comment(const char* archive_name, const char* comment);
 
 // A failure of the walk, handed to g_walk_observer in its place in walk
 // order: at once, or after the images before it, when worker threads are

@@ -5,7 +5,10 @@
 
 #include <memory>
 
+#include "archive/archive_reader.h"
+#include "catalogue/rom_entry.h"
 #include "catalogue/summariser.h"
+#include "walk/expansion_budget.h"
 #include "zip/opened_file.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
@@ -34,12 +37,95 @@ bool feed_piece(void* context, const uint8_t* bytes, size_t size) {
   return true;
 }
 
+uint8_t* file_piece_of(ReadingState& state) {
+  // A fixed, small size: a failure goes to the new handler.
+  if (!state.file_piece) state.file_piece.reset(new uint8_t[zip_piece_size]);
+  return state.file_piece.get();
+}
+
+// Fills `piece` as far as the entry goes; false on a failed read.
+bool fill_piece(ArchiveReader& reader, uint8_t* piece, size_t& filled) {
+  filled = 0;
+  while (filled < zip_piece_size) {
+    size_t got = 0;
+    if (!archive_read_piece(reader, piece + filled, zip_piece_size - filled, got)) return false;
+    if (got == 0) break;
+    filled += got;
+  }
+  return true;
+}
+
+// An entry of known size: exactly that many bytes.
+StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, bool digests, Summariser& summariser,
+                                    uint8_t* piece) {
+  begin_summary(summariser, size, true, digests);
+  uint64_t done = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
+    if (got == 0) break;
+    if (got > size - done) {  // longer than recorded
+      reader.failure = ArchiveFailure::DamagedData;
+      return StreamOutcome::Failed;
+    }
+    feed_summary(summariser, piece, got);
+    done += got;
+  }
+  if (done == size) return StreamOutcome::Unpacked;
+  reader.failure = ArchiveFailure::DamagedData;
+  return StreamOutcome::Failed;
+}
+
+// An entry whose size shows at its end. The run modes that admit images
+// by size admit only small ones: an image that ends within the first
+// piece is summarised knowing its size; a longer one is admitted exactly
+// when every size is.
+StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& budget, uint64_t& part,
+                                      Summariser& summariser, uint8_t* piece, bool& admitted) {
+  size_t got = 0;
+  if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
+  if (got > least_entry_charge && !charge_bytes(budget, part, got - least_entry_charge))
+    return StreamOutcome::OverBudget;
+  if (got < zip_piece_size) {
+    admitted = is_admitted_size(got);
+    begin_summary(summariser, got, true, admitted);
+    feed_summary(summariser, piece, got);
+    return StreamOutcome::Unpacked;
+  }
+  admitted = is_admitted_size(UINT64_MAX);
+  begin_summary(summariser, 0, true, admitted);
+  while (got != 0) {
+    feed_summary(summariser, piece, got);
+    if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
+    if (!charge_bytes(budget, part, got)) return StreamOutcome::OverBudget;
+  }
+  summariser.summary.size = summariser.done;
+  return StreamOutcome::Unpacked;
+}
+
 }  // namespace
+
+StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
+                                      uint64_t& part, ImageSummary& summary, AuditDigests& audit, bool& admitted) {
+  ReadingState& state = this_thread_state();
+  Summariser& summariser = state.summary.summariser;
+  uint8_t* const piece = file_piece_of(state);
+  StreamOutcome outcome = StreamOutcome::Failed;
+  if (info.size_known) {
+    admitted = is_admitted_size(info.size);
+    outcome = summarise_sized_entry(reader, info.size, admitted, summariser, piece);
+  } else {
+    outcome = summarise_unsized_entry(reader, budget, part, summariser, piece, admitted);
+  }
+  if (outcome != StreamOutcome::Unpacked) return outcome;
+  summary = finish_summary(summariser);
+  if (summariser.audits) audit = summariser.audit.digests;
+  return outcome;
+}
 
 bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, AuditDigests& audit) {
   ReadingState& state = this_thread_state();
-  // A fixed, small size: a failure goes to the new handler.
-  if (!state.file_piece) state.file_piece.reset(new uint8_t[zip_piece_size]);
+  file_piece_of(state);
   Summariser& summariser = state.summary.summariser;
   begin_summary(summariser, size, true, digests);
   for (uint64_t done = 0; done < size;) {

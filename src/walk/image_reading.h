@@ -10,6 +10,9 @@
 
 struct ZipReader;
 struct ZipExtraction;
+struct ArchiveReader;
+struct ArchiveEntryInfo;
+struct ExpansionBudget;
 
 // Summarises the first `size` bytes of an open file. `digests` is whether
 // the run mode admits the image: a refused one is read but not summed. False
@@ -22,3 +25,13 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, 
 // when given.
 bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
                      AuditDigests& audit, ZipFailure* failure = nullptr);
+
+// Summarises the current entry of a libarchive reader as it is read. An
+// entry of known size must give exactly that many bytes (the caller has
+// charged them to the budget); one whose size shows only at its end (a
+// gzip image) is charged to `part` of `budget` as it comes. Unpacked, with
+// whether the run mode admits it in `admitted`; Failed (the reason in the
+// reader); or OverBudget (the budget is exhausted).
+enum class StreamOutcome : uint8_t { Unpacked, Failed, OverBudget };
+StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
+                                      uint64_t& part, ImageSummary& summary, AuditDigests& audit, bool& admitted);

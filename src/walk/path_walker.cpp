@@ -1,5 +1,5 @@
-// The path walker: a directory is walked depth-first, a ".zip" name is an
-// archive, and anything else is read as one image.
+// The path walker: a directory is walked depth-first, a name with an
+// archive's suffix is an archive, and anything else is read as one image.
 #include "walk/path_walker.h"
 
 #include <dirent.h>
@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_kind.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/directory_stack.h"
 #include "walk/image_jobs.h"
 #include "walk/path_names.h"
+#include "walk/stream_archive_walker.h"
 #include "walk/test_seams.h"
 #include "zip/opened_file.h"
 #include "zip/zip_archive.h"
@@ -86,6 +88,17 @@ void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile&
   scan_archive(path, archive);
 }
 
+// Any other kind of archive is walked in order by a worker, which reads it
+// from the descriptor.
+void scan_stream_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind kind) {
+  if (opened.kind != FileKind::Regular) {
+    report_failure(WalkFailure{WalkMessage::ErrorOpening, FailureReason::NotARegularFile, path, 0});
+    return;
+  }
+  submit_ordered_walk(path, file.fd, opened.size, kind, walk_stream_archive_file);
+  file.fd = -1;
+}
+
 void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
   if (opened.kind != FileKind::Regular) {
     report_failure(WalkFailure{WalkMessage::SeekError, FailureReason::NotARegularFile, path, 0});
@@ -98,7 +111,8 @@ void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& o
 
 // A directory is entered on the stack, for walk_directories to go through.
 void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, bool is_plain_file) {
-  const bool named_archive = has_zip_suffix(path);
+  const ArchiveKind archive_kind = archive_kind_of(path);
+  const bool named_archive = archive_kind != ArchiveKind::None;
   // Outside the archives, -pzc has nothing to read.
   const bool reads_plain_files = g_mode != RunMode::Pzc;
   if (!reads_plain_files && !named_archive && is_plain_file) return;
@@ -115,8 +129,12 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
     enter_unless_loop(path, opened.fd, from.name, DirectoryId{opened.device, opened.inode}, stack);
     return;
   }
-  if (named_archive) {
+  if (archive_kind == ArchiveKind::Zip) {
     scan_archive_file(path, file, opened);
+    return;
+  }
+  if (named_archive) {
+    scan_stream_archive_file(path, file, opened, archive_kind);
     return;
   }
   if (reads_plain_files) read_plain_file(path, file, opened);

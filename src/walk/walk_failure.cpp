@@ -42,3 +42,22 @@ FailureReason reason_of_zip_failure(ZipFailure failure) {
   }
   return FailureReason::DamagedData;
 }
+
+FailureReason reason_of_archive_failure(ArchiveFailure failure) {
+  switch (failure) {
+    case ArchiveFailure::NotAnArchive:
+      return FailureReason::NotAnArchive;
+    case ArchiveFailure::DamagedArchive:
+      return FailureReason::DamagedArchive;
+    case ArchiveFailure::Encrypted:
+      return FailureReason::Encrypted;
+    case ArchiveFailure::Unsupported:
+      return FailureReason::UnsupportedMethod;
+    case ArchiveFailure::OutOfMemory:
+      return FailureReason::OutOfMemory;
+    case ArchiveFailure::None:  // not a failure: never asked
+    case ArchiveFailure::DamagedData:
+      break;
+  }
+  return FailureReason::DamagedData;
+}

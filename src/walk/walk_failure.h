@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "archive/archive_failure.h"
 #include "zip/zip_failure.h"
 
 // One for each message the walk writes; the texts live with the writer.
@@ -49,3 +50,6 @@ FailureReason reason_of_errno(int error);
 
 // The reason for a failure the zip layer explained.
 FailureReason reason_of_zip_failure(ZipFailure failure);
+
+// The reason for a failure the libarchive reader explained.
+FailureReason reason_of_archive_failure(ArchiveFailure failure);

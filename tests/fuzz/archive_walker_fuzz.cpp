@@ -1,25 +1,54 @@
 // Fuzz target: walks the input as an archive file through the archive
-// walker, nested archives and the expansion budget included, in the mode its
-// last byte picks (its low two bits: 0 all, 1 -m1, 2 -m2, 3 -pzc), and
-// catalogues what it finds. Jobs run on this thread: no workers are started.
+// walkers, nested archives and the expansion budget included, in the mode
+// its last byte picks (its low two bits: 0 all, 1 -m1, 2 -m2, 3 -pzc), and
+// catalogues what it finds. The input is walked as the first kind of
+// archive that opens it: zip, then each kind read through libarchive, so
+// that every format is reachable without a byte to choose it. Jobs run on
+// this thread: no workers are started.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "archive/archive_kind.h"
+#include "archive/archive_reader.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
+#include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
+#include "walk/stream_archive_walker.h"
+#include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
+
+namespace {
+
+constexpr ArchiveKind stream_kinds[] = {ArchiveKind::SevenZip, ArchiveKind::Rar,      ArchiveKind::Tar,
+                                        ArchiveKind::TarGzip,  ArchiveKind::TarBzip2, ArchiveKind::TarXz,
+                                        ArchiveKind::TarZstd,  ArchiveKind::Gzip};
+
+void walk_input(const uint8_t* data, size_t size) {
+  const auto archive = std::make_shared<OpenArchive>();
+  if (zip_open_memory(archive->archive, data, size)) {
+    scan_archive("fuzz.zip", archive);
+    return;
+  }
+  for (const ArchiveKind kind : stream_kinds) {
+    ArchiveReader reader{};
+    if (!archive_open_memory(reader, kind, data, size, "fuzz.bin.gz")) continue;
+    ExpansionBudget budget = expansion_budget_for(size);
+    walk_stream_archive("fuzz", reader, WalkSink{nullptr}, budget, 1);
+    archive_close(reader);
+    return;
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   g_mode = static_cast<RunMode>(data[size - 1] & 3);
-  {
-    const auto archive = std::make_shared<OpenArchive>();
-    if (zip_open_memory(archive->archive, data, size)) scan_archive("fuzz.zip", archive);
-    finish_image_jobs();
-  }
+  walk_input(data, size);
+  finish_image_jobs();
   clear_catalogue();
   return 0;
 }

@@ -2,7 +2,8 @@
 // every compression method, nested archives, images of the sizes -m1 and
 // -m2 admit, and comments whose last byte picks each mode. Usage:
 // make_walker_corpus DIRECTORY (the committed seeds are in
-// tests/fuzz/corpus-walker; findings are added beside).
+// tests/fuzz/corpus-walker, with those of make_archive_seeds.sh; findings
+// are added beside).
 #include <bzlib.h>
 #include <lzma.h>
 #include <zstd.h>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/rar_builder.h"
 #include "support/seed_corpus.h"
 #include "support/test_bytes.h"
 #include "support/zip_builder.h"
@@ -19,14 +21,16 @@
 
 namespace {
 
-const uint8_t* bytes_of(const std::string& content) { return reinterpret_cast<const uint8_t*>(content.data()); }
+const uint8_t* bytes_of(const std::string& content) {
+  return reinterpret_cast<const uint8_t*>(content.data());
+}
 
 std::string bzip2_stream(const std::string& content) {
   std::string stream(content.size() + content.size() / 100 + 600, '\0');
   unsigned int size = static_cast<unsigned int>(stream.size());
   std::string input = content;
-  if (BZ2_bzBuffToBuffCompress(stream.data(), &size, input.data(), static_cast<unsigned int>(input.size()), 9, 0,
-                               0) != BZ_OK) {
+  if (BZ2_bzBuffToBuffCompress(stream.data(), &size, input.data(), static_cast<unsigned int>(input.size()), 9, 0, 0) !=
+      BZ_OK) {
     return "";
   }
   stream.resize(size);
@@ -97,35 +101,44 @@ Seeds seeds() {
   ZipPlan methods = zip_of(every_method);
   methods.entries[4].flags = 2;  // the LZMA stream ends with a marker
 
-  const std::string sized = build_zip(zip_of({deflated_entry("2k.bin", text_bytes(2048)),
-                                              stored_entry("12k.bin", text_bytes(12288)),
-                                              deflated_entry("14k.bin", text_bytes(14336)),
-                                              deflated_entry("16k.bin", text_bytes(16384))}));
+  const std::string sized =
+      build_zip(zip_of({deflated_entry("2k.bin", text_bytes(2048)), stored_entry("12k.bin", text_bytes(12288)),
+                        deflated_entry("14k.bin", text_bytes(14336)), deflated_entry("16k.bin", text_bytes(16384))}));
   const std::string inner = build_zip(with_comment(methods, "inner"));
-  const std::string nested = build_zip(with_comment(
-      zip_of({stored_entry("sizes.zip", sized), deflated_entry("methods.zip", inner), stored_entry("dir/", ""),
-              packed_entry("xz.zip", "", method_xz, xz_stream(""))}),
-      "outer"));
+  const std::string nested =
+      build_zip(with_comment(zip_of({stored_entry("sizes.zip", sized), deflated_entry("methods.zip", inner),
+                                     stored_entry("dir/", ""), packed_entry("xz.zip", "", method_xz, xz_stream(""))}),
+                             "outer"));
   ZipPlan deep = zip_of({stored_entry("a.bin", "a")});
   for (int level = 0; level < 18; ++level) {
-    deep = zip_of({stored_entry("f.bin", text_bytes(static_cast<size_t>(level) * 7)), deflated_entry("d.zip", build_zip(deep))});
+    deep = zip_of(
+        {stored_entry("f.bin", text_bytes(static_cast<size_t>(level) * 7)), deflated_entry("d.zip", build_zip(deep))});
   }
-  ZipPlan zeros = zip_of({deflated_entry("zeros.bin", std::string(1 << 20, '\0')),
-                          deflated_entry("zeros.zip", build_zip(zip_of({deflated_entry("z.bin", std::string(1 << 20, '\0'))})))});
+  ZipPlan zeros =
+      zip_of({deflated_entry("zeros.bin", std::string(1 << 20, '\0')),
+              deflated_entry("zeros.zip", build_zip(zip_of({deflated_entry("z.bin", std::string(1 << 20, '\0'))})))});
 
   Seeds out;
   out.emplace_back("methods", build_zip(methods));
   // The last byte picks the mode: '0' all, '1' -m1, '2' -m2, '3' -pzc.
   for (const char mode : {'0', '1', '2', '3'}) {
-    out.emplace_back(std::string("nested-mode-") + mode,
-                     build_zip(with_comment(zip_of({stored_entry("nested.zip", nested), stored_entry("loose.bin", "x")}),
-                                            std::string("mode ") + mode)));
+    out.emplace_back(
+        std::string("nested-mode-") + mode,
+        build_zip(with_comment(zip_of({stored_entry("nested.zip", nested), stored_entry("loose.bin", "x")}),
+                               std::string("mode ") + mode)));
   }
   out.emplace_back("deep", build_zip(with_comment(deep, "deep 0")));
   out.emplace_back("zeros", build_zip(zeros));
+  // RAR: no tool here writes it; the other formats read through libarchive
+  // come from make_archive_seeds.sh.
+  const RarFiles rar_files = {{"a.bin", text_bytes(2048)}, {"inner.zip", sized}, {"e.bin", ""}};
+  out.emplace_back("stored4.rar", rar4_stored(rar_files));
+  out.emplace_back("stored5.rar", rar5_stored(rar_files));
   return out;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return write_seed_corpus(argc, argv, seeds()); }
+int main(int argc, char** argv) {
+  return write_seed_corpus(argc, argv, seeds());
+}

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Archives written by the zip tools users meet, listed by imgchk.
+"""Archives written by the tools users meet, listed by imgchk.
 
 Every entry's CRC, byte sum and size in imgchk's listing must match what
-Python's zipfile reads from the same archive (or, for methods it cannot
-read, the files the tool was given); entries imgchk cannot unpack
-(encryption) must end in the uncompress message.
+Python's zipfile or tarfile reads from the same archive (or, for formats
+they cannot read, the files the tool was given); entries imgchk cannot
+unpack (encryption) must end in the uncompress message.
 
 Usage: real_archives_test.py path/to/imgchk
 """
@@ -15,6 +15,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 import zipfile
@@ -68,6 +69,26 @@ def expected_from_zipfile(archive_path, display_name, unreadable=()):
             name = (display_name + "?" + info.filename).encode()
             records.append((escape_name(name), info.CRC, sum(data) & 0xFFFF, len(data) & 0xFFFFFFFF))
     return sorted(records), failures
+
+
+def expected_from_files(display_name, files):
+    """What imgchk should list for an archive holding `files` under their names."""
+    return sorted((escape_name(("%s?%s" % (display_name, path)).encode()), zlib.crc32(data), sum(data) & 0xFFFF,
+                   len(data) & 0xFFFFFFFF) for path, data in files.items())
+
+
+def expected_from_tarfile(archive_path, display_name):
+    """Regular files only, as Python's tarfile reads them: links, folders and
+    devices are not images."""
+    records = []
+    with tarfile.open(archive_path) as archive:
+        for member in archive.getmembers():
+            if not member.isreg():
+                continue
+            data = archive.extractfile(member).read()
+            records.append((escape_name(("%s?%s" % (display_name, member.name)).encode()), zlib.crc32(data),
+                            sum(data) & 0xFFFF, len(data) & 0xFFFFFFFF))
+    return sorted(records)
 
 
 class Fixture:
@@ -235,6 +256,104 @@ class RealArchives(unittest.TestCase):
             with self.subTest(name):
                 self.fixture.run(["bsdtar", "-a", "-cf", self.archive(name), *options, "."])
                 self.check(name)
+
+
+    def listed(self, *args):
+        result = subprocess.run([IMGCHK, *args], cwd=self.fixture.dir, capture_output=True)
+        self.assertEqual(result.returncode, 0)
+        return result
+
+    # 7-Zip's own format: every method, solid and not, the BCJ filter.
+    def test_7z_archives(self):
+        cases = {
+            "copy.7z": ["-m0=Copy"],
+            "lzma.7z": ["-m0=LZMA", "-ms=off"],
+            "lzma2-solid.7z": ["-m0=LZMA2", "-ms=on", "-mx=9"],
+            "lzma2.7z": ["-m0=LZMA2", "-ms=off"],
+            "bcj.7z": ["-mf=BCJ", "-m0=LZMA2"],
+            "ppmd.7z": ["-m0=PPMd"],
+            "bzip2.7z": ["-m0=BZip2", "-ms=on"],
+            "deflate.7z": ["-m0=Deflate", "-ms=off"],
+        }
+        want = {path: data for path, data in self.fixture.files.items()}
+        for name, flags in cases.items():
+            with self.subTest(name):
+                self.fixture.run(["7zz", "a", "-bso0", "-bsp0", *flags, self.archive(name), "."])
+                result = self.listed(name)
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(listing_of(result.stdout), expected_from_files(name, want))
+
+    # tar as bsdtar and GNU tar write it, plain and compressed, with long
+    # names, links and a sparse file; Python's tarfile is the reference.
+    def test_tar_archives(self):
+        extra = os.path.join(self.fixture.dir, "in", "links")
+        os.makedirs(extra, exist_ok=True)
+        long_dir = os.path.join(extra, "d" * 120)
+        os.makedirs(long_dir, exist_ok=True)
+        with open(os.path.join(long_dir, "n" * 110 + ".rom"), "wb") as out:
+            out.write(b"a long name\n")
+        with open(os.path.join(extra, "sparse.img"), "wb") as out:
+            out.truncate(3 << 20)
+            out.write(b"end")
+        for link, make in (("soft.rom", os.symlink), ("hard.rom", os.link)):
+            if not os.path.lexists(os.path.join(extra, link)):
+                make("../code.asm" if make is os.symlink else os.path.join(self.fixture.dir, "in", "code.asm"),
+                     os.path.join(extra, link))
+        cases = {
+            # ustar has no room for the long name: bsdtar leaves it out.
+            "bsd-ustar.tar": ["bsdtar", "--format", "ustar", "--exclude", "d" * 120, "-cf"],
+            "bsd-pax.tar.gz": ["bsdtar", "--format", "pax", "-czf"],
+            "bsd.tar.xz": ["bsdtar", "-cJf"],
+            "gnu.tar": ["tar", "--format=gnu", "--sparse", "-cf"],
+            "gnu-posix.tgz": ["tar", "--format=posix", "--sparse", "-czf"],
+            "gnu.tar.bz2": ["tar", "-cjf"],
+            "gnu.tar.zst": ["tar", "--zstd", "-cf"],
+        }
+        for name, command in cases.items():
+            with self.subTest(name):
+                self.fixture.run([*command, self.archive(name), "."])
+                result = self.listed(name)
+                self.assertEqual(result.stderr, b"")
+                want = (expected_from_tarfile(self.archive(name), name) if not name.endswith(".zst") else
+                        [record for record in listing_of(self.listed("gnu.tar").stdout)])
+                if name.endswith(".zst"):
+                    want = sorted((record[0].replace(b"gnu.tar?", b"gnu.tar.zst?"), *record[1:]) for record in want)
+                self.assertEqual(listing_of(result.stdout), want)
+                self.assertIn(b"?./links/sparse.img", result.stdout)
+        shutil.rmtree(extra)
+
+    # gzip alone: one image, named after the file.
+    def test_gzip_files(self):
+        data = self.fixture.files["big.rom"]
+        for name, command in (("big.rom.gz", ["gzip", "-9", "-c"]), ("BIG.ROM.GZ", ["gzip", "-1", "-c"])):
+            with self.subTest(name):
+                with open(self.archive(name), "wb") as out:
+                    out.write(subprocess.run(command, input=data, capture_output=True, check=True).stdout)
+                result = self.listed(name)
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(listing_of(result.stdout),
+                                 expected_from_files(name, {name[:-3]: data}))
+
+    # A 7z archive of a gibibyte of zeros is a few hundred KiB. Inside a zip
+    # it draws on the nested part of the budget, which stops it before a
+    # byte is unpacked, and the next path is read. (Its file's own images
+    # have room for large blank images.)
+    def test_7z_of_a_gibibyte_of_zeros_is_stopped_by_the_budget(self):
+        zeros = os.path.join(self.fixture.dir, "zeros")
+        os.makedirs(zeros, exist_ok=True)
+        with open(os.path.join(zeros, "zeros.bin"), "wb") as out:
+            out.truncate(1 << 30)
+        subprocess.run(["7zz", "a", "-bso0", "-bsp0", "-mx=1", self.archive("zeros.7z"), "zeros.bin"],
+                       cwd=zeros, check=True)
+        shutil.rmtree(zeros)
+        self.assertLess(os.path.getsize(self.archive("zeros.7z")), 1 << 20)
+        with open(self.archive("after.rom"), "wb") as out:
+            out.write(b"after")
+        with zipfile.ZipFile(self.archive("outer.zip"), "w", zipfile.ZIP_STORED) as outer:
+            outer.write(self.archive("zeros.7z"), "zeros.7z")
+        result = self.listed("outer.zip", "after.rom")
+        self.assertEqual(result.stderr, b"imgchk: expansion limit reached at outer.zip?zeros.7z?zeros.bin\n")
+        self.assertEqual([record[0] for record in listing_of(result.stdout)], [b"after.rom"])
 
 
 if __name__ == "__main__":

@@ -9,7 +9,9 @@ int write_seed_corpus(int argc, char** argv, const Seeds& seeds) {
     return 2;
   }
   for (const auto& [name, bytes] : seeds) {
-    const std::string path = std::string(argv[1]) + "/seed-" + name + ".zip";
+    // A name without a suffix is a zip archive's.
+    const bool has_suffix = name.find('.') != std::string::npos;
+    const std::string path = std::string(argv[1]) + "/seed-" + name + (has_suffix ? "" : ".zip");
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file) {

@@ -7,6 +7,7 @@
 
 using Seeds = std::vector<std::pair<std::string, std::string>>;  // name, bytes
 
-// Writes each seed as DIRECTORY/seed-NAME.zip, DIRECTORY being the one
-// argument; returns the exit status.
+// Writes each seed as DIRECTORY/seed-NAME, with ".zip" added to a NAME
+// without a suffix, DIRECTORY being the one argument; returns the exit
+// status.
 int write_seed_corpus(int argc, char** argv, const Seeds& seeds);

@@ -1,0 +1,35 @@
+// Nested archives of every kind: zip through our own reader, the others
+// through libarchive, each reading the held block in place.
+#include "walk/nested_archives.h"
+
+#include <memory>
+
+#include "archive/archive_reader.h"
+#include "walk/archive_walker.h"
+#include "walk/image_jobs.h"
+#include "walk/stream_archive_walker.h"
+#include "walk/walk_sink.h"
+
+void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock block, uint64_t size, WalkSink sink,
+                       ExpansionBudget& budget, int level) {
+  if (kind == ArchiveKind::Zip) {
+    // Jobs reading its entries keep the block alive through the archive.
+    const auto nested = std::make_shared<OpenArchive>();
+    nested->block = std::move(block);
+    ZipFailure failure = ZipFailure::None;
+    if (!zip_open_memory(nested->archive, nested->block.get(), size, &failure)) {
+      sink_failure(sink, WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), display_name, 0});
+      return;
+    }
+    walk_zip_archive(display_name, nested, sink, budget, level);
+    return;
+  }
+  ArchiveReader reader{};
+  if (!archive_open_memory(reader, kind, block.get(), size, display_name)) {
+    sink_failure(sink,
+                 WalkFailure{WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), display_name, 0});
+    return;
+  }
+  walk_stream_archive(display_name, reader, sink, budget, level);
+  archive_close(reader);
+}

@@ -1,0 +1,20 @@
+// An archive held whole in memory, being an entry of another archive,
+// opened as its name says and walked depth-first.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/archive_kind.h"
+#include "zip/zip_source.h"
+
+struct ExpansionBudget;
+struct WalkSink;
+
+// An archive that contains itself would otherwise be walked until memory
+// runs out; real collections nest two or three levels.
+inline constexpr int max_nesting_level = 16;
+
+// Opens the block (taken over) as `kind` and walks it, at nesting `level`,
+// into `sink`; reports the open error naming it when it does not open.
+void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock block, uint64_t size, WalkSink sink,
+                       ExpansionBudget& budget, int level);
