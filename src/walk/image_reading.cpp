@@ -84,8 +84,9 @@ StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& bu
                                       Summariser& summariser, uint8_t* piece, bool& admitted) {
   size_t got = 0;
   if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
-  if (got > least_entry_charge && !charge_bytes(budget, part, got - least_entry_charge))
+  if (got > least_entry_charge && !charge_bytes(budget, part, got - least_entry_charge)) {
     return StreamOutcome::OverBudget;
+  }
   if (got < zip_piece_size) {
     admitted = is_admitted_size(got);
     begin_summary(summariser, got, true, admitted);
