@@ -166,6 +166,24 @@ bool pump_zip_archive(ZipArchiveOwner& owner, const DatSink& sink, DatError& err
   return false;
 }
 
+// Pumps a plain or gzipped DAT through; a zip is told by `is_zip` and left
+// to the caller, who opens the archive from where the bytes are.
+bool pump_unless_zip(RawInput& input, const DatSink& sink, DatError& error, bool& is_zip) {
+  const uint8_t* first = nullptr;
+  size_t first_size = 0;
+  if (!next_raw_piece(input, first, first_size, error)) return false;
+  switch (packing_of(first, first_size)) {
+    case Packing::Plain:
+      return pump_plain(input, first, first_size, sink, error);
+    case Packing::Gzip:
+      return pump_gzip(input, first, first_size, sink, error);
+    case Packing::Zip:
+      break;
+  }
+  is_zip = true;
+  return true;
+}
+
 struct FileOwner {
   OpenedFile file{-1, FileKind::Unsized, 0, 0, 0};
   ~FileOwner() {
@@ -191,17 +209,9 @@ bool pump_dat_file(const char* path, const DatSink& sink, DatError& error) {
     return false;
   }
   RawInput input{owned.file.fd, nullptr, owned.file.size, 0, buffer.get()};
-  const uint8_t* first = nullptr;
-  size_t first_size = 0;
-  if (!next_raw_piece(input, first, first_size, error)) return false;
-  switch (packing_of(first, first_size)) {
-    case Packing::Plain:
-      return pump_plain(input, first, first_size, sink, error);
-    case Packing::Gzip:
-      return pump_gzip(input, first, first_size, sink, error);
-    case Packing::Zip:
-      break;
-  }
+  bool is_zip = false;
+  const bool pumped = pump_unless_zip(input, sink, error, is_zip);
+  if (!is_zip) return pumped;
   ZipArchiveOwner owner;
   const OpenedFile file = owned.file;
   owned.file.fd = -1;  // the archive owns it now, also on failure
@@ -214,17 +224,9 @@ bool pump_dat_file(const char* path, const DatSink& sink, DatError& error) {
 
 bool pump_dat_memory(const uint8_t* bytes, size_t size, const DatSink& sink, DatError& error) {
   RawInput input{-1, bytes, size, 0, nullptr};
-  const uint8_t* first = nullptr;
-  size_t first_size = 0;
-  next_raw_piece(input, first, first_size, error);
-  switch (packing_of(first, first_size)) {
-    case Packing::Plain:
-      return pump_plain(input, first, first_size, sink, error);
-    case Packing::Gzip:
-      return pump_gzip(input, first, first_size, sink, error);
-    case Packing::Zip:
-      break;
-  }
+  bool is_zip = false;
+  const bool pumped = pump_unless_zip(input, sink, error, is_zip);
+  if (!is_zip) return pumped;
   ZipArchiveOwner owner;
   if (!zip_open_memory(owner.archive, bytes, size)) {
     set_dat_error(error, 0, "damaged zip archive");
