@@ -9,6 +9,8 @@ FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 # Options of bench/run.py for `make bench`, e.g. BENCH_ARGS="--scale 0.1 --rounds 3".
 BENCH_ARGS ?= --growth --records
+# Options of bench/cache_bench.py, run after it; it adds its section to RESULTS.md.
+CACHE_BENCH_ARGS ?= --records
 
 .PHONY: all build run test test-normal test-sanitize test-thread lint fuzz fuzz-methods fuzz-walker fuzz-dat bench install clean
 
@@ -43,7 +45,7 @@ test-thread:
 	@tools/install-deps.sh test
 	@CXX=clang++ cmake -S . -B build-thread -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_TSAN=ON -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build-thread
-	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|AuditRun|CommandLine|StatusLine|real_archives|json_lines)'
+	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|AuditRun|CommandLine|StatusLine|real_archives|json_lines|file_cache)'
 
 # Formatting, clang-tidy and the include rule over src/; not part of `make test`.
 # clang-tidy reads the compile commands of the plain build.
@@ -102,6 +104,7 @@ bench:
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build -j $(JOBS)
 	bench/run.sh $(BENCH_ARGS)
+	python3 bench/cache_bench.py $(CACHE_BENCH_ARGS)
 
 install: build
 	install -D -m 755 build/imgchk $(DESTDIR)$(PREFIX)/bin/imgchk

@@ -2,8 +2,8 @@
 # Installs, through apt-get, the Debian packages the build, tests and tools
 # need, but only those that are missing. Usage: tools/install-deps.sh [group...]
 #   build  compiler, CMake, Ninja and the libraries imgchk links: libdeflate,
-#          libcrypto, zlib, libbz2, liblzma, libzstd, Expat, libarchive (always
-#          included)
+#          libcrypto, zlib, libbz2, liblzma, libzstd, Expat, libarchive, SQLite
+#          (always included)
 #   test   GoogleTest, clang with its sanitizer runtime, the archive tools
 #          (zip, 7-Zip, bsdtar, GNU tar and the compressors) whose archives
 #          the tests read, and xmllint for the DATs written
@@ -13,7 +13,7 @@
 # apt-get line to run as root, and the script fails.
 set -eu
 
-build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev libexpat1-dev libarchive-dev"
+build="cmake ninja-build g++ make pkg-config libdeflate-dev libssl-dev zlib1g-dev libisal-dev libbz2-dev liblzma-dev libzstd-dev libexpat1-dev libarchive-dev libsqlite3-dev"
 test="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3 zip unzip libarchive-tools 7zip tar gzip bzip2 xz-utils zstd libxml2-utils"
 lint="clang-format clang-tidy"
 bench="rhash fdupes jdupes hyperfine linux-perf time p7zip-full"

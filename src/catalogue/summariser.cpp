@@ -40,6 +40,8 @@ void check_digest_step(bool done) {
 
 }  // namespace
 
+bool g_takes_every_sum = false;
+
 bool is_sha256_available() {
   return sha256_algorithm() != nullptr;
 }
@@ -62,20 +64,25 @@ void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool d
   summariser.audit = audit;
   summariser.summary.size = size;
   summariser.takes_crc = takes_crc;
-  summariser.digests = digests;
+  summariser.digests = digests || g_takes_every_sum;
   // An audit marks no duplicates: SHA-256 only when the plan asks for it.
-  summariser.audits = digests && plans_audit_digests();
+  summariser.audits = summariser.digests && plans_audit_digests();
   if (summariser.audits) check_digest_step(begin_audit_digests(summariser.audit, size));
-  if (digests && g_digest_plan.sha256) check_digest_call(EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr));
+  if (summariser.digests && g_digest_plan.sha256) {
+    check_digest_call(EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr));
+  }
 }
 
 void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
   if (summariser.takes_crc) summariser.summary.crc = libdeflate_crc32(summariser.summary.crc, bytes, size);
   if (summariser.digests) {
     summariser.sum_total = add_to_sum(summariser.sum_total, size, bytes);
-    if (g_mode == RunMode::M1) {
+    // Every mode's sums take only the sizes their modes admit: the others
+    // are never shown.
+    if (g_mode == RunMode::M1 || g_takes_every_sum) {
       add_to_segment_sums(summariser.summary.size, summariser.done, bytes, size, summariser.segment_totals);
-    } else if (g_mode == RunMode::M2) {
+    }
+    if (g_mode == RunMode::M2 || (g_takes_every_sum && summariser.summary.size == m2_image_size)) {
       summariser.shift = continue_shift16(summariser.shift, size, bytes);
     }
     if (g_digest_plan.sha256) check_digest_call(EVP_DigestUpdate(summariser.sha, bytes, size));
@@ -88,11 +95,13 @@ const ImageSummary& finish_summary(Summariser& summariser) {
   ImageSummary& summary = summariser.summary;
   if (!summariser.digests) return summary;
   summary.sum = static_cast<uint16_t>(summariser.sum_total);
-  if (g_mode == RunMode::M2) {
+  // A 2 KiB image has no segments, so -m2 shows its checksum in their place.
+  if (g_mode == RunMode::M2 && (!g_takes_every_sum || summary.size == m2_image_size)) {
     summary.mode_sums[0] = summariser.shift;
   } else {
     for (int k = 0; k < 4; ++k) summary.mode_sums[k] = static_cast<uint16_t>(summariser.segment_totals[k]);
   }
+  if (g_takes_every_sum && summary.size == m2_image_size) summary.shift16 = summariser.shift;
   unsigned int digest_size = 0;
   if (g_digest_plan.sha256) check_digest_call(EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size));
   if (summariser.audits) check_digest_step(finish_audit_digests(summariser.audit));

@@ -25,6 +25,11 @@ struct Summariser {
   AuditDigester audit;
 };
 
+// Set before the walk when the cache is used: every image is summed whole,
+// whether the run mode admits it or not, with every mode's sums (see
+// ImageSummary), so that its row serves a run in any mode.
+extern bool g_takes_every_sum;
+
 // Whether OpenSSL offers SHA-256; ask once before the first summary, which
 // takes it for granted.
 bool is_sha256_available();

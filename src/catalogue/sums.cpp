@@ -43,15 +43,68 @@ uint16_t sum16(uint64_t size, const uint8_t* bytes) {
   return static_cast<uint16_t>(add_to_sum(0, size, bytes));
 }
 
-uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes) {
-  uint32_t reg = start;
-  for (uint64_t i = 0; i < size; ++i) {
-    for (int bit = 0; bit < 8; ++bit) {
-      const uint32_t data_bit = (bytes[i] >> bit) & 1u;
-      const uint32_t feedback = data_bit ^ (reg >> 6) ^ (reg >> 8) ^ (reg >> 11) ^ (reg >> 15);
-      reg = ((reg << 1) | (feedback & 1u)) & 0xFFFFu;
-    }
+namespace {
+
+// One bit into the register, as the checksum is defined.
+constexpr uint32_t shift_bit(uint32_t reg, uint32_t data_bit) {
+  const uint32_t feedback = data_bit ^ (reg >> 6) ^ (reg >> 8) ^ (reg >> 11) ^ (reg >> 15);
+  return ((reg << 1) | (feedback & 1u)) & 0xFFFFu;
+}
+
+constexpr uint32_t shift_byte(uint32_t reg, uint32_t byte) {
+  for (int bit = 0; bit < 8; ++bit) reg = shift_bit(reg, (byte >> bit) & 1u);
+  return reg;
+}
+
+// The register is linear in its bits and the data's, so a number of steps
+// is the XOR of what they do to the register's low byte, its high byte and
+// each data byte, each alone. Eight bytes at a time, the data's part does
+// not wait for the register: the chain from one register value to the next
+// is two lookups for 64 steps.
+constexpr int block_bytes = 8;
+
+struct ShiftTables {
+  uint16_t low[256];  // one byte of steps
+  uint16_t high[256];
+  uint16_t data[256];
+  uint16_t block_low[256];  // a block of steps
+  uint16_t block_high[256];
+  uint16_t block_data[block_bytes][256];  // block_data[k]: byte k of the block
+};
+
+// `byte` at position `at` of a block of zeros, after `reg`.
+constexpr uint32_t shift_block(uint32_t reg, int at, uint32_t byte) {
+  for (int k = 0; k < block_bytes; ++k) reg = shift_byte(reg, k == at ? byte : 0);
+  return reg;
+}
+
+constexpr ShiftTables make_shift_tables() {
+  ShiftTables tables{};
+  for (uint32_t k = 0; k < 256; ++k) {
+    tables.low[k] = static_cast<uint16_t>(shift_byte(k, 0));
+    tables.high[k] = static_cast<uint16_t>(shift_byte(k << 8, 0));
+    tables.data[k] = static_cast<uint16_t>(shift_byte(0, k));
+    tables.block_low[k] = static_cast<uint16_t>(shift_block(k, -1, 0));
+    tables.block_high[k] = static_cast<uint16_t>(shift_block(k << 8, -1, 0));
+    for (int at = 0; at < block_bytes; ++at) tables.block_data[at][k] = static_cast<uint16_t>(shift_block(0, at, k));
   }
+  return tables;
+}
+
+constexpr ShiftTables shift_tables = make_shift_tables();
+
+}  // namespace
+
+uint16_t continue_shift16(uint16_t start, uint64_t size, const uint8_t* bytes) {
+  const ShiftTables& t = shift_tables;
+  uint32_t reg = start;
+  uint64_t i = 0;
+  for (; size - i >= block_bytes; i += block_bytes) {
+    uint32_t data = 0;
+    for (int at = 0; at < block_bytes; ++at) data ^= t.block_data[at][bytes[i + at]];
+    reg = t.block_low[reg & 0xFF] ^ t.block_high[reg >> 8] ^ data;
+  }
+  for (; i < size; ++i) reg = t.low[reg & 0xFF] ^ t.high[reg >> 8] ^ t.data[bytes[i]];
   return static_cast<uint16_t>(reg);
 }
 

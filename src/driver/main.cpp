@@ -1,10 +1,13 @@
 // imgchk: catalogues ROM images given as files, directories and zip archives.
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
+#include "cache/cache_location.h"
 #include "catalogue/ordering.h"
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
@@ -16,6 +19,7 @@
 #include "report/messages.h"
 #include "report/progress.h"
 #include "report/walk_reporting.h"
+#include "walk/file_cache.h"
 #include "walk/image_jobs.h"
 #include "walk/path_walker.h"
 #include "walk/walk_observer.h"
@@ -80,6 +84,31 @@ bool status_line_wanted() {
   return !(g_mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1);
 }
 
+int64_t now_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// --cache without a FILE: the user's cache folder, made when missing.
+void start_cache(int64_t run_start_ns) {
+  if (!g_cache_wanted) return;
+  if (g_cache_file[0] != '\0') {
+    start_file_cache(g_cache_file, g_recheck, run_start_ns);
+    return;
+  }
+  const std::string path = default_cache_path(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
+  if (path.empty()) {
+    write_cache_not_used("~/.cache/imgchk/cache.sqlite", CacheProblem::NoHome);
+    return;
+  }
+  if (!make_cache_folders(path)) {
+    write_cache_not_used(path.c_str(), CacheProblem::CannotOpen);
+    return;
+  }
+  start_file_cache(path.c_str(), g_recheck, run_start_ns);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,21 +127,28 @@ int main(int argc, char** argv) {
   if (!has_digest_algorithm()) return 1;
   // Every DAT is read before any path, so a bad one ends the run at once.
   if (!prepare_audit()) return 1;
+  const int64_t run_start_ns = now_ns();
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
   delay_ms = read_test_hooks({progress_delay_ms}).progress_delay_ms;
   read_job_order_hook();
   read_worker_starts_hook();
   read_stall_hook();
+  read_cache_hooks();
 #endif
   g_walk_observer = reporting_walk_observer(g_json_output);
+  start_cache(run_start_ns);
   if (status_line_wanted()) progress_start(delay_ms);
   start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());
   for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
   finish_image_jobs();
+  finish_file_cache();
   stop_image_workers();
   progress_stop();
   const bool dats_written = finish_run(argv + first_path, argc - first_path);
+#ifdef IMGCHK_TEST_HOOKS
+  write_opened_count_hook();
+#endif
   const int output_status = finish_output();
   return dats_written ? output_status : 1;
 }

@@ -16,6 +16,9 @@
 
 int g_worker_count = 0;
 bool g_json_output = false;
+bool g_cache_wanted = false;
+const char* g_cache_file = "";
+bool g_recheck = false;
 
 namespace {
 
@@ -40,6 +43,11 @@ constexpr char option_lines[] =
     "  -pzc         list the comments of zip archives, nothing else\n"
     "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
     "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
+    "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
+    "               again only files whose size or modification time changed\n"
+    "  --cache=FILE the same with the cache in FILE\n"
+    "  --recheck    with the cache, read every file and report those whose bytes\n"
+    "               changed while their size and modification time did not\n"
     "  --           end of options: every later argument is a path\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n";
@@ -103,6 +111,15 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       mode_option = mode->text;
     } else if (std::strcmp(arg, "--json") == 0) {
       g_json_output = true;
+    } else if (std::strcmp(arg, "--cache") == 0) {
+      g_cache_wanted = true;
+      g_cache_file = "";
+    } else if (std::strncmp(arg, "--cache=", 8) == 0 && arg[8] != '\0') {
+      g_cache_wanted = true;
+      g_cache_file = arg + 8;
+    } else if (std::strcmp(arg, "--recheck") == 0) {
+      g_cache_wanted = true;
+      g_recheck = true;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
     } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {

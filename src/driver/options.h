@@ -1,5 +1,6 @@
-// The command line: leading options into g_mode, g_worker_count and
-// g_json_output, the usage line, --help and --version.
+// The command line: leading options into g_mode, g_worker_count,
+// g_json_output and the cache's settings, the usage line, --help and
+// --version.
 #pragma once
 
 // The number of workers from -jN; 0 when none was given.
@@ -7,6 +8,12 @@ extern int g_worker_count;
 
 // --json: the listing (or -pzc's comments) as JSON Lines.
 extern bool g_json_output;
+
+// --cache: whether the run uses a cache, and its file ("" for the default
+// place); --recheck: read every file and compare it with its row.
+extern bool g_cache_wanted;
+extern const char* g_cache_file;
+extern bool g_recheck;
 
 // The number of online CPUs, at least 1: the workers when -jN is not given.
 int default_worker_count();

@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "cache/cache_database.h"
 #include "walk/test_seams.h"
 
 namespace {
@@ -52,4 +54,18 @@ void read_job_order_hook() {
 void read_stall_hook() {
   g_stall_path = std::getenv("IMGCHK_TEST_STALL_AT");
   if (g_stall_path != nullptr) g_before_opening_path = stall_at_chosen_path;
+}
+
+void read_cache_hooks() {
+  g_kill_while_writing_row = environment_number("IMGCHK_TEST_KILL_WHILE_WRITING_ROW", -1);
+  g_cache_page_limit = environment_number("IMGCHK_TEST_CACHE_PAGE_LIMIT", 0);
+}
+
+void write_opened_count_hook() {
+  const char* path = std::getenv("IMGCHK_TEST_OPENED_COUNT_FILE");
+  if (path == nullptr) return;
+  if (std::FILE* file = std::fopen(path, "w")) {
+    std::fprintf(file, "%llu\n", static_cast<unsigned long long>(g_files_opened));
+    std::fclose(file);
+  }
 }

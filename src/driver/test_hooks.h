@@ -21,3 +21,12 @@ void read_stall_hook();
 // The hooks from the environment; each one not set keeps its value in
 // `defaults`.
 TestHooks read_test_hooks(const TestHooks& defaults);
+
+// IMGCHK_TEST_KILL_WHILE_WRITING_ROW: the cache row in whose commit the run
+// kills itself; IMGCHK_TEST_CACHE_PAGE_LIMIT: the most pages the cache may
+// grow to, as if the disk were full (see cache/cache_database.h).
+void read_cache_hooks();
+
+// IMGCHK_TEST_OPENED_COUNT_FILE: a file to write, at the end of the run, how
+// many files the walk opened (not directories), as a decimal number.
+void write_opened_count_hook();

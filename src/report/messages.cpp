@@ -48,6 +48,20 @@ static_assert(sizeof reason_words / sizeof *reason_words == static_cast<size_t>(
 static_assert(sizeof walk_message_texts / sizeof *walk_message_texts ==
               static_cast<size_t>(WalkMessage::ExpansionLimit) + 1);
 
+constexpr const char* cache_problem_texts[] = {
+    "cannot be opened",                        // CannotOpen
+    "not a SQLite database",                   // NotADatabase
+    "damaged",                                 // Damaged
+    "written by a newer imgchk",               // NewerSchema
+    "not an imgchk cache",                     // NotACache
+    "disk full",                               // Full
+    "read-only",                               // ReadOnly
+    "busy in another run",                     // Busy
+    "neither XDG_CACHE_HOME nor HOME is set",  // NoHome
+};
+static_assert(sizeof cache_problem_texts / sizeof *cache_problem_texts ==
+              static_cast<size_t>(CacheProblem::NoHome) + 1);
+
 constexpr char message_prefix[] = "imgchk: ";
 
 void write_line(const std::string& text) {
@@ -78,6 +92,18 @@ const char* failure_reason_word(FailureReason reason) {
 
 void write_walk_failure(const WalkFailure& failure) {
   write_line(walk_failure_text(failure));
+}
+
+void write_cache_not_used(const char* cache_path, CacheProblem problem) {
+  std::string text = "cache ";
+  append_escaped_name(text, cache_path, EscapedBytes::Controls);
+  write_line(text + " not used: " + cache_problem_texts[static_cast<size_t>(problem)]);
+}
+
+void write_changed_in_place(const char* name) {
+  std::string text = "changed without a new modification time: ";
+  append_escaped_name(text, name, EscapedBytes::Controls);
+  write_line(text);
 }
 
 void write_unknown_argument(const char* argument) {

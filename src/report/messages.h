@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cache/cache_problem.h"
 #include "walk/walk_failure.h"
 
 // The text of a walk failure's message, without "imgchk: " and newline.
@@ -17,6 +18,11 @@ std::string walk_failure_text(const WalkFailure& failure);
 const char* failure_reason_word(FailureReason reason);
 
 void write_walk_failure(const WalkFailure& failure);
+
+// The cache's: "cache FILE not used: REASON" and, with --recheck, a file
+// whose bytes changed while its size and modification time did not.
+void write_cache_not_used(const char* cache_path, CacheProblem problem);
+void write_changed_in_place(const char* name);
 
 // The driver's own messages.
 void write_unknown_argument(const char* argument);

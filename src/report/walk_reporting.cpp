@@ -21,6 +21,10 @@ void write_and_keep_failure(const WalkFailure& failure) {
 }  // namespace
 
 WalkObserver reporting_walk_observer(bool json) {
-  if (json) return {progress_set_path, progress_image_done, write_and_keep_failure, print_json_comment};
-  return {progress_set_path, progress_image_done, write_walk_failure, print_comment_line};
+  if (json) {
+    return {progress_set_path,  progress_image_done,  write_and_keep_failure,
+            print_json_comment, write_cache_not_used, write_changed_in_place};
+  }
+  return {progress_set_path,  progress_image_done,  write_walk_failure,
+          print_comment_line, write_cache_not_used, write_changed_in_place};
 }

@@ -30,7 +30,8 @@ namespace {
 
 // Failure, Comment and Summarised jobs are done when submitted; an
 // OrderedWalk job walks a whole archive into its results.
-enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Failure, Comment };
+// UnitStart and UnitEnd bound one file's results, for the cache.
+enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Failure, Comment, UnitStart, UnitEnd };
 enum class JobState : uint8_t { Pending, Running, Done };
 
 struct Job {
@@ -50,7 +51,8 @@ struct Job {
   AuditDigests audit{};  // when the run takes audit digests
   ArchiveKind archive_kind = ArchiveKind::None;
   OrderedWalk walk = nullptr;
-  WalkResults results;  // OrderedWalk: what the walk found, in order
+  WalkResults results;              // OrderedWalk: what the walk found, in order
+  std::unique_ptr<CacheUnit> unit;  // UnitStart, or a File read for the cache
 };
 
 struct JobRing {
@@ -116,19 +118,24 @@ void run_job(Job& job) {
     case JobKind::Summarised:
     case JobKind::Failure:
     case JobKind::Comment:
+    case JobKind::UnitStart:
+    case JobKind::UnitEnd:
       return;
   }
 }
 
 void tell_failure(const WalkFailure& failure) {
+  record_failure(failure);
   if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
 }
 
 void tell_comment(const char* archive_name, const char* comment) {
+  record_comment(archive_name, comment);
   if (g_walk_observer.archive_comment != nullptr) g_walk_observer.archive_comment(archive_name, comment);
 }
 
 void commit_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
+  record_image(name, summary, plans_audit_digests() ? audit : nullptr);
   add_summarised_rom(name, summary, admitted, plans_audit_digests() ? audit : nullptr);
   if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
 }
@@ -151,8 +158,27 @@ void commit_results(WalkResults& results) {
   WalkResults().swap(results);
 }
 
+// A loose image read for the cache carries its own unit: it is the file's
+// one result.
+void commit_read_image(Job& job) {
+  const bool records = job.unit != nullptr;
+  if (records) begin_recording(job.text.get(), std::move(job.unit));
+  if (job.succeeded) {
+    commit_image(job.text.get(), job.summary, job.admitted, &job.audit);
+  } else if (job.kind == JobKind::File) {
+    tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
+  } else {
+    tell_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.text.get(), 0});
+  }
+  if (records) end_recording();
+}
+
 void commit_job(Job& job) {
-  if (job.kind == JobKind::Failure) {
+  if (job.kind == JobKind::UnitStart) {
+    begin_recording(job.text.get(), std::move(job.unit));
+  } else if (job.kind == JobKind::UnitEnd) {
+    end_recording();
+  } else if (job.kind == JobKind::Failure) {
     job.failure.name = job.text.get();
     tell_failure(job.failure);
   } else if (job.kind == JobKind::Comment) {
@@ -160,12 +186,8 @@ void commit_job(Job& job) {
     job.comment.reset();
   } else if (job.kind == JobKind::OrderedWalk) {
     commit_results(job.results);
-  } else if (job.succeeded) {
-    commit_image(job.text.get(), job.summary, job.admitted, &job.audit);
-  } else if (job.kind == JobKind::File) {
-    tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
   } else {
-    tell_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.text.get(), 0});
+    commit_read_image(job);
   }
   job.text.reset();
   job.archive.reset();  // the last job of an archive closes it, on this thread
@@ -347,8 +369,9 @@ void start_image_workers(int count) {
   if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come
 }
 
-void submit_file_image(const char* name, int fd, uint64_t size) {
+void submit_file_image(const char* name, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit) {
   Job job = image_job(JobKind::File, name, size);
+  job.unit = std::move(unit);
   job.fd = fd;
   job.size = size;
   submit(std::move(job));
@@ -409,6 +432,20 @@ void submit_archive_comment(const char* archive_name, const char* comment) {
   job.kind = JobKind::Comment;
   job.text = copy_text(archive_name, std::strlen(archive_name));
   job.comment = copy_text(comment, std::strlen(comment));
+  submit_news(std::move(job));
+}
+
+void begin_cache_unit(const char* display_name, std::unique_ptr<CacheUnit> unit) {
+  Job job;
+  job.kind = JobKind::UnitStart;
+  job.text = copy_text(display_name, std::strlen(display_name));
+  job.unit = std::move(unit);
+  submit_news(std::move(job));
+}
+
+void end_cache_unit() {
+  Job job;
+  job.kind = JobKind::UnitEnd;
   submit_news(std::move(job));
 }
 

@@ -10,6 +10,7 @@
 #include "archive/archive_kind.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "walk/file_cache.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_archive.h"
@@ -33,8 +34,8 @@ struct OpenArchive {
 void start_image_workers(int count);
 
 // The file's first `size` bytes as an image called `name`; the job takes
-// the descriptor over.
-void submit_file_image(const char* name, int fd, uint64_t size);
+// the descriptor over. With a cache unit, its result is the file's row.
+void submit_file_image(const char* name, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit = nullptr);
 
 // An entry that passed zip_prepare_extraction, as an image called `name`.
 void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
@@ -51,6 +52,11 @@ void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind ki
 // A zip archive's comment for -pzc, handed to g_walk_observer in its place
 // in walk order, as failures are. Both texts are copied.
 void submit_archive_comment(const char* archive_name, const char* comment);
+
+// Marks where one file's results begin and end in walk order, so that they
+// are recorded for the cache as they are committed (see file_cache.h).
+void begin_cache_unit(const char* display_name, std::unique_ptr<CacheUnit> unit);
+void end_cache_unit();
 
 // A failure of the walk, handed to g_walk_observer in its place in walk
 // order: at once, or after the images before it, when worker threads are

@@ -1,5 +1,6 @@
 // The path walker: a directory is walked depth-first, a name with an
-// archive's suffix is an archive, and anything else is read as one image.
+// archive's suffix is an archive, and anything else is read as one image; a
+// regular file the cache knows is replayed instead of read.
 #include "walk/path_walker.h"
 
 #include <dirent.h>
@@ -16,6 +17,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
+#include "walk/cache_replay.h"
 #include "walk/directory_stack.h"
 #include "walk/image_jobs.h"
 #include "walk/path_names.h"
@@ -42,6 +44,7 @@ struct FileDescriptor {
 struct OpenFrom {
   int directory_fd;  // AT_FDCWD for a command-line path
   const char* name;
+  const uint64_t* directory_device;  // the walked directory's; null for a command-line path
 };
 
 void report_open_error(const char* path, int error) {
@@ -99,14 +102,35 @@ void scan_stream_archive_file(const char* path, FileDescriptor& file, const Open
   file.fd = -1;
 }
 
-void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
+// With the cache, `unit` is the file's; the job records its result.
+void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened,
+                     std::unique_ptr<CacheUnit> unit) {
   if (opened.kind != FileKind::Regular) {
     report_failure(WalkFailure{WalkMessage::SeekError, FailureReason::NotARegularFile, path, 0});
     return;
   }
   // The job reads it and closes it.
-  submit_file_image(path, file.fd, opened.size);
+  submit_file_image(path, file.fd, opened.size, std::move(unit));
   file.fd = -1;
+}
+
+// An archive's results are many jobs (or one walked in order), recorded
+// between two marks in the ring; a loose image's one job carries its unit.
+void read_regular_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind archive_kind,
+                       CacheUnit& looked_up) {
+  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular;
+  std::unique_ptr<CacheUnit> unit = cached ? cache_unit_of_opened(looked_up, opened) : nullptr;
+  if (archive_kind == ArchiveKind::None) {
+    read_plain_file(path, file, opened, std::move(unit));
+    return;
+  }
+  if (cached) begin_cache_unit(path, std::move(unit));
+  if (archive_kind == ArchiveKind::Zip) {
+    scan_archive_file(path, file, opened);
+  } else {
+    scan_stream_archive_file(path, file, opened, archive_kind);
+  }
+  if (cached) end_cache_unit();
 }
 
 // A directory is entered on the stack, for walk_directories to go through.
@@ -117,6 +141,13 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
   const bool reads_plain_files = g_mode != RunMode::Pzc;
   if (!reads_plain_files && !named_archive && is_plain_file) return;
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
+  // A plain file (not a link) lies on its directory's device.
+  const uint64_t* directory_device = is_plain_file ? from.directory_device : nullptr;
+  CacheUnit looked_up{};
+  if (is_file_cache_on() && (reads_plain_files || named_archive) &&
+      replay_if_cached(from.directory_fd, from.name, directory_device, path, looked_up)) {
+    return;
+  }
   // A named pipe cannot hang the run: it is refused below instead.
   OpenedFile opened{};
   if (!open_and_size(from.directory_fd, from.name, opened)) {
@@ -124,20 +155,13 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
     return;
   }
   FileDescriptor file(opened.fd);
+  if (opened.kind != FileKind::Directory) ++g_files_opened;
   if (opened.kind == FileKind::Directory) {
     file.fd = -1;  // the walk owns it now
     enter_unless_loop(path, opened.fd, from.name, DirectoryId{opened.device, opened.inode}, stack);
     return;
   }
-  if (archive_kind == ArchiveKind::Zip) {
-    scan_archive_file(path, file, opened);
-    return;
-  }
-  if (named_archive) {
-    scan_stream_archive_file(path, file, opened, archive_kind);
-    return;
-  }
-  if (reads_plain_files) read_plain_file(path, file, opened);
+  if (named_archive || reads_plain_files) read_regular_file(path, file, opened, archive_kind, looked_up);
 }
 
 // Depth-first, each directory's next entry from the innermost level, until
@@ -157,8 +181,10 @@ void walk_directories(DirectoryStack& stack) {
       continue;
     }
     const std::unique_ptr<char[]> entry_path = join_path(level.path.c_str(), '/', entry.name.c_str());
+    const uint64_t directory_device = level.id.device;
     // May push a level: `level` and `entry` are not used after this.
-    scan_path_below(entry_path.get(), OpenFrom{directory_fd, entry.name.c_str()}, stack, entry.is_plain_file);
+    scan_path_below(entry_path.get(), OpenFrom{directory_fd, entry.name.c_str(), &directory_device}, stack,
+                    entry.is_plain_file);
   }
 }
 
@@ -166,6 +192,6 @@ void walk_directories(DirectoryStack& stack) {
 
 void scan_path(const char* path) {
   DirectoryStack stack;
-  scan_path_below(path, OpenFrom{AT_FDCWD, path}, stack, false);
+  scan_path_below(path, OpenFrom{AT_FDCWD, path, nullptr}, stack, false);
   walk_directories(stack);
 }

@@ -19,3 +19,7 @@ extern int g_worker_starts_left;
 // can change the file system between reading a directory and opening its
 // entries.
 extern void (*g_before_opening_path)(const char* path);
+
+// Counted for tests, which read it to see that a file the cache knows is not
+// opened: how many paths the walk opened that were not directories.
+extern uint64_t g_files_opened;

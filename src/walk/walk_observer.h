@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "cache/cache_problem.h"
 #include "walk/walk_failure.h"
 
 // Any of these may be null: that news is then dropped.
@@ -13,6 +14,8 @@ struct WalkObserver {
   void (*image_done)(uint64_t size);        // summarised and admitted (or counted as skipped)
   void (*failure)(const WalkFailure& failure);
   void (*archive_comment)(const char* archive_name, const char* comment);  // -pzc
+  void (*cache_not_used)(const char* cache_path, CacheProblem problem);    // at most once a run
+  void (*changed_in_place)(const char* name);                              // --recheck: new bytes, same key
 };
 
 // Set before the walk starts; read by the walker's thread only.

@@ -15,8 +15,8 @@ constexpr uint64_t max_read_chunk = uint64_t{1} << 30;
 }  // namespace
 
 bool open_and_size(int directory_fd, const char* name, OpenedFile& file) {
-  file =
-      OpenedFile{openat(directory_fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), FileKind::Unsized, 0, 0, 0};
+  file = OpenedFile{
+      openat(directory_fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), FileKind::Unsized, 0, 0, 0, 0};
   if (file.fd < 0) return false;
   struct stat status {};
   if (fstat(file.fd, &status) != 0) {
@@ -28,6 +28,7 @@ bool open_and_size(int directory_fd, const char* name, OpenedFile& file) {
   }
   file.device = status.st_dev;
   file.inode = status.st_ino;
+  file.mtime_ns = int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
   if (S_ISDIR(status.st_mode)) {
     file.kind = FileKind::Directory;
     return true;

@@ -17,6 +17,7 @@ struct OpenedFile {
   uint64_t size;    // Regular only
   uint64_t device;  // with `inode`, tells a file from every other
   uint64_t inode;
+  int64_t mtime_ns;  // the modification time, in nanoseconds since the epoch
 };
 
 // Opens `name` read-only (relative to `directory_fd`, or AT_FDCWD) without

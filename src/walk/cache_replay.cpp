@@ -1,0 +1,71 @@
+// Lookups by status and replays in walk order.
+#include "walk/cache_replay.h"
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "catalogue/rom_entry.h"
+#include "catalogue/run_mode.h"
+#include "walk/image_jobs.h"
+
+namespace {
+
+CacheWalk cache_walk() {
+  return g_mode == RunMode::Pzc ? CacheWalk::Comments : CacheWalk::Catalogue;
+}
+
+bool is_same_key(const FileKey& a, const FileKey& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtime_ns == b.mtime_ns;
+}
+
+void replay_image(const char* name, const CachedImage& image) {
+  const ImageSummary summary = summary_in_run_mode(image);
+  const AuditDigests audit = audit_in_run(image);
+  submit_summarised_image(name, summary, is_admitted_size(summary.size), plans_audit_digests() ? &audit : nullptr);
+}
+
+// Replays a row as the reading it stands for went: images and failures
+// through the ring, comments in their place.
+void replay_cached_file(const char* path, const CachedResults& results) {
+  std::string name;
+  for (const CachedItem& item : results.items) {
+    name.assign(path);
+    name += item.name;
+    switch (item.kind) {
+      case CachedItemKind::Image:
+        replay_image(name.c_str(), item.image);
+        break;
+      case CachedItemKind::Failure:
+        report_failure(failure_of_item(item, name.c_str()));
+        break;
+      case CachedItemKind::Comment:
+        submit_archive_comment(name.c_str(), item.comment.c_str());
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+bool replay_if_cached(int directory_fd, const char* name, const uint64_t* directory_device, const char* path,
+                      CacheUnit& unit) {
+  if (directory_device != nullptr && !may_be_cached_on(*directory_device)) return false;
+  struct stat status {};
+  if (fstatat(directory_fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode)) return false;
+  unit.key = FileKey{status.st_dev, status.st_ino, static_cast<uint64_t>(status.st_size),
+                     int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
+  unit.walk = cache_walk();
+  if (!find_cached_file(unit)) return false;
+  replay_cached_file(path, unit.row);
+  return true;
+}
+
+std::unique_ptr<CacheUnit> cache_unit_of_opened(CacheUnit& looked_up, const OpenedFile& opened) {
+  auto unit = std::make_unique<CacheUnit>(std::move(looked_up));
+  const FileKey key{opened.device, opened.inode, opened.size, opened.mtime_ns};
+  if (!is_same_key(key, unit->key)) unit->has_row = false;
+  unit->key = key;
+  unit->walk = cache_walk();
+  return unit;
+}

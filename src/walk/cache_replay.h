@@ -1,0 +1,22 @@
+// The path walker's side of the cache: a regular file looked up by its
+// status before it is opened, and its row replayed in its place on a hit.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "walk/file_cache.h"
+#include "zip/opened_file.h"
+
+// Looks up the file `name` in `directory_fd` (AT_FDCWD for a command-line
+// path), whose display name is `path`. `directory_device`, when the file is
+// known to lie on it (a directory's plain file, not a link), spares the
+// status of a file on a device the cache holds nothing of. True when the
+// cache had it and its results were replayed through the ring; otherwise
+// `unit` holds what the lookup found, for the row written after reading.
+bool replay_if_cached(int directory_fd, const char* name, const uint64_t* directory_device, const char* path,
+                      CacheUnit& unit);
+
+// The unit a regular file's results are recorded under: its key as opened,
+// which may differ from the one looked up when the file changed between.
+std::unique_ptr<CacheUnit> cache_unit_of_opened(CacheUnit& looked_up, const OpenedFile& opened);

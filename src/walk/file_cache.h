@@ -1,0 +1,56 @@
+// The walk's use of the cache: one row per regular file the walk reads (a
+// loose image, or an archive file with everything in it), looked up before
+// the file is opened and written once its results are committed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "cache/cached_results.h"
+#include "cache/file_key.h"
+#include "walk/walk_failure.h"
+
+// Opens the cache at `path` for a run that started at `run_start_ns`; a
+// problem goes to g_walk_observer, and the run goes on without the cache.
+// With `recheck`, every file is read and compared with its row instead.
+void start_file_cache(const char* path, bool recheck, int64_t run_start_ns);
+
+// Writes what is pending and closes the cache; safe without a start.
+void finish_file_cache();
+
+bool is_file_cache_on();
+
+// False when no file on `device` can be in the cache (see cache_database.h).
+bool may_be_cached_on(uint64_t device);
+
+// One file's business with the cache, from lookup to the row written.
+struct CacheUnit {
+  FileKey key;
+  CacheWalk walk;
+  bool has_row;       // a row of this key was found
+  CachedResults row;  // its results, valid and checked
+};
+
+// Looks the file up. True when its row stands for reading it: `unit.row`
+// then holds what to replay. False when the file must be read (no row, a
+// row lacking a digest the run needs, --recheck), with `unit.has_row` set
+// when a row of the same key was found.
+bool find_cached_file(CacheUnit& unit);
+
+// The summary an image of the row has in this run's mode, and its audit
+// digests as this run takes them.
+ImageSummary summary_in_run_mode(const CachedImage& image);
+AuditDigests audit_in_run(const CachedImage& image);
+
+// The failure an item of the row stands for; its name is `name`.
+WalkFailure failure_of_item(const CachedItem& item, const char* name);
+
+// Results as the ring commits them, in walk order: between begin and end
+// they are gathered, and at the end written as the file's row (unless its
+// modification time is too recent to trust, or a failure was one that may
+// pass). Outside a unit they do nothing.
+void begin_recording(const char* display_name, std::unique_ptr<CacheUnit> unit);
+void record_image(const char* name, const ImageSummary& summary, const AuditDigests* audit);
+void record_failure(const WalkFailure& failure);
+void record_comment(const char* name, const char* comment);
+void end_recording();
