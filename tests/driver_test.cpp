@@ -51,6 +51,9 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"-M1", "a.bin"}, "", "imgchk: unknown argument '-M1'\n" + usage, 1},
           {{"-m1x", "a.bin"}, "", "imgchk: unknown argument '-m1x'\n" + usage, 1},
           {{"-m1", "-pzc", "-q", "a.bin"}, "", "imgchk: unknown argument '-q'\n" + usage, 1},
+          {{"--cache=", "a.bin"}, "", "imgchk: unknown argument '--cache='\n" + usage, 1},
+          {{"--caches", "a.bin"}, "", "imgchk: unknown argument '--caches'\n" + usage, 1},
+          {{"--recheck=x", "a.bin"}, "", "imgchk: unknown argument '--recheck=x'\n" + usage, 1},
           // A name cannot move the cursor or forge a line of its own.
           {{"-\x1b[2J\nimgchk: ok\xff"}, "", "imgchk: unknown argument '-%1B[2J%0Aimgchk: ok\xff'\n" + usage, 1},
           {{"-m1", "--dat", "x.dat", "a.bin"}, "", "imgchk: -m1 cannot be used with --dat\n" + usage, 1},
@@ -92,6 +95,11 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  -pzc         list the comments of zip archives, nothing else\n"
                            "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
                            "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
+                           "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
+                           "               again only files whose size or modification time changed\n"
+                           "  --cache=FILE the same with the cache in FILE\n"
+                           "  --recheck    with the cache, read every file and report those whose bytes\n"
+                           "               changed while their size and modification time did not\n"
                            "  --           end of options: every later argument is a path\n"
                            "  -h, --help   print this help and exit\n"
                            "  --version    print the version and exit\n"

@@ -1,0 +1,196 @@
+// The cache's row encoding and its default place.
+#include "cache/cached_results.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cache/cache_location.h"
+
+namespace {
+
+CachedResults sample_results() {
+  CachedResults results;
+  CachedItem image{};
+  image.kind = CachedItemKind::Image;
+  image.name = "?dir/a.bin";
+  image.image.summary.size = 0x1'0000'0001;
+  image.image.summary.crc = 0xCBF43926;
+  image.image.summary.sum = 0x1234;
+  for (int k = 0; k < sha256_size; ++k) image.image.summary.sha256[k] = static_cast<uint8_t>(k * 9);
+  image.image.segment_sums[0] = 0xF000;
+  image.image.segment_sums[3] = 0x0001;
+  image.image.shift16 = 0x1180;
+  image.image.digests = digest_sha256;
+  results.items.push_back(image);
+  CachedItem failure{};
+  failure.kind = CachedItemKind::Failure;
+  failure.name = std::string("?b\0\xff.bin", 8);  // any bytes
+  failure.message = 5;
+  failure.reason = 4;
+  failure.entry_index = 70000;
+  results.items.push_back(failure);
+  CachedItem comment{};
+  comment.kind = CachedItemKind::Comment;
+  comment.name = "";
+  comment.comment = std::string(300, 'c');  // a length of two varint bytes
+  results.items.push_back(comment);
+  return results;
+}
+
+bool decodes(const std::string& bytes, CachedResults& out) {
+  return decode_cached_results(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+}
+
+}  // namespace
+
+TEST(CachedResults, DecodeGivesBackWhatWasEncoded) {
+  const CachedResults results = sample_results();
+  CachedResults decoded;
+  ASSERT_TRUE(decodes(encode_cached_results(results), decoded));
+  ASSERT_EQ(decoded.items.size(), 3u);
+  EXPECT_TRUE(same_cached_results(decoded, results));
+  EXPECT_EQ(decoded.items[0].image.digests, digest_sha256);
+  EXPECT_EQ(decoded.items[1].name, results.items[1].name);
+  EXPECT_EQ(decoded.items[1].entry_index, 70000u);
+  EXPECT_EQ(decoded.items[2].comment, results.items[2].comment);
+  ASSERT_TRUE(decodes(encode_cached_results(CachedResults{}), decoded));
+  EXPECT_TRUE(decoded.items.empty());
+}
+
+// Every cut of a row fails, except between items: a cut there is a shorter,
+// valid row, which the key still guards.
+TEST(CachedResults, RefusesEveryCutInsideAnItem) {
+  const CachedResults results = sample_results();
+  const std::string bytes = encode_cached_results(results);
+  std::vector<size_t> item_ends;
+  CachedResults prefix;
+  for (size_t k = 0; k <= results.items.size(); ++k) {
+    prefix.items.assign(results.items.begin(), results.items.begin() + static_cast<ptrdiff_t>(k));
+    item_ends.push_back(encode_cached_results(prefix).size());
+  }
+  for (size_t size = 0; size < bytes.size(); ++size) {
+    SCOPED_TRACE(size);
+    CachedResults decoded;
+    const bool at_item_end = std::find(item_ends.begin(), item_ends.end(), size) != item_ends.end();
+    EXPECT_EQ(decodes(bytes.substr(0, size), decoded), at_item_end);
+  }
+}
+
+TEST(CachedResults, ChecksVersionKindsAndFields) {
+  const std::string image = encode_cached_results(CachedResults{{sample_results().items[0]}});
+  // The image item: kind, name length and name, field count, then the fields.
+  const size_t fields = 1 + 1 + 1 + std::strlen("?dir/a.bin");
+  ASSERT_EQ(image[fields], 6);
+  ASSERT_EQ(image[fields + 1], 1);  // the size field's tag
+  struct Case {
+    const char* label;
+    std::string bytes;
+    bool want;
+  };
+  std::string wrong_length = image;
+  wrong_length[fields + 2] = 7;  // the size field said to be 7 bytes long
+  std::string unknown_tag = image;
+  unknown_tag[fields + 1] = 99;  // a later version's field; then the size is missing
+  std::string later_field = image;
+  later_field[fields] = 7;
+  later_field += std::string("\x63\x02xy", 4);
+  std::string without_digest = image.substr(0, image.size() - 34);
+  without_digest[fields] = 5;
+  const Case cases[] = {
+      {"as written", image, true},
+      {"a later version", "\x02", false},
+      {"no version", "", false},
+      {"an unknown item kind", std::string("\x01\x09\x00", 3), false},
+      {"a known field of another length", wrong_length, false},
+      {"a sum every image has is missing", unknown_tag, false},
+      {"a field of a later version is skipped", later_field, true},
+      {"an image without its digest", without_digest, true},
+      {"a name longer than the row",
+       std::string("\x01\x02\x05"
+                   "ab",
+                   5),
+       false},
+      {"a length of eleven varint bytes", std::string("\x01\x03") + std::string(10, '\xff') + "\x01", false},
+      {"an entry index past 32 bits", std::string("\x01\x02\x00\x01\x01\x80\x80\x80\x80\x10", 10), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    CachedResults decoded;
+    EXPECT_EQ(decodes(c.bytes, decoded), c.want);
+  }
+  CachedResults decoded;
+  ASSERT_TRUE(decodes(without_digest, decoded));
+  EXPECT_EQ(decoded.items[0].image.digests, 0u);
+}
+
+// A row compared with a new reading: digests only where both have them.
+TEST(CachedResults, SameWhenEverySumBothHoldAgrees) {
+  const CachedResults base = sample_results();
+  struct Case {
+    const char* label;
+    void (*change)(CachedResults&);
+    bool want;
+  };
+  const Case cases[] = {
+      {"unchanged", [](CachedResults&) {}, true},
+      {"another digest", [](CachedResults& r) { r.items[0].image.summary.sha256[31] ^= 1; }, false},
+      {"another digest, held by one only",
+       [](CachedResults& r) {
+         r.items[0].image.summary.sha256[31] ^= 1;
+         r.items[0].image.digests = 0;
+       },
+       true},
+      {"another CRC", [](CachedResults& r) { r.items[0].image.summary.crc ^= 1; }, false},
+      {"another segment sum", [](CachedResults& r) { r.items[0].image.segment_sums[2] = 1; }, false},
+      {"another shift checksum", [](CachedResults& r) { r.items[0].image.shift16 = 0; }, false},
+      {"another reason", [](CachedResults& r) { r.items[1].reason = 3; }, false},
+      {"another name", [](CachedResults& r) { r.items[1].name = "?c.bin"; }, false},
+      {"another comment", [](CachedResults& r) { r.items[2].comment = "new"; }, false},
+      {"an item less", [](CachedResults& r) { r.items.pop_back(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    CachedResults changed = base;
+    c.change(changed);
+    EXPECT_EQ(same_cached_results(base, changed), c.want);
+  }
+}
+
+TEST(CacheLocation, FollowsTheBaseDirectoryRule) {
+  struct Case {
+    const char* xdg;
+    const char* home;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"/x/cache", "/home/u", "/x/cache/imgchk/cache.sqlite"},
+      {"relative", "/home/u", "/home/u/.cache/imgchk/cache.sqlite"},
+      {"", "/home/u", "/home/u/.cache/imgchk/cache.sqlite"},
+      {nullptr, "/home/u", "/home/u/.cache/imgchk/cache.sqlite"},
+      {nullptr, "", ""},
+      {nullptr, nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    EXPECT_EQ(default_cache_path(c.xdg, c.home), c.want);
+  }
+}
+
+// A row read again for a digest it lacked keeps those it had; what the row
+// can answer is what every image holds.
+TEST(CachedResults, KeepsDigestsOfAnEarlierReading) {
+  const CachedResults kept = sample_results();
+  CachedResults fresh = kept;
+  fresh.items[0].image.digests = 0;
+  std::memset(fresh.items[0].image.summary.sha256, 0, sha256_size);
+  EXPECT_EQ(digests_of_every_image(fresh), 0u);
+  add_kept_digests(kept, fresh);
+  EXPECT_EQ(fresh.items[0].image.digests, digest_sha256);
+  EXPECT_EQ(std::memcmp(fresh.items[0].image.summary.sha256, kept.items[0].image.summary.sha256, sha256_size), 0);
+  EXPECT_EQ(digests_of_every_image(fresh), uint32_t{digest_sha256});
+  EXPECT_EQ(digests_of_every_image(CachedResults{}), ~uint32_t{0});
+}
