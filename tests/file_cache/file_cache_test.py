@@ -14,6 +14,7 @@ import sqlite3
 import stat
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 import zipfile
@@ -21,7 +22,8 @@ import zipfile
 IMGCHK = None
 SAMPLES = None
 OLD = 1_500_000_000_123_456_789  # a modification time long before any run, in ns
-MODES = ([], ["-m1"], ["-m2"], ["-pzc"], ["--json"], ["-m1", "--json"], ["-m2", "--json"], ["-pzc", "--json"])
+MODES = ([], ["-m1"], ["-m2"], ["-pzc"], ["--json"], ["-m1", "--json"], ["-m2", "--json"], ["-pzc", "--json"],
+         ["--dat", "tree.dat"], ["--dat", "tree-md5.dat", "--json"])
 
 
 def zip_bytes(entries, comment=b""):
@@ -31,6 +33,16 @@ def zip_bytes(entries, comment=b""):
             archive.writestr(name, data)
         archive.comment = comment
     return bytearray(buffer.getvalue())
+
+
+def tar_gz_bytes(entries):
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode="w:gz") as archive:
+        for name, data in entries:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            archive.addfile(info, io.BytesIO(data))
+    return buffer.getvalue()
 
 
 def damage_entry(data, name):
@@ -59,6 +71,7 @@ def make_tree(root):
                               ("bad.bin", b"damaged below " * 100), ("c.bin", b"c" * 0x3800)], b"outer"),
     }
     files["set.zip"] = damage_entry(files["set.zip"], b"bad.bin")
+    files["set.tar.gz"] = tar_gz_bytes([("t.bin", b"t" * 2048), ("nested.zip", zip_bytes([("n.bin", b"n" * 99)]))])
     for name, data in files.items():
         with open(os.path.join(root, name), "wb") as f:
             f.write(data)
@@ -92,6 +105,9 @@ class FileCache(unittest.TestCase):
         os.mkdir(self.tree)
         make_tree(self.tree)
         self.cache = os.path.join(self.dir, "cache.sqlite")
+        # DATs of the tree itself, for audit runs.
+        run(["--dir2dat", "tree.dat", "tree"], self.dir)
+        run(["--dir2dat", "tree-md5.dat", "--md5", "tree"], self.dir)
 
     def tearDown(self):
         self.temp.cleanup()
@@ -123,6 +139,21 @@ class FileCache(unittest.TestCase):
         # -pzc walks archives its own way, once; then every mode is a hit.
         for mode in MODES:
             self.assertEqual(self.cached(mode + ["tree"])[3], 0)
+
+    def test_a_run_needing_a_digest_a_row_lacks_reads_again_and_completes_it(self):
+        steps = [
+            # (arguments, files opened: all, or none)
+            (["tree"], True),
+            (["--dat", "tree-md5.dat", "tree"], True),  # SHA-1 and header-less summaries
+            (["tree"], False),
+            (["--dat", "tree-md5.dat", "tree"], False),
+            (["--dat", "tree.dat", "--json", "tree"], False),
+        ]
+        for args, reads in steps:
+            with self.subTest(args=args):
+                out, err, status, opened = self.cached(args)
+                self.assertEqual((out, err, status), run(args, self.dir))
+                self.assertEqual(opened > 0, reads)
 
     def test_a_renamed_file_is_a_hit_under_its_new_name(self):
         self.cached(["tree"])
