@@ -38,6 +38,16 @@ CachedResults sample_results() {
   comment.name = "";
   comment.comment = std::string(300, 'c');  // a length of two varint bytes
   results.items.push_back(comment);
+  // An audit's image: SHA-1, MD5 and a header-less block, no SHA-256.
+  CachedItem audited = image;
+  audited.name = "?headered.nes";
+  audited.image.digests = digest_sha1 | digest_md5 | digest_headerless;
+  audited.image.audit.taken = taken_sha1 | taken_md5 | taken_headerless;
+  for (int k = 0; k < sha1_size; ++k) audited.image.audit.sha1[k] = static_cast<uint8_t>(k + 1);
+  for (int k = 0; k < md5_size; ++k) audited.image.audit.md5[k] = static_cast<uint8_t>(k + 2);
+  audited.image.audit.headerless = HeaderlessSummary{0x1'0000'0001 - 16, 0x12345678, {9, 8, 7}};
+  audited.image.header_rules_id = 0xFEDCBA9876543210;
+  results.items.push_back(audited);
   return results;
 }
 
@@ -51,12 +61,19 @@ TEST(CachedResults, DecodeGivesBackWhatWasEncoded) {
   const CachedResults results = sample_results();
   CachedResults decoded;
   ASSERT_TRUE(decodes(encode_cached_results(results), decoded));
-  ASSERT_EQ(decoded.items.size(), 3u);
+  ASSERT_EQ(decoded.items.size(), 4u);
   EXPECT_TRUE(same_cached_results(decoded, results));
   EXPECT_EQ(decoded.items[0].image.digests, digest_sha256);
   EXPECT_EQ(decoded.items[1].name, results.items[1].name);
   EXPECT_EQ(decoded.items[1].entry_index, 70000u);
   EXPECT_EQ(decoded.items[2].comment, results.items[2].comment);
+  const CachedImage& audited = decoded.items[3].image;
+  EXPECT_EQ(audited.digests, uint32_t{digest_sha1 | digest_md5 | digest_headerless});
+  EXPECT_EQ(audited.audit.taken, taken_sha1 | taken_md5 | taken_headerless);
+  EXPECT_EQ(audited.audit.headerless.size, 0x1'0000'0001u - 16);
+  EXPECT_EQ(audited.audit.headerless.crc, 0x12345678u);
+  EXPECT_EQ(audited.audit.headerless.sha1[2], 7);
+  EXPECT_EQ(audited.header_rules_id, 0xFEDCBA9876543210u);
   ASSERT_TRUE(decodes(encode_cached_results(CachedResults{}), decoded));
   EXPECT_TRUE(decoded.items.empty());
 }
@@ -151,6 +168,15 @@ TEST(CachedResults, SameWhenEverySumBothHoldAgrees) {
       {"another name", [](CachedResults& r) { r.items[1].name = "?c.bin"; }, false},
       {"another comment", [](CachedResults& r) { r.items[2].comment = "new"; }, false},
       {"an item less", [](CachedResults& r) { r.items.pop_back(); }, false},
+      {"another SHA-1", [](CachedResults& r) { r.items[3].image.audit.sha1[0] ^= 1; }, false},
+      {"another MD5", [](CachedResults& r) { r.items[3].image.audit.md5[0] ^= 1; }, false},
+      {"another header-less block", [](CachedResults& r) { r.items[3].image.audit.headerless.crc ^= 1; }, false},
+      {"another header-less block by other rules",
+       [](CachedResults& r) {
+         r.items[3].image.audit.headerless.crc ^= 1;
+         r.items[3].image.header_rules_id ^= 1;
+       },
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -187,10 +213,18 @@ TEST(CachedResults, KeepsDigestsOfAnEarlierReading) {
   CachedResults fresh = kept;
   fresh.items[0].image.digests = 0;
   std::memset(fresh.items[0].image.summary.sha256, 0, sha256_size);
-  EXPECT_EQ(digests_of_every_image(fresh), 0u);
+  CachedImage& audited = fresh.items[3].image;
+  audited.digests &= ~uint32_t{digest_md5};
+  audited.audit.taken &= ~taken_md5;
+  std::memset(audited.audit.md5, 0, md5_size);
   add_kept_digests(kept, fresh);
   EXPECT_EQ(fresh.items[0].image.digests, digest_sha256);
   EXPECT_EQ(std::memcmp(fresh.items[0].image.summary.sha256, kept.items[0].image.summary.sha256, sha256_size), 0);
-  EXPECT_EQ(digests_of_every_image(fresh), uint32_t{digest_sha256});
+  EXPECT_EQ(audited.digests, kept.items[3].image.digests);
+  EXPECT_EQ(audited.audit.taken, kept.items[3].image.audit.taken);
+  EXPECT_EQ(std::memcmp(audited.audit.md5, kept.items[3].image.audit.md5, md5_size), 0);
+  EXPECT_EQ(digests_of_every_image(fresh), 0u);  // no digest both images hold
+  EXPECT_EQ(digests_of_every_image(CachedResults{{fresh.items[3]}}),
+            uint32_t{digest_sha1 | digest_md5 | digest_headerless});
   EXPECT_EQ(digests_of_every_image(CachedResults{}), ~uint32_t{0});
 }
