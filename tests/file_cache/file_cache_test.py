@@ -257,11 +257,15 @@ class FileCache(unittest.TestCase):
         self.cached(["tree"])
         os.chmod(self.cache, 0o644)
         os.chmod(self.dir, 0o755)
-        cases = [("a read-only cache", 0o644, "read-only"), ("an unreadable cache", 0o600, "cannot be opened")]
+        # Without write or read permission for whoever runs it: root's run is
+        # nobody's, which has neither on root's file; anyone else's file is
+        # kept from its owner by the mode alone.
+        cases = [("a read-only cache", 0o444, "read-only"), ("an unreadable cache", 0o000, "cannot be opened")]
         for label, mode, reason in cases:
             with self.subTest(label):
-                os.chmod(self.cache, mode)
+                os.chmod(self.cache, 0o644)
                 before = self.snapshot(self.cache)
+                os.chmod(self.cache, mode)
                 # root writes everything: the run is then nobody's.
                 try:
                     result = subprocess.run([IMGCHK, "--cache=cache.sqlite", "tree"], cwd=self.dir,
@@ -271,6 +275,7 @@ class FileCache(unittest.TestCase):
                 want = run(["tree"], self.dir)
                 self.assertEqual(result.stdout, want[0])
                 self.assertEqual(result.stderr, ("imgchk: cache cache.sqlite not used: %s\n" % reason).encode() + want[1])
+                os.chmod(self.cache, 0o644)
                 self.assertEqual(self.snapshot(self.cache), before)
 
     def test_a_full_cache_is_told_once_and_the_run_goes_on(self):
