@@ -1,6 +1,6 @@
 #!/bin/sh
 # Checks that includes in src/ run only downward (driver > report > walk,
-# audit > dat, cache > zip, archive, catalogue; walk and audit include
+# audit > dat, cache > zip, archive, catalogue > base; walk and audit include
 # neither each other, nor dat and cache, nor zip, archive and catalogue each
 # other, nor anything above them) and that no header includes itself through
 # others.
@@ -15,6 +15,7 @@ level() {
     walk | audit) echo 3 ;;
     dat | cache) echo 2 ;;
     zip | archive | catalogue) echo 1 ;;
+    base) echo 0 ;;
     *) echo 0 ;;
   esac
 }

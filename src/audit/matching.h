@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "audit/audit_image.h"
-#include "catalogue/grow_array.h"
+#include "base/grow_array.h"
 #include "dat/dat_file.h"
 
 // One image that matches one ROM.

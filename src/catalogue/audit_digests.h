@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/header_rules.h"
+#include "base/header_rules.h"
 
 inline constexpr int sha1_size = 20;
 inline constexpr int md5_size = 16;

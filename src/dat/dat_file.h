@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/grow_array.h"
+#include "base/grow_array.h"
 
 inline constexpr int dat_sha1_size = 20;
 inline constexpr int dat_sha256_size = 32;

@@ -6,7 +6,7 @@
 #include <cinttypes>
 #include <cstdint>
 
-#include "catalogue/utf8.h"
+#include "base/utf8.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/header_rules.h"
+#include "base/header_rules.h"
 #include "dat/dat_error.h"
 
 // Reads a header rule file (released first). False with the reason and line

@@ -1,4 +1,4 @@
-// JSON strings: valid UTF-8 as it is (catalogue/utf8 decides), anything else
+// JSON strings: valid UTF-8 as it is (base/utf8 decides), anything else
 // replaced and given again in hex.
 #include "report/json_text.h"
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/utf8.h"
+#include "base/utf8.h"
 
 namespace {
 

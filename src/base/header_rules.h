@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "catalogue/grow_array.h"
+#include "base/grow_array.h"
 
 enum class HeaderTestKind : uint8_t { Data, And, Or, Xor, FileSize };
 enum class SizeComparison : uint8_t { Equal, Less, Greater };

@@ -1,5 +1,5 @@
 // UTF-8 sequence lengths.
-#include "catalogue/utf8.h"
+#include "base/utf8.h"
 
 int utf8_sequence_length(const unsigned char* p) {
   const unsigned char lead = p[0];

@@ -1,5 +1,5 @@
 // Deciding the header skip of an image, and the rules built in.
-#include "catalogue/header_rules.h"
+#include "base/header_rules.h"
 
 #include <cstring>
 
