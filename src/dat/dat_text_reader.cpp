@@ -63,7 +63,14 @@ bool fail(DatTextReader& reader, const char* reason) {
   return false;
 }
 
+// Keeps a header or set value. A NUL would end it early in every listing
+// and written DAT, so it is refused.
 bool keep(DatTextReader& reader, std::string_view text, DatText& out) {
+  if (text.find('\0') != std::string_view::npos) {
+    const char* const owner = reader.block == Block::Set ? "set" : "header";
+    set_dat_error(*reader.error, reader.word_line, "%s %.20s holds a NUL byte", owner, reader.key.c_str());
+    return false;
+  }
   if (add_dat_text(*reader.dat, text.data(), text.size(), out)) return true;
   return fail(reader, "out of memory");
 }

@@ -2,6 +2,7 @@
 // compact record.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "dat/dat_error.h"
@@ -28,5 +29,8 @@ bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatErr
 // byte that is not a hex digit.
 bool parse_hex_bytes(std::string_view text, uint8_t* out, size_t byte_count);
 
-// A decimal size up to 2^62; false for anything else (signs, spaces, hex).
-bool parse_decimal_size(std::string_view text, uint64_t& out);
+enum class DecimalSize : uint8_t { Parsed, NotANumber, OutOfRange };
+
+// A decimal size up to 2^62. Signs, spaces and hex are not numbers; digits
+// worth more are out of range, told before they could wrap.
+DecimalSize parse_decimal_size(std::string_view text, uint64_t& out);
