@@ -174,7 +174,7 @@ TEST(TorrentZipWriter, FailsTheSetWhenASourceChangesOrTheDiskIsFull) {
       {"one bit", flipped, true, false, UINT64_MAX, RebuildFailure::SourceChanged, 0},
       {"unreadable", "", false, true, UINT64_MAX, RebuildFailure::SourceUnreadable, 0},
       {"disk full in the data", "", false, false, 1000, RebuildFailure::WriteFailed, ENOSPC},
-      {"disk full at the end", "", false, false, 2000, RebuildFailure::WriteFailed, ENOSPC},
+      {"disk full in the directory", "", false, false, 64550, RebuildFailure::WriteFailed, ENOSPC},
   };
   for (const bool as_folder : {false, true}) {
     for (const Case& c : cases) {
@@ -187,7 +187,8 @@ TEST(TorrentZipWriter, FailsTheSetWhenASourceChangesOrTheDiskIsFull) {
       roms[1].poured = c.poured;
       roms[1].pours_other = c.pours_other;
       roms[1].source_fails = c.source_fails;
-      // Compressed, the text is about 1,500 bytes: the second limit falls in the directory.
+      // Compressed, the text is 64,415 bytes: the second limit falls in the central
+      // directory (64,496 to 64,602); a plain file fails in its data.
       const uint64_t limit = as_folder && c.file_size_limit != UINT64_MAX ? 150000 : c.file_size_limit;
       const std::vector<RebuildRom> records = rebuild_roms_of(roms);
       TempDir out;

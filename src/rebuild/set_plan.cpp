@@ -1,6 +1,10 @@
 // Set planning. Under split, ROMs shared along the parent and BIOS chain
-// are left to the set that owns them; a DAT that links sets in a circle,
-// or names a set it does not hold, only shortens the chain.
+// are left to the set that owns them. A ROM left to a donor must end up in
+// some set: a donor keeps it or leaves it to its own donor, so the links
+// (cloneof and romof) must not run in a circle, or every set on it would
+// leave the ROM to the next. A set from which the links lead back to itself
+// (or further than a DAT sensibly chains) therefore keeps all its ROMs; a
+// link to a set the DAT does not hold is no link.
 #include "rebuild/set_plan.h"
 
 #include <algorithm>
@@ -24,9 +28,35 @@ struct Donors {
   int64_t bios;
 };
 
+constexpr int max_linked_sets = 64;
+
+int64_t find_linked(const DatFile& dat, DatText name) {
+  return name == 0 ? -1 : find_dat_set(dat, dat_text(dat, name));
+}
+
+// True when the cloneof and romof links from the set reach it again, or
+// more sets than any sound DAT links.
+bool links_back_to_itself(const DatFile& dat, uint32_t set_index) {
+  int64_t pending[max_linked_sets];
+  int pending_count = 0;
+  int visited = 0;
+  pending[pending_count++] = set_index;
+  while (pending_count != 0) {
+    const DatSet& set = dat.sets[pending[--pending_count]];
+    for (const DatText link : {set.cloneof, set.romof}) {
+      const int64_t linked = find_linked(dat, link);
+      if (linked < 0) continue;
+      if (linked == set_index || ++visited >= max_linked_sets) return true;
+      pending[pending_count++] = linked;
+    }
+  }
+  return false;
+}
+
 Donors find_donors(const DatFile& dat, uint32_t set_index) {
   const DatSet& set = dat.sets[set_index];
   Donors donors{-1, {}, 0, -1};
+  if (links_back_to_itself(dat, set_index)) return donors;
   if (set.cloneof != 0) donors.parent = find_dat_set(dat, dat_text(dat, set.cloneof));
   DatText next = set.romof;
   while (next != 0 && donors.chain_size < max_romof_steps) {
