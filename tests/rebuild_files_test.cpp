@@ -36,7 +36,7 @@ std::vector<TestRom> sample_roms() {
 }
 
 bool exists(const std::string& path) {
-  struct stat status{};
+  struct stat status {};
   return lstat(path.c_str(), &status) == 0;
 }
 
@@ -73,8 +73,7 @@ TEST(TorrentZipCheck, KeepsOnlyTheExactFormOfTheSetsRoms) {
       {"a central record's attributes",
        [directory_offset](std::string& z, std::vector<TestRom>&) { put_u32(z, directory_offset + 38, 0x81A40000); },
        false},
-      {"a ROM more", [](std::string&, std::vector<TestRom>& r) { r.push_back(r[0]), r.back().name = "d.bin"; },
-       false},
+      {"a ROM more", [](std::string&, std::vector<TestRom>& r) { r.push_back(r[0]), r.back().name = "d.bin"; }, false},
       {"a ROM less", [](std::string&, std::vector<TestRom>& r) { r.pop_back(); }, false},
       {"a ROM's CRC", [](std::string&, std::vector<TestRom>& r) { r[0].bytes[7] ^= 1; }, false},
       {"a ROM's size", [](std::string&, std::vector<TestRom>& r) { r[2].bytes = std::string(1, '1'); }, false},
@@ -137,9 +136,9 @@ TEST(RomFolder, WritesEachRomAsAPlainFileInsideTheSet) {
     const char* set;
     const char* rom;
   };
-  const Case unsafe[] = {{"..", "a.bin"}, {"a/b", "a.bin"}, {"", "a.bin"},         {"new", "../a.bin"},
-                         {"new", "/a.bin"}, {"new", "x//a"}, {"new", "x/./a.bin"}, {"new", "x\\a.bin"},
-                         {"new", ""}};
+  const Case unsafe[] = {{"..", "a.bin"},      {"a/b", "a.bin"},    {"", "a.bin"},
+                         {"new", "../a.bin"},  {"new", "/a.bin"},   {"new", "x//a"},
+                         {"new", "x/./a.bin"}, {"new", "x\\a.bin"}, {"new", ""}};
   for (const Case& c : unsafe) {
     SCOPED_TRACE(std::string(c.set) + " " + c.rom);
     std::vector<TestRom> one(1);

@@ -197,8 +197,9 @@ TEST(TorrentZipWriter, FailsTheSetWhenASourceChangesOrTheDiskIsFull) {
       FolderFd folder(out.path);
       set_file_size_limit_for_tests(limit);
       RebuildError error{};
-      const bool written = as_folder ? write_rom_folder(folder.fd, "set", records.data(), records.size(), error)
-                                     : write_torrentzip_file(folder.fd, "set.zip", records.data(), records.size(), error);
+      const bool written = as_folder
+                               ? write_rom_folder(folder.fd, "set", records.data(), records.size(), error)
+                               : write_torrentzip_file(folder.fd, "set.zip", records.data(), records.size(), error);
       set_file_size_limit_for_tests(UINT64_MAX);
       EXPECT_FALSE(written);
       EXPECT_EQ(error.failure, c.want);

@@ -3,9 +3,9 @@
 #include "rebuild/set_writing.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <climits>
@@ -87,21 +87,19 @@ bool take_plain_bytes(void* context, const uint8_t* bytes, size_t size) {
   }
   if (!write_all_at(writer.fd, writer.size, bytes, size, writer.error_number)) return false;
   writer.size += size;
-  for (size_t done = 0; done < size;) {
-    const uInt piece = size - done > UINT_MAX ? UINT_MAX : static_cast<uInt>(size - done);
-    writer.crc = static_cast<uint32_t>(crc32(writer.crc, bytes + done, piece));
-    done += piece;
-  }
+  writer.crc = libdeflate_crc32(writer.crc, bytes, size);
   return true;
 }
 
 bool pour_plain(int fd, const RebuildRom& rom, uint32_t index, RebuildError& error) {
-  PlainWriter writer{fd, rom.size, 0, static_cast<uint32_t>(crc32(0, nullptr, 0)), false, 0};
+  PlainWriter writer{fd, rom.size, 0, 0, false, 0};
   const bool poured = rom.source.pour(rom.source.context, RomSink{&writer, take_plain_bytes});
   if (writer.error_number != 0) return fail_rebuild(error, RebuildFailure::WriteFailed, writer.error_number, index);
   if (writer.too_long) return fail_rebuild(error, RebuildFailure::SourceChanged, 0, index);
   if (!poured) return fail_rebuild(error, RebuildFailure::SourceUnreadable, 0, index);
-  if (writer.size != rom.size || writer.crc != rom.crc) return fail_rebuild(error, RebuildFailure::SourceChanged, 0, index);
+  if (writer.size != rom.size || writer.crc != rom.crc) {
+    return fail_rebuild(error, RebuildFailure::SourceChanged, 0, index);
+  }
   return true;
 }
 
@@ -117,7 +115,9 @@ bool write_plain_rom(int set_folder_fd, const RebuildRom& rom, uint32_t index, R
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
   }
   if (!pour_plain(temp.fd, rom, index, error)) return false;
-  if (!flush_to_disk(temp.fd, error_number)) return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
+  if (!flush_to_disk(temp.fd, error_number)) {
+    return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
+  }
   if (!check_written_file(folder.fd, temp.name, rom, index, error)) return false;
   if (!commit_temp_file(temp, leaf, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);

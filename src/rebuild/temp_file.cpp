@@ -28,7 +28,7 @@ bool remove_leftovers_below(int folder_fd, int depth, int& error_number);
 
 // One entry of a folder: a leftover removed, a folder gone through.
 bool clear_entry(int folder_fd, const char* name, int depth, int& error_number) {
-  struct stat status{};
+  struct stat status {};
   if (fstatat(folder_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
   if (S_ISREG(status.st_mode) && starts_with_prefix(name)) {
     if (unlinkat(folder_fd, name, 0) == 0 || errno == ENOENT) return true;

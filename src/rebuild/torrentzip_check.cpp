@@ -4,8 +4,8 @@
 // writer, so that the two cannot disagree on a field.
 #include "rebuild/torrentzip_check.h"
 
+#include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <climits>
@@ -27,17 +27,6 @@ bool holds_bytes(const ZipReader& reader, uint64_t offset, const uint8_t* expect
          std::memcmp(scratch, expected, size) == 0;
 }
 
-uint32_t crc_of(const uint8_t* bytes, uint64_t size) {
-  uLong crc = crc32(0, nullptr, 0);
-  while (size != 0) {
-    const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
-    crc = crc32(crc, bytes, piece);
-    bytes += piece;
-    size -= piece;
-  }
-  return static_cast<uint32_t>(crc);
-}
-
 // The local headers in order from offset 0, each followed by its data;
 // the central directory they call for in `directory`, and where it starts.
 bool check_local_headers(const ZipReader& reader, const RebuildRom* roms, const uint32_t* order, uint32_t rom_count,
@@ -50,8 +39,8 @@ bool check_local_headers(const ZipReader& reader, const RebuildRom* roms, const 
     ZipEntryStat stat{};
     if (!zip_stat_entry(reader, k, stat)) return false;
     const RebuildRom& rom = roms[order[k]];
-    const TorrentZipFields fields{rom.name, static_cast<uint32_t>(std::strlen(rom.name)), rom.size,
-                                  stat.compressed_size, rom.crc, offset};
+    const TorrentZipFields fields{
+        rom.name, static_cast<uint32_t>(std::strlen(rom.name)), rom.size, stat.compressed_size, rom.crc, offset};
     const size_t header_size = put_local_header(fields, expected.items);
     if (!holds_bytes(reader, offset, expected.items, header_size, actual.items)) return false;
     if (!is_range_inside(offset + header_size, stat.compressed_size, reader.archive_size)) return false;
@@ -82,9 +71,8 @@ bool is_torrentzip_of(const ZipArchive& archive, const RebuildRom* roms, uint32_
   uint8_t end_records[max_end_records_size];
   uint8_t scratch[max_end_records_size];
   const uint64_t end_offset = directory_offset + directory.count;
-  const size_t end_size =
-      put_end_records(rom_count, directory_offset, directory.count, crc_of(directory.items, directory.count),
-                      end_records);
+  const size_t end_size = put_end_records(rom_count, directory_offset, directory.count,
+                                          libdeflate_crc32(0, directory.items, directory.count), end_records);
   return reader.archive_size - end_offset == end_size &&
          holds_bytes(reader, end_offset, end_records, end_size, scratch);
 }
@@ -108,9 +96,7 @@ bool list_foreign_entries(const ZipArchive& archive, const RebuildRom* roms, uin
   struct Identity {
     uint64_t size;
     uint32_t crc;
-    bool operator<(const Identity& other) const {
-      return size != other.size ? size < other.size : crc < other.crc;
-    }
+    bool operator<(const Identity& other) const { return size != other.size ? size < other.size : crc < other.crc; }
   };
   GrowArray<Identity> held;
   if (!reserve_more(held, rom_count)) return false;

@@ -121,8 +121,8 @@ size_t put_central_record(const TorrentZipFields& fields, uint8_t* out) {
   return static_cast<size_t>(put_zip64_extra(fields, true, at) - out);
 }
 
-size_t put_end_records(uint64_t entry_count, uint64_t directory_offset, uint64_t directory_size,
-                       uint32_t directory_crc, uint8_t* out) {
+size_t put_end_records(uint64_t entry_count, uint64_t directory_offset, uint64_t directory_size, uint32_t directory_crc,
+                       uint8_t* out) {
   const bool count_overflows = entry_count >= zip64_marker_16;
   const bool zip64 = count_overflows || needs_zip64(directory_offset) || needs_zip64(directory_size);
   uint8_t* at = out;

@@ -48,5 +48,5 @@ size_t put_central_record(const TorrentZipFields& fields, uint8_t* out);
 // `directory_offset`, `directory_size` bytes long, whose CRC-32 is
 // `directory_crc`: with a zip64 end record and locator when a count or an
 // offset reaches its marker. `out` holds max_end_records_size bytes.
-size_t put_end_records(uint64_t entry_count, uint64_t directory_offset, uint64_t directory_size,
-                       uint32_t directory_crc, uint8_t* out);
+size_t put_end_records(uint64_t entry_count, uint64_t directory_offset, uint64_t directory_size, uint32_t directory_crc,
+                       uint8_t* out);

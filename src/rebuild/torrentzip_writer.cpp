@@ -9,6 +9,7 @@
 // cut into pieces, so streaming gives the same bytes as one call.
 #include "rebuild/torrentzip_writer.h"
 
+#include <libdeflate.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -81,9 +82,9 @@ bool take_rom_bytes(void* context, const uint8_t* bytes, size_t size) {
     return false;
   }
   writer.poured_size += size;
+  writer.poured_crc = libdeflate_crc32(writer.poured_crc, bytes, size);
   while (size != 0) {
     const uInt piece = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
-    writer.poured_crc = static_cast<uint32_t>(crc32(writer.poured_crc, bytes, piece));
     writer.deflater.next_in = const_cast<Bytef*>(bytes);  // zlib's API is not const; it only reads
     writer.deflater.avail_in = piece;
     if (!run_deflate(writer, Z_NO_FLUSH)) return false;
@@ -103,7 +104,7 @@ bool write_entry_data(EntryWriter& writer, const RebuildRom& rom, uint32_t index
   writer.write_offset = data_offset;
   writer.expected_size = rom.size;
   writer.poured_size = 0;
-  writer.poured_crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+  writer.poured_crc = 0;
   writer.too_long = false;
   writer.error_number = 0;
   const bool poured = rom.source.pour(rom.source.context, RomSink{&writer, take_rom_bytes});
@@ -153,15 +154,9 @@ bool write_directory_and_end(int fd, const GrowArray<uint8_t>& directory, uint64
   if (!write_all_at(fd, directory_offset, directory.items, directory.count, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number);
   }
-  uLong crc = crc32(0, nullptr, 0);
-  for (size_t done = 0; done < directory.count;) {
-    const uInt piece = directory.count - done > UINT_MAX ? UINT_MAX : static_cast<uInt>(directory.count - done);
-    crc = crc32(crc, directory.items + done, piece);
-    done += piece;
-  }
+  const uint32_t crc = libdeflate_crc32(0, directory.items, directory.count);
   uint8_t end_records[max_end_records_size];
-  const size_t end_size =
-      put_end_records(entry_count, directory_offset, directory.count, static_cast<uint32_t>(crc), end_records);
+  const size_t end_size = put_end_records(entry_count, directory_offset, directory.count, crc, end_records);
   const uint64_t end_offset = directory_offset + directory.count;
   if (!write_all_at(fd, end_offset, end_records, end_size, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number);

@@ -3,9 +3,9 @@
 // a writer fault, never goes into place.
 #include "rebuild/written_check.h"
 
+#include <libdeflate.h>
 #include <openssl/evp.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <climits>
@@ -38,18 +38,14 @@ struct ReadBackSums {
 bool take_read_back(void* context, const uint8_t* bytes, size_t size) {
   auto& sums = *static_cast<ReadBackSums*>(context);
   sums.size += size;
-  for (size_t done = 0; done < size;) {
-    const uInt piece = size - done > UINT_MAX ? UINT_MAX : static_cast<uInt>(size - done);
-    sums.crc = static_cast<uint32_t>(crc32(sums.crc, bytes + done, piece));
-    done += piece;
-  }
+  sums.crc = libdeflate_crc32(sums.crc, bytes, size);
   if (sums.sha1 != nullptr && EVP_DigestUpdate(sums.sha1, bytes, size) != 1) sums.digest_failed = true;
   return !sums.digest_failed;
 }
 
 // Starts the sums; false when the digest cannot be had.
 bool begin_sums(const RebuildRom& rom, EVP_MD_CTX* context, ReadBackSums& sums) {
-  sums = ReadBackSums{nullptr, 0, static_cast<uint32_t>(crc32(0, nullptr, 0)), false};
+  sums = ReadBackSums{nullptr, 0, 0, false};
   if (!rom.has_sha1) return true;
   if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha1(), nullptr) != 1) return false;
   sums.sha1 = context;

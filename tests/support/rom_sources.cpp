@@ -33,7 +33,7 @@ void add_folder(const std::string& root, const std::string& relative, std::vecto
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string child = relative.empty() ? name : relative + "/" + name;
-    struct stat status{};
+    struct stat status {};
     if (stat((root + "/" + child).c_str(), &status) != 0) continue;
     if (S_ISDIR(status.st_mode)) {
       add_folder(root, child, roms);
