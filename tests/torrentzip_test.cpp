@@ -112,6 +112,38 @@ TEST(TorrentZipFormat, PutsOnlyOverflowingValuesInTheZip64Field) {
   }
 }
 
+// Past the threshold, lowered here so that small data take the zip64 path:
+// an entry whose compressed size turns out to need the local header's zip64
+// field is written again with it (its source poured twice), and the archive
+// reads back through our reader, every entry unpacked and checked.
+TEST(TorrentZipWriter, RewritesAnEntryWhoseCompressedSizeNeedsZip64) {
+  std::vector<TestRom> roms(3);
+  roms[0].name = "noise.bin";  // 3,000 bytes that deflate to more: size and compressed size
+  roms[0].bytes = random_bytes(3000, 7);
+  roms[1].name = "text.bin";  // only the size
+  roms[1].bytes = std::string(5000, 'z');
+  roms[2].name = "z.bin";  // nothing but its offset, in the central record
+  roms[2].bytes = "abc";
+  const std::vector<RebuildRom> records = rebuild_roms_of(roms);
+  TempDir out;
+  FolderFd folder(out.path);
+  set_zip64_threshold_for_tests(1000);
+  RebuildError error{};
+  const bool written = write_torrentzip_file(folder.fd, "set.zip", records.data(), records.size(), error);
+  const bool kept = is_torrentzip_file_of(folder.fd, "set.zip", records.data(), records.size());
+  set_zip64_threshold_for_tests(0xFFFFFFFF);
+  ASSERT_TRUE(written) << static_cast<int>(error.failure);
+  EXPECT_TRUE(kept);
+  EXPECT_EQ(roms[0].pour_count, 2);
+  EXPECT_EQ(roms[1].pour_count, 1);
+  const std::string archive = read_file(out.at("set.zip"));
+  EXPECT_EQ(u16_at(archive, 4), 45);
+  EXPECT_EQ(u16_at(archive, zip_field::local_extra_size), 4 + 16);
+  EXPECT_EQ(load_u64(reinterpret_cast<const uint8_t*>(archive.data()) + local_header_size + 9 + 4), 3000u);
+  const size_t end = archive.size() - end_record_size - torrentzip_comment_size;
+  EXPECT_EQ(u32_at(archive, end - zip64_locator_size), zip64_locator_signature);
+}
+
 // More than 65,535 entries: a zip64 end record and locator, the end record's
 // counts at their marker, and the comment still the CRC-32 of the central
 // records alone. Empty files keep it cheap.

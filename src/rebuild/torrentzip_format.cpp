@@ -2,6 +2,7 @@
 // offsets; no extra field but zip64's, and that only when a value needs it.
 #include "rebuild/torrentzip_format.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -29,8 +30,11 @@ uint8_t* put_bytes(uint8_t* out, const void* bytes, size_t size) {
   return out + size;
 }
 
+// The marker, but for tests that make small values take the zip64 path.
+std::atomic<uint64_t> g_zip64_threshold{zip64_marker_32};
+
 bool needs_zip64(uint64_t value) {
-  return value >= zip64_marker_32;
+  return value >= g_zip64_threshold.load(std::memory_order_relaxed);
 }
 
 uint32_t field_or_marker(uint64_t value) {
@@ -86,6 +90,10 @@ uint8_t* put_common_fields(const TorrentZipFields& fields, bool central, uint8_t
 }
 
 }  // namespace
+
+void set_zip64_threshold_for_tests(uint64_t threshold) {
+  g_zip64_threshold.store(threshold, std::memory_order_relaxed);
+}
 
 bool torrentzip_name_less(const char* a, const char* b) {
   const auto folded = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : int{c}; };

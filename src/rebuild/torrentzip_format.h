@@ -50,3 +50,8 @@ size_t put_central_record(const TorrentZipFields& fields, uint8_t* out);
 // offset reaches its marker. `out` holds max_end_records_size bytes.
 size_t put_end_records(uint64_t entry_count, uint64_t directory_offset, uint64_t directory_size, uint32_t directory_crc,
                        uint8_t* out);
+
+// Test seam: sizes and offsets from `threshold` on take the zip64 path
+// (their fields then hold the marker, so readers still agree). The default
+// is the marker, 0xFFFFFFFF.
+void set_zip64_threshold_for_tests(uint64_t threshold);

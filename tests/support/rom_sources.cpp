@@ -16,6 +16,7 @@ namespace {
 
 bool pour_test_rom(void* context, const RomSink& sink) {
   const auto& rom = *static_cast<const TestRom*>(context);
+  ++rom.pour_count;
   if (rom.source_fails) return false;
   const std::string& bytes = rom.pours_other || !rom.poured.empty() ? rom.poured : rom.bytes;
   for (size_t at = 0; at < bytes.size(); at += rom.piece_size) {

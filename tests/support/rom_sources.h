@@ -15,6 +15,7 @@ struct TestRom {
   bool pours_other = false;   // pour `poured`, even when empty
   bool source_fails = false;  // the source cannot be read
   size_t piece_size = 4093;   // odd on purpose: zlib must not care how input is cut
+  mutable int pour_count = 0;
 };
 
 // The records for the ROMs, pointing into `roms`, which must outlive them.
