@@ -338,7 +338,9 @@ ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info) {
 bool archive_read_piece(ArchiveReader& reader, uint8_t* buffer, size_t capacity, size_t& size) {
   const Utf8LocaleScope utf8;
   size = 0;
-  if (reader.kind == ArchiveKind::Gzip) return gzip_read(reader.gzip, reader.source, buffer, capacity, size, reader.failure);
+  if (reader.kind == ArchiveKind::Gzip) {
+    return gzip_read(reader.gzip, reader.source, buffer, capacity, size, reader.failure);
+  }
   if (reader.handle == nullptr || reader.broken) return false;
   const la_ssize_t got = archive_read_data(reader.handle, buffer, capacity);
   if (got >= 0) {

@@ -33,9 +33,9 @@ constexpr uint8_t rar4_subblock = 0x7A;
 constexpr uint8_t rar4_end_block = 0x7B;
 constexpr uint16_t rar4_has_data_size = 0x8000;
 constexpr uint16_t rar4_large_file = 0x0100;
-constexpr size_t rar4_block_start_size = 7;     // CRC, type, flags, header size
-constexpr size_t rar4_data_size_end = 11;       // the 32-bit data size after them
-constexpr size_t rar4_high_data_size_at = 32;   // in a large file header
+constexpr size_t rar4_block_start_size = 7;    // CRC, type, flags, header size
+constexpr size_t rar4_data_size_end = 11;      // the 32-bit data size after them
+constexpr size_t rar4_high_data_size_at = 32;  // in a large file header
 constexpr size_t rar4_large_file_start_size = 36;
 
 uint32_t load_u16(const uint8_t* bytes) {

@@ -139,8 +139,8 @@ Seeds seeds() {
   const std::string& first = rar_files[0].second;
   out.emplace_back("cut5.rar", stored5.substr(0, stored5.find(first) + first.size()));
   // gzip: members one after the other, a member of nothing, zero padding.
-  out.emplace_back("members.gz", gzip_member(text_bytes(3000)) + gzip_member("") + gzip_member(sized) +
-                                     std::string(16, '\0'));
+  out.emplace_back("members.gz",
+                   gzip_member(text_bytes(3000)) + gzip_member("") + gzip_member(sized) + std::string(16, '\0'));
   return out;
 }
 
