@@ -58,9 +58,10 @@ constexpr const char* cache_problem_texts[] = {
     "read-only",                               // ReadOnly
     "busy in another run",                     // Busy
     "neither XDG_CACHE_HOME nor HOME is set",  // NoHome
+    "a symbolic link",                         // SymbolicLink
 };
 static_assert(sizeof cache_problem_texts / sizeof *cache_problem_texts ==
-              static_cast<size_t>(CacheProblem::NoHome) + 1);
+              static_cast<size_t>(CacheProblem::SymbolicLink) + 1);
 
 constexpr char message_prefix[] = "imgchk: ";
 
