@@ -82,8 +82,9 @@ bool check_or_create_schema(sqlite3* db, CacheProblem& problem) {
     problem = CacheProblem::NewerSchema;
     ok = false;
   } else if (ok && (tables == 0 || version < schema_version)) {
-    ok = (tables == 0 ? execute_sql(db, other_tables_sql, code) : execute_sql(db, upgrade_from_1_sql, code)) &&
-         execute_sql(db, files_table_sql, code) && execute_sql(db, "PRAGMA application_id = 1768777571", code) &&
+    ok = (tables == 0 || execute_sql(db, upgrade_from_1_sql, code)) && execute_sql(db, files_table_sql, code) &&
+         (tables != 0 || execute_sql(db, other_tables_sql, code)) &&
+         execute_sql(db, "PRAGMA application_id = 1768777571", code) &&
          execute_sql(db, "PRAGMA user_version = 2", code);
     if (!ok) problem = problem_of(code);
   }
