@@ -156,6 +156,14 @@ void write_unwritable_dat(const char* path) {
   write_line(text);
 }
 
+void write_same_file(const char* option, const char* path, const char* other_option, const char* other_path) {
+  std::string text = std::string(option) + " ";
+  append_escaped_name(text, path, EscapedBytes::Controls);
+  text += std::string(" is the same file as ") + other_option + " ";
+  append_escaped_name(text, other_path, EscapedBytes::Controls);
+  write_line(text);
+}
+
 void write_out_of_memory() {
   write_line("out of memory");
 }
