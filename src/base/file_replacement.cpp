@@ -26,7 +26,14 @@ int create_beside(const std::string& target, std::string& temporary) {
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
-    temporary = folder + "." + name + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+    temporary = folder;
+    temporary += '.';
+    temporary += name;
+    temporary += '.';
+    temporary += std::to_string(getpid());
+    temporary += '-';
+    temporary += std::to_string(attempt);
+    temporary += ".tmp";
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }

@@ -10,7 +10,7 @@ namespace {
 
 // The path with its folder resolved; as given when the folder cannot be.
 std::string resolved_path(const char* path) {
-  const std::string text = path;
+  std::string text = path;
   const size_t slash = text.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
   const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);

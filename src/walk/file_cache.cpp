@@ -21,7 +21,6 @@ int64_t g_untrusted_recent_ns = int64_t{2'000'000'000};
 
 namespace {
 
-
 // A fingerprint of the header rules, field by field (a rule's bytes hold
 // padding): a header-less summary stands only for the rules it came from.
 uint64_t mix(uint64_t hash, uint64_t value) {
