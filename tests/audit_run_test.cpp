@@ -1,7 +1,10 @@
 // Auditing end to end: a collection built here, the built imgchk run on it
 // against DATs written here, its output compared byte for byte.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +19,15 @@
 #include "support/zip_builder.h"
 
 namespace {
+
+std::vector<std::string> list_folder(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* folder = opendir(path.c_str())) {
+    while (const dirent* entry = readdir(folder)) names.emplace_back(entry->d_name);
+    closedir(folder);
+  }
+  return names;
+}
 
 std::string sha1_hex(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -158,6 +170,53 @@ TEST(AuditRun, Dir2datThenDatFindsEverySetCompleteInPlace) {
   const std::string first = read_file(c.tree.at("all.dat")), second = read_file(c.tree.at("again.dat"));
   EXPECT_NE(second.find(" md5=\""), std::string::npos);
   EXPECT_EQ(first.find(" md5=\""), std::string::npos);
+}
+
+// A DAT goes to a new file beside the old one, renamed over it once whole:
+// a write that fails leaves the old file and nothing else.
+TEST(AuditRun, DatsAreWrittenWholeOrNotAtAll) {
+  Collection c;
+  build_collection(c);
+  c.tree.write("old.dat", "old");
+  ASSERT_EQ(chmod(c.tree.at("old.dat").c_str(), 0640), 0);
+  ASSERT_EQ(symlink("old.dat", c.tree.at("link.dat").c_str()), 0);
+  c.tree.make_dir("folder.dat");
+  const RunResult listing = run_imgchk({"c"}, c.tree.path);
+  // The file size limit (in 512-byte blocks) stops the write part way.
+  const std::string limited = "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"";
+  struct Case {
+    std::vector<std::string> args;
+    bool limit;
+    bool written;
+  };
+  const Case cases[] = {
+      {{"--dir2dat", "old.dat", "c"}, true, false},
+      {{"--dir2dat", "folder.dat", "c"}, false, false},
+      {{"--dir2dat", "link.dat", "c"}, false, true},  // the link's file is replaced; the link stays
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args[1]);
+    std::vector<std::string> args = {"-c", limited, imgchk_path()};
+    args.insert(args.end(), k.args.begin(), k.args.end());
+    const RunResult run = k.limit ? run_program("sh", args, c.tree.path) : run_imgchk(k.args, c.tree.path);
+    EXPECT_EQ(run.out, listing.out);
+    EXPECT_EQ(run.err, k.written ? "" : "imgchk: cannot write DAT " + k.args[1] + "\n");
+    EXPECT_EQ(run.status, k.written ? 0 : 1);
+    if (k.limit) {
+      EXPECT_EQ(read_file(c.tree.at("old.dat")), "old");
+    }
+    const std::vector<std::string> names = {".", "c", "collection.dat", "folder.dat", "link.dat", "old.dat", ".."};
+    for (const auto& entry : list_folder(c.tree.path)) {
+      EXPECT_NE(std::find(names.begin(), names.end(), entry), names.end()) << entry;
+    }
+  }
+  const std::string written = read_file(c.tree.at("old.dat"));
+  EXPECT_EQ(written.substr(0, 5), "<?xml");
+  struct stat status {};
+  ASSERT_EQ(lstat(c.tree.at("link.dat").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(c.tree.at("old.dat").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
 TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {

@@ -1,6 +1,8 @@
 // The command line end to end: options, usage errors, exit statuses.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ void expect_runs(const std::vector<Case>& cases, const std::string& cwd) {
 TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
   TempDir tree;
   tree.write("a.bin", "abc");
+  tree.write("y.dat", "");
+  ASSERT_EQ(symlink("y.dat", tree.at("link.dat").c_str()), 0);
+  tree.make_dir("sub");
   expect_runs(
       {
           {{}, "", usage, 1},
@@ -65,6 +70,24 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"--dat"}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--dat="}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--datx", "a.bin"}, "", "imgchk: unknown argument '--datx'\n" + usage, 1},
+          // An output may not be an input, nor the other output: by path
+          // before the file exists, by device and inode once it does.
+          {{"--dat", "x.dat", "--fixdat", "./x.dat", "a.bin"},
+           "",
+           "imgchk: --fixdat ./x.dat is the same file as --dat x.dat\n" + usage,
+           1},
+          {{"--dat=y.dat", "--dat", "x.dat", "--dir2dat", "link.dat", "a.bin"},
+           "",
+           "imgchk: --dir2dat link.dat is the same file as --dat y.dat\n" + usage,
+           1},
+          {{"--dat", "x.dat", "--header", "h.xml", "--fixdat", "sub/../h.xml", "a.bin"},
+           "",
+           "imgchk: --fixdat sub/../h.xml is the same file as --header h.xml\n" + usage,
+           1},
+          {{"--dat", "x.dat", "--fixdat", "f.dat", "--dir2dat=f.dat", "a.bin"},
+           "",
+           "imgchk: --fixdat f.dat is the same file as --dir2dat f.dat\n" + usage,
+           1},
       },
       tree.path);
 }

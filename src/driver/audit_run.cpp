@@ -10,6 +10,7 @@
 #include "audit/dir2dat.h"
 #include "audit/fixdat.h"
 #include "audit/matching.h"
+#include "base/same_file.h"
 #include "catalogue/ordering.h"
 #include "catalogue/rom_entry.h"
 #include "dat/dat_loading.h"
@@ -61,6 +62,33 @@ void report_dat_error(const char* what, const char* path, const DatError& error)
   write_unreadable_dat(what, path, error.line, error.reason);
 }
 
+struct NamedFile {
+  const char* option;
+  const char* path;
+};
+
+bool is_apart(const NamedFile& output, const NamedFile& other) {
+  if (output.path == nullptr || other.path == nullptr || !is_same_file(output.path, other.path)) return true;
+  write_same_file(output.option, output.path, other.option, other.path);
+  return false;
+}
+
+// An output written over an input DAT, the header rules or the other output
+// would lose one of them.
+bool outputs_are_apart() {
+  std::vector<NamedFile> inputs;
+  for (const char* path : g_settings.dat_paths) inputs.push_back({"--dat", path});
+  inputs.push_back({"--header", g_settings.header_path});
+  const NamedFile fixdat{"--fixdat", g_settings.fixdat_path};
+  const NamedFile dir2dat{"--dir2dat", g_settings.dir2dat_path};
+  for (const NamedFile* output : {&fixdat, &dir2dat}) {
+    for (const NamedFile& input : inputs) {
+      if (!is_apart(*output, input)) return false;
+    }
+  }
+  return is_apart(fixdat, dir2dat);
+}
+
 }  // namespace
 
 AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
@@ -108,7 +136,7 @@ bool check_audit_options(const char* mode_option) {
     write_option_needs("--md5", "--dir2dat");
     return false;
   }
-  return true;
+  return outputs_are_apart();
 }
 
 bool is_auditing() {
