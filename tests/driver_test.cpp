@@ -65,6 +65,10 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"--dat"}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--dat="}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--datx", "a.bin"}, "", "imgchk: unknown argument '--datx'\n" + usage, 1},
+          // An audit of nothing is refused, as "--" with nothing after it is.
+          {{"--dat", "x.dat"}, "", usage, 1},
+          {{"--dat=x.dat", "--strict"}, "", usage, 1},
+          {{"--dat", "x.dat", "--"}, "", usage, 1},
       },
       tree.path);
 }
@@ -173,6 +177,8 @@ TEST(CommandLine, WalkingErrorsLeaveTheExitStatusAtZero) {
       {
           {{"missing.bin"}, empty_all, "imgchk: error opening missing.bin\n", 0},
           {{"-m1", "missing.bin"}, empty_filtered, "imgchk: error opening missing.bin\n", 0},
+          {{"--strict", "missing.bin"}, empty_all, "imgchk: error opening missing.bin\n", 4},
+          {{"--strict", "a.bin"}, abc_listing, "", 0},
           {{"a.bin", "a.bin"},
            "\n  352441C2 0126      3 a.bin\nD 352441C2 0126      3 a.bin\n\n"
            "2 ROMs, 1 unique, 1 duplicates, 0 unchecked\n",

@@ -188,3 +188,16 @@ SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat
   if (verdict.have < verdict.required) verdict.state = verdict.have == 0 ? SetState::Missing : SetState::Partial;
   return verdict;
 }
+
+bool lacks_rom_in_place(const SetVerdict& verdict) {
+  return verdict.state != SetState::Complete || !verdict.all_in_place;
+}
+
+bool any_rom_out_of_place(const DatFile* dats, size_t dat_count, const AuditResult& result) {
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      if (lacks_rom_in_place(judge_set(dats[d], result, static_cast<uint32_t>(d), s))) return true;
+    }
+  }
+  return false;
+}

@@ -47,3 +47,10 @@ struct SetVerdict {
   SetState state;     // Complete also for a set that needs nothing
 };
 SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index);
+
+// Whether some required ROM of the set is not where it belongs: absent, or
+// found only outside the set. The exit status's test of a set.
+bool lacks_rom_in_place(const SetVerdict& verdict);
+
+// Whether any set of the DATs lacks a ROM in place.
+bool any_rom_out_of_place(const DatFile* dats, size_t dat_count, const AuditResult& result);

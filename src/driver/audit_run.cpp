@@ -230,7 +230,8 @@ bool prepare_audit() {
   return true;
 }
 
-bool finish_audit(char* const* paths, int path_count) {
+bool finish_audit(char* const* paths, int path_count, bool* lacking) {
+  *lacking = false;
   if (g_settings.dat_paths.empty() && g_settings.dir2dat_path == nullptr) return true;
   std::vector<AuditImage> images;
   list_images(images);
@@ -247,6 +248,7 @@ bool finish_audit(char* const* paths, int path_count) {
   } else {
     print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
   }
+  *lacking = any_rom_out_of_place(g_dats.data(), g_dats.size(), result);
   if (g_settings.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {

@@ -19,6 +19,7 @@ bool g_json_output = false;
 bool g_cache_wanted = false;
 const char* g_cache_file = "";
 bool g_recheck = false;
+bool g_strict = false;
 
 namespace {
 
@@ -120,6 +121,8 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     } else if (std::strcmp(arg, "--recheck") == 0) {
       g_cache_wanted = true;
       g_recheck = true;
+    } else if (std::strcmp(arg, "--strict") == 0) {
+      g_strict = true;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
     } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
@@ -132,8 +135,9 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       return OptionsOutcome::UsageError;
     }
   }
-  // No arguments at all, or "--" with nothing after it.
-  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option)) {
+  // No arguments at all, "--" with nothing after it, or an audit of nothing.
+  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
+      (is_auditing() && next == argc)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }
