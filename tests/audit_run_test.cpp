@@ -289,6 +289,66 @@ TEST(AuditRun, ExitStatusSaysWhatIsLackingAndWhatWasUnread) {
   EXPECT_EQ(run_imgchk({"--dat", "s.dat", "c/other"}, tree.path, "/dev/full").status, 1);
 }
 
+// The same tree twice: with the clutter that --exclude leaves out, and
+// without it. Each run with the patterns must equal the plain run on the
+// clean tree, in the listing, the audit and the dir2dat.
+void build_excluded_tree(const TempDir& tree, bool clutter) {
+  const std::string keep = random_bytes(90, 41), keep2 = random_bytes(91, 42), deep = random_bytes(92, 43);
+  TempDir parts;
+  parts.write("keep2.bin", keep2);
+  std::vector<std::string> tar_args = {"-cf", "inner.tar", "keep2.bin"};
+  if (clutter) {
+    parts.write("deep.nfo", "nfo text");
+    parts.write(".cache/deep.bin", deep);
+    tar_args.insert(tar_args.end(), {"deep.nfo", ".cache"});
+  }
+  ASSERT_EQ(run_program("tar", tar_args, parts.path).status, 0);
+  std::vector<ZipEntryPlan> entries = {stored_entry("keep.bin", keep), stored_entry("inner.tar", read_file(parts.at("inner.tar")))};
+  tree.write("c/keep.bin", keep);
+  if (clutter) {
+    entries.push_back(stored_entry("info.nfo", "nfo"));
+    entries.push_back(stored_entry(".meta/x.bin", random_bytes(20, 44)));
+    tree.write("c/Thumbs.db", random_bytes(30, 45));
+    tree.write("c/x.nfo", "nfo");
+    tree.write("c/.hidden/a.bin", random_bytes(31, 46));
+  }
+  tree.write("c/pack.zip", build_zip(zip_of(entries)));
+}
+
+TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
+  TempDir cluttered, clean;
+  build_excluded_tree(cluttered, true);
+  build_excluded_tree(clean, false);
+  const std::vector<std::string> patterns = {"--exclude", ".*", "--exclude=Thumbs.db", "--exclude", "*.nfo"};
+  auto with_patterns = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), patterns.begin(), patterns.end());
+    return args;
+  };
+  const RunResult listing = run_imgchk(with_patterns({"c"}), cluttered.path);
+  const RunResult want = run_imgchk({"c"}, clean.path);
+  EXPECT_EQ(listing.out, want.out);
+  EXPECT_NE(want.out.find("c/pack.zip?inner.tar?keep2.bin"), std::string::npos);
+  EXPECT_EQ(listing.err, "");
+  EXPECT_EQ(run_imgchk(with_patterns({"--json", "c"}), cluttered.path).out, run_imgchk({"--json", "c"}, clean.path).out);
+
+  ASSERT_EQ(run_imgchk(with_patterns({"--dir2dat", "d.dat", "c"}), cluttered.path).status, 0);
+  ASSERT_EQ(run_imgchk({"--dir2dat", "d.dat", "c"}, clean.path).status, 0);
+  EXPECT_EQ(read_file(cluttered.at("d.dat")), read_file(clean.at("d.dat")));
+  const RunResult audit = run_imgchk(with_patterns({"--dat", "d.dat", "c"}), cluttered.path);
+  EXPECT_EQ(audit.out, "3 sets: 3 complete, 0 partial, 0 missing; 3 of 3 ROMs; 0 unknown images\n");
+  EXPECT_EQ(audit.status, 0);
+
+  // A path given is walked whatever its name; only what lies below is matched.
+  const RunResult given = run_imgchk({"--exclude", "*.nfo", "--exclude", "c", "c/x.nfo", "c/.hidden"}, cluttered.path);
+  EXPECT_NE(given.out.find(" c/x.nfo\n"), std::string::npos);
+  EXPECT_NE(given.out.find(" c/.hidden/a.bin\n"), std::string::npos);
+  EXPECT_EQ(run_imgchk({"--exclude"}, cluttered.path).err, "imgchk: --exclude needs a pattern\n" + std::string("usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n"));
+
+  // A cached archive read with patterns does not stand for it without them.
+  ASSERT_EQ(run_imgchk(with_patterns({"--cache=c.sqlite", "c"}), cluttered.path).out, want.out);
+  EXPECT_EQ(run_imgchk({"--cache=c.sqlite", "c"}, cluttered.path).out, run_imgchk({"c"}, cluttered.path).out);
+}
+
 TEST(AuditRun, HeaderRulesFromAFileReplaceTheBuiltInOnes) {
   TempDir tree;
   const std::string body = random_bytes(300, 21), nes_body = random_bytes(200, 22);

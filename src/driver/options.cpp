@@ -9,6 +9,7 @@
 #include "catalogue/run_mode.h"
 #include "driver/audit_run.h"
 #include "report/messages.h"
+#include "walk/exclusion.h"
 
 #ifndef IMGCHK_VERSION
 #error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
@@ -67,6 +68,23 @@ int parse_workers(const char* arg) {
   return count;
 }
 
+// --exclude PATTERN or --exclude=PATTERN, at argv[*index]: 1 when taken
+// (*index then at its pattern), 0 when it is another option, -1 when the
+// pattern is missing (reported).
+int take_exclude_option(int argc, char** argv, int* index) {
+  constexpr char name[] = "--exclude";
+  constexpr size_t name_size = sizeof name - 1;
+  const char* arg = argv[*index];
+  if (std::strncmp(arg, name, name_size) != 0 || (arg[name_size] != '\0' && arg[name_size] != '=')) return 0;
+  const char* pattern = arg[name_size] == '=' ? arg + name_size + 1 : (*index + 1 < argc ? argv[++*index] : "");
+  if (*pattern == '\0') {
+    write_option_needs_pattern(name);
+    return -1;
+  }
+  add_excluded_pattern(pattern);
+  return 1;
+}
+
 const Option* find_mode_option(const char* arg) {
   for (const Option& option : mode_options) {
     if (std::strcmp(arg, option.text) == 0) return &option;
@@ -123,6 +141,10 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       g_recheck = true;
     } else if (std::strcmp(arg, "--strict") == 0) {
       g_strict = true;
+    } else if (const int exclude = take_exclude_option(argc, argv, &next); exclude != 0) {
+      if (exclude > 0) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
     } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
