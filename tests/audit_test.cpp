@@ -145,17 +145,26 @@ TEST(AuditReport, ImagesMatchingSeveralRomsAndNamesEscaped) {
   DatError error{};
   ASSERT_TRUE(
       load_dat_memory(reinterpret_cast<const uint8_t*>(dat_text_bytes.data()), dat_text_bytes.size(), dat, error));
-  const std::vector<AuditImage> images = {image("b/a", 1, 1), image("tab\there", 1, 7)};
+  // UTF-8 as stored; controls (C1 ones too), stray, cut and overlong bytes,
+  // and surrogates as %XX.
+  const std::vector<AuditImage> images = {image("b/a", 1, 1),
+                                          image("tab\there", 1, 7),
+                                          image("\xE3\x83\x89\xF0\x9F\x8E\xAE ok", 1, 8),
+                                          image("c1\xC2\x9B[2J nbsp\xC2\xA0", 1, 9),
+                                          image("bad\xFF\xE3\x83 \xC0\xAF \xED\xA0\x80%", 1, 10)};
   AuditResult result;
   ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
   EXPECT_EQ(out,
-            "complete caf%C3%A9 (1 of 1)\n"
+            "complete caf\xC3\xA9 (1 of 1)\n"
             "  elsewhere a: b/a\n"
             "partial b (1 of 2)\n"
             "  missing x size 1 crc 00000002\n"
             "unknown tab%09here\n"
-            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 1 unknown images\n");
+            "unknown \xE3\x83\x89\xF0\x9F\x8E\xAE ok\n"
+            "unknown c1%C2%9B[2J nbsp\xC2\xA0\n"
+            "unknown bad%FF%E3%83 %C0%AF %ED%A0%80%\n"
+            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 4 unknown images\n");
 }
 
 TEST(AuditFixdat, HoldsOnlyTheMissingRomsAndReadsBack) {

@@ -22,7 +22,7 @@ struct AuditCounts {
 };
 
 void print_name(const char* name) {
-  print_escaped_name(name, EscapedBytes::ControlsAndHigh);
+  print_escaped_name(name, EscapedBytes::ControlsAndInvalidUtf8);
 }
 
 void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* images, const AuditResult& result,
