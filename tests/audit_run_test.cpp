@@ -188,11 +188,57 @@ TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {
     EXPECT_EQ(run.status, 1);
   }
   // The DAT asks for header rules: said once, however many DATs ask.
-  const RunResult good = run_imgchk({"--dat", "good.dat", "--dat", "good.dat", "c"}, tree.path);
-  EXPECT_EQ(good.out, "2 sets: 2 complete, 0 partial, 0 missing; 2 of 2 ROMs; 0 unknown images\n");
+  tree.write("other.dat", "clrmamepro ( header nes.xml )\ngame ( name d rom ( name a.bin size 3 crc 352441c2 ) )\n");
+  const RunResult good = run_imgchk({"--dat", "good.dat", "--dat", "other.dat", "c"}, tree.path);
+  EXPECT_EQ(good.out,
+            "dat good\n1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs\n"
+            "dat other.dat\ncomplete d (1 of 1)\n  elsewhere a.bin: c/a.bin\n"
+            "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs\n"
+            "2 sets: 2 complete, 0 partial, 0 missing; 2 of 2 ROMs; 0 unknown images\n");
   EXPECT_EQ(good.err,
             "imgchk: DAT good.dat names header rules nes.xml; the built-in rules apply (give them with --header)\n");
-  EXPECT_EQ(good.status, 0);
+  EXPECT_EQ(good.status, 2);
+}
+
+// A DAT given again, as the same file, through another path, or as a copy,
+// is read once; each DAT's sets stay its own, also in JSON.
+TEST(AuditRun, EachDatIsReadOnceAndReportedOnItsOwn) {
+  TempDir tree;
+  tree.write("c/a.bin", "abc");
+  const std::string first = "clrmamepro ( name First )\ngame ( name c rom ( name a.bin size 3 crc 352441c2 ) )\n";
+  tree.write("first.dat", first);
+  tree.write("copy.dat", first);
+  tree.write("second.dat", "<datafile><header><name>Second</name></header><game name=\"c\">"
+                           "<rom name=\"b.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>");
+  const std::string once = "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs; 0 unknown images\n";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--dat", "first.dat", "--dat=first.dat", "c"},
+        std::vector<std::string>{"--dat", "first.dat", "--dat", "./first.dat", "c"},
+        std::vector<std::string>{"--dat", "first.dat", "--dat", "copy.dat", "c"}}) {
+    SCOPED_TRACE(args[3]);
+    const RunResult run = run_imgchk(args, tree.path);
+    EXPECT_EQ(run.out, once);
+    EXPECT_EQ(run.status, 0);
+  }
+  const RunResult both = run_imgchk({"--json", "--dat", "first.dat", "--dat", "second.dat", "c"}, tree.path);
+  EXPECT_EQ(both.out,
+            "{\"type\":\"rom\",\"dat\":\"First\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\","
+            "\"status\":\"have\",\"in_place\":true,\"found\":[\"c/a.bin\"]}\n"
+            "{\"type\":\"set\",\"dat\":\"First\",\"set\":\"c\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
+            "{\"type\":\"summary\",\"dat\":\"First\",\"sets\":1,\"complete\":1,\"partial\":0,\"missing\":0,"
+            "\"roms\":1,\"have\":1}\n"
+            "{\"type\":\"rom\",\"dat\":\"Second\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\","
+            "\"status\":\"missing\",\"in_place\":false,\"found\":[]}\n"
+            "{\"type\":\"set\",\"dat\":\"Second\",\"set\":\"c\",\"status\":\"missing\",\"have\":0,\"roms\":1}\n"
+            "{\"type\":\"summary\",\"dat\":\"Second\",\"sets\":1,\"complete\":0,\"partial\":0,\"missing\":1,"
+            "\"roms\":1,\"have\":0}\n"
+            "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":0,\"missing\":1,\"roms\":2,\"have\":1,"
+            "\"unknown\":0}\n");
+  EXPECT_EQ(both.status, 2);
+  // The fixdat names every DAT once.
+  ASSERT_EQ(run_imgchk({"--dat", "first.dat", "--dat", "second.dat", "--dat", "copy.dat", "--fixdat", "f.dat", "c"},
+                       tree.path).status, 2);
+  EXPECT_NE(read_file(tree.at("f.dat")).find("<name>fixdat: First, Second</name>"), std::string::npos);
 }
 
 }  // namespace
@@ -213,19 +259,19 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
   const RunResult run = run_imgchk({"--json", "--dat", "j.dat", "c", "d", "missing"}, tree.path);
   EXPECT_EQ(
       run.out,
-      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":\"have\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":\"have\","
       "\"in_place\":true,\"found\":[\"c/a.bin\",\"d/a.bin\"]}\n"
-      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":\"missing\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":\"missing\","
       "\"in_place\":false,\"found\":[]}\n"
-      "{\"type\":\"rom\",\"set\":\"c\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\","
       "\"in_place\":false,\"found\":[]}\n"
-      "{\"type\":\"set\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2}\n"
-      "{\"type\":\"rom\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":\"78ff2e62696e\","
+      "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2}\n"
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":\"78ff2e62696e\","
       "\"size\":2,\"crc\":\"" +
           crc_hex(crc32_of("zz")) +
           "\",\"status\":\"have\",\"in_place\":false,"
           "\"found\":[\"c/x\xef\xbf\xbd.bin\"],\"found_hex\":[\"632f78ff2e62696e\"]}\n"
-          "{\"type\":\"set\",\"set\":\"caf\xc3\xa9\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
+          "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
           "{\"type\":\"error\",\"name\":\"missing\",\"message\":\"error opening missing\",\"reason\":\"missing\"}\n"
           "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":1,\"missing\":0,\"roms\":3,\"have\":2,"
           "\"unknown\":0}\n");

@@ -102,3 +102,34 @@ int64_t find_dat_set(const DatFile& dat, const char* name) {
   const uint32_t* found = find_by(dat, dat.sets_by_name, &DatSet::name, name);
   return found == nullptr ? -1 : int64_t{*found};
 }
+
+namespace {
+
+bool is_same_set(const DatSet& a, const DatSet& b) {
+  return a.name == b.name && a.description == b.description && a.cloneof == b.cloneof && a.romof == b.romof &&
+         a.first_rom == b.first_rom && a.rom_count == b.rom_count;
+}
+
+bool is_same_rom(const DatRom& a, const DatRom& b) {
+  return a.size == b.size && a.name == b.name && a.merge == b.merge && a.crc == b.crc && a.fields == b.fields &&
+         a.status == b.status && std::memcmp(a.sha1, b.sha1, sizeof a.sha1) == 0 &&
+         std::memcmp(a.sha256, b.sha256, sizeof a.sha256) == 0 && std::memcmp(a.md5, b.md5, sizeof a.md5) == 0;
+}
+
+}  // namespace
+
+// Texts are compared as arena offsets: equal arenas make them the same.
+bool is_same_dat(const DatFile& a, const DatFile& b) {
+  if (a.kind != b.kind || a.name != b.name || a.arena.count != b.arena.count || a.sets.count != b.sets.count ||
+      a.roms.count != b.roms.count || a.disk_count != b.disk_count) {
+    return false;
+  }
+  if (std::memcmp(a.arena.items, b.arena.items, a.arena.count) != 0) return false;
+  for (size_t k = 0; k < a.sets.count; ++k) {
+    if (!is_same_set(a.sets[k], b.sets[k])) return false;
+  }
+  for (size_t k = 0; k < a.roms.count; ++k) {
+    if (!is_same_rom(a.roms[k], b.roms[k])) return false;
+  }
+  return true;
+}

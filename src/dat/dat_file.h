@@ -96,3 +96,7 @@ void free_dat(DatFile& dat);
 
 // The index of the set named `name`, or -1. Needs finish_dat.
 int64_t find_dat_set(const DatFile& dat, const char* name);
+
+// Whether two loaded DATs hold the same header, sets and ROMs: what the
+// same bytes, read twice, give.
+bool is_same_dat(const DatFile& a, const DatFile& b);

@@ -3,6 +3,9 @@
 // what the DATs give decides which digests every image costs.
 #include "driver/audit_run.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -39,6 +42,7 @@ struct AuditSettings {
 
 AuditSettings g_settings;
 std::vector<DatFile> g_dats;
+std::vector<const char*> g_dat_paths;  // of g_dats, each DAT once
 HeaderRules g_header_rules;
 
 // An option that takes a value, as "--name FILE" or "--name=FILE".
@@ -177,7 +181,7 @@ std::string fixdat_name() {
   for (size_t d = 0; d < g_dats.size(); ++d) {
     if (d != 0) name += ", ";
     const char* dat_name = dat_text(g_dats[d], g_dats[d].name);
-    name += *dat_name != '\0' ? dat_name : g_settings.dat_paths[d];
+    name += dat_name;
   }
   return name;
 }
@@ -211,21 +215,52 @@ bool write_dir2dat(const std::vector<AuditImage>& images, char* const* paths, in
   return write_dat_asked(g_settings.dir2dat_path, dat, "dir2dat");
 }
 
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+};
+
+// A DAT given again, as the same file or as the same content under another
+// name or packing, is read once: its sets would otherwise count twice.
+bool load_dats() {
+  std::vector<FileIdentity> loaded;
+  for (const char* path : g_settings.dat_paths) {
+    struct stat status {};
+    const bool known = stat(path, &status) == 0;
+    const auto same_file = [&](const FileIdentity& seen) {
+      return known && seen.device == status.st_dev && seen.inode == status.st_ino;
+    };
+    if (std::find_if(loaded.begin(), loaded.end(), same_file) != loaded.end()) continue;
+    DatFile dat;
+    DatError error{};
+    if (!load_dat_file(path, dat, error)) {
+      report_dat_error("DAT", path, error);
+      return false;
+    }
+    const auto same_content = [&](const DatFile& seen) { return is_same_dat(seen, dat); };
+    if (std::find_if(g_dats.begin(), g_dats.end(), same_content) != g_dats.end()) continue;
+    loaded.push_back({known ? status.st_dev : dev_t{}, known ? status.st_ino : ino_t{}});
+    g_dats.push_back(std::move(dat));
+    g_dat_paths.push_back(path);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool prepare_audit() {
   if (g_settings.dat_paths.empty() && g_settings.dir2dat_path == nullptr) return true;
   if (!g_settings.dat_paths.empty() && !load_header_rules_asked()) return false;
-  g_dats.resize(g_settings.dat_paths.size());
+  if (!load_dats()) return false;
+  bool noted = false;
+  for (size_t d = 0; d < g_dats.size(); ++d) note_detector(g_dats[d], g_dat_paths[d], noted);
+  // A DAT's report and objects name it by its header, else by its path.
   for (size_t d = 0; d < g_dats.size(); ++d) {
-    DatError error{};
-    if (!load_dat_file(g_settings.dat_paths[d], g_dats[d], error)) {
-      report_dat_error("DAT", g_settings.dat_paths[d], error);
+    if (g_dats[d].name == 0 && !add_dat_text(g_dats[d], g_dat_paths[d], g_dats[d].name)) {
+      write_out_of_memory();
       return false;
     }
   }
-  bool noted = false;
-  for (size_t d = 0; d < g_dats.size(); ++d) note_detector(g_dats[d], g_settings.dat_paths[d], noted);
   plan_digests();
   return true;
 }

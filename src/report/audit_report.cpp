@@ -80,15 +80,43 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   print_rom_lines(dat, set, images, result, dat_index);
 }
 
+void print_counts(const AuditCounts& counts) {
+  std::printf("%" PRIu64 " sets: %" PRIu64 " complete, %" PRIu64 " partial, %" PRIu64 " missing; %" PRIu64
+              " of %" PRIu64 " ROMs",
+              counts.sets, counts.complete, counts.partial, counts.missing, counts.have, counts.roms);
+}
+
+void add_counts(AuditCounts& total, const AuditCounts& part) {
+  total.sets += part.sets;
+  total.complete += part.complete;
+  total.partial += part.partial;
+  total.missing += part.missing;
+  total.roms += part.roms;
+  total.have += part.have;
+}
+
 }  // namespace
 
+// With several DATs, each one's sets come under `dat NAME` and end with its
+// own counts; unknown images belong to none, and only the total counts them.
 void print_audit(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
                  const AuditResult& result) {
   AuditCounts counts;
   for (size_t d = 0; d < dat_count; ++d) {
-    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      print_set(dats[d], s, images, result, static_cast<uint32_t>(d), counts);
+    AuditCounts dat_counts;
+    if (dat_count > 1) {
+      std::fputs("dat ", stdout);
+      print_name(dat_text(dats[d], dats[d].name));
+      std::putchar('\n');
     }
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      print_set(dats[d], s, images, result, static_cast<uint32_t>(d), dat_counts);
+    }
+    if (dat_count > 1) {
+      print_counts(dat_counts);
+      std::putchar('\n');
+    }
+    add_counts(counts, dat_counts);
   }
   for (size_t i = 0; i < image_count; ++i) {
     if (result.image_known[i]) continue;
@@ -97,7 +125,6 @@ void print_audit(const DatFile* dats, size_t dat_count, const AuditImage* images
     print_name(images[i].name);
     std::putchar('\n');
   }
-  std::printf("%" PRIu64 " sets: %" PRIu64 " complete, %" PRIu64 " partial, %" PRIu64 " missing; %" PRIu64
-              " of %" PRIu64 " ROMs; %" PRIu64 " unknown images\n",
-              counts.sets, counts.complete, counts.partial, counts.missing, counts.have, counts.roms, counts.unknown);
+  print_counts(counts);
+  std::printf("; %" PRIu64 " unknown images\n", counts.unknown);
 }
