@@ -208,8 +208,9 @@ TEST(AuditRun, EachDatIsReadOnceAndReportedOnItsOwn) {
   const std::string first = "clrmamepro ( name First )\ngame ( name c rom ( name a.bin size 3 crc 352441c2 ) )\n";
   tree.write("first.dat", first);
   tree.write("copy.dat", first);
-  tree.write("second.dat", "<datafile><header><name>Second</name></header><game name=\"c\">"
-                           "<rom name=\"b.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>");
+  tree.write("second.dat",
+             "<datafile><header><name>Second</name></header><game name=\"c\">"
+             "<rom name=\"b.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>");
   const std::string once = "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs; 0 unknown images\n";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--dat", "first.dat", "--dat=first.dat", "c"},
@@ -237,7 +238,9 @@ TEST(AuditRun, EachDatIsReadOnceAndReportedOnItsOwn) {
   EXPECT_EQ(both.status, 2);
   // The fixdat names every DAT once.
   ASSERT_EQ(run_imgchk({"--dat", "first.dat", "--dat", "second.dat", "--dat", "copy.dat", "--fixdat", "f.dat", "c"},
-                       tree.path).status, 2);
+                       tree.path)
+                .status,
+            2);
   EXPECT_NE(read_file(tree.at("f.dat")).find("<name>fixdat: First, Second</name>"), std::string::npos);
 }
 
@@ -259,14 +262,17 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
   const RunResult run = run_imgchk({"--json", "--dat", "j.dat", "c", "d", "missing"}, tree.path);
   EXPECT_EQ(
       run.out,
-      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":\"have\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":"
+      "\"have\","
       "\"in_place\":true,\"found\":[\"c/a.bin\",\"d/a.bin\"]}\n"
-      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":\"missing\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":"
+      "\"missing\","
       "\"in_place\":false,\"found\":[]}\n"
       "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\","
       "\"in_place\":false,\"found\":[]}\n"
       "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2}\n"
-      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":\"78ff2e62696e\","
+      "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":"
+      "\"78ff2e62696e\","
       "\"size\":2,\"crc\":\"" +
           crc_hex(crc32_of("zz")) +
           "\",\"status\":\"have\",\"in_place\":false,"
@@ -303,8 +309,8 @@ TEST(AuditRun, ExitStatusSaysWhatIsLackingAndWhatWasUnread) {
   std::string broken = build_zip(zip_of({deflated_entry("x.bin", random_bytes(200, 33))}));
   broken[broken.find("x.bin") + 5 + 10] ^= 0x55;  // inside the deflated data
   tree.write("bad/broken.zip", broken);
-  tree.write("s.dat", "<datafile><game name=\"s\">" + rom_element("a.bin", a) + rom_element("b.bin", b) +
-                          "</game></datafile>");
+  tree.write("s.dat",
+             "<datafile><game name=\"s\">" + rom_element("a.bin", a) + rom_element("b.bin", b) + "</game></datafile>");
   tree.write("t.dat", "<datafile><game name=\"t\">" + rom_element("b.bin", b) + "</game></datafile>");
   struct Case {
     std::vector<std::string> args;
@@ -349,7 +355,8 @@ void build_excluded_tree(const TempDir& tree, bool clutter) {
     tar_args.insert(tar_args.end(), {"deep.nfo", ".cache"});
   }
   ASSERT_EQ(run_program("tar", tar_args, parts.path).status, 0);
-  std::vector<ZipEntryPlan> entries = {stored_entry("keep.bin", keep), stored_entry("inner.tar", read_file(parts.at("inner.tar")))};
+  std::vector<ZipEntryPlan> entries = {stored_entry("keep.bin", keep),
+                                       stored_entry("inner.tar", read_file(parts.at("inner.tar")))};
   tree.write("c/keep.bin", keep);
   if (clutter) {
     entries.push_back(stored_entry("info.nfo", "nfo"));
@@ -375,7 +382,8 @@ TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
   EXPECT_EQ(listing.out, want.out);
   EXPECT_NE(want.out.find("c/pack.zip?inner.tar?keep2.bin"), std::string::npos);
   EXPECT_EQ(listing.err, "");
-  EXPECT_EQ(run_imgchk(with_patterns({"--json", "c"}), cluttered.path).out, run_imgchk({"--json", "c"}, clean.path).out);
+  EXPECT_EQ(run_imgchk(with_patterns({"--json", "c"}), cluttered.path).out,
+            run_imgchk({"--json", "c"}, clean.path).out);
 
   ASSERT_EQ(run_imgchk(with_patterns({"--dir2dat", "d.dat", "c"}), cluttered.path).status, 0);
   ASSERT_EQ(run_imgchk({"--dir2dat", "d.dat", "c"}, clean.path).status, 0);
@@ -388,7 +396,9 @@ TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
   const RunResult given = run_imgchk({"--exclude", "*.nfo", "--exclude", "c", "c/x.nfo", "c/.hidden"}, cluttered.path);
   EXPECT_NE(given.out.find(" c/x.nfo\n"), std::string::npos);
   EXPECT_NE(given.out.find(" c/.hidden/a.bin\n"), std::string::npos);
-  EXPECT_EQ(run_imgchk({"--exclude"}, cluttered.path).err, "imgchk: --exclude needs a pattern\n" + std::string("usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n"));
+  EXPECT_EQ(
+      run_imgchk({"--exclude"}, cluttered.path).err,
+      "imgchk: --exclude needs a pattern\n" + std::string("usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n"));
 
   // A cached archive read with patterns does not stand for it without them.
   ASSERT_EQ(run_imgchk(with_patterns({"--cache=c.sqlite", "c"}), cluttered.path).out, want.out);

@@ -36,10 +36,11 @@ bool build_fixdat(const DatFile* dats, size_t dat_count, const AuditResult& resu
   for (size_t d = 0; d < dat_count; ++d) {
     const auto dat_index = static_cast<uint32_t>(d);
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      const SetVerdict verdict = judge_set(dats[d], result, dat_index, s);
-      if (verdict.have == verdict.required) continue;
-      if (!copy_set(dats[d], dats[d].sets[s], fixdat) ||
-          !copy_missing_roms(dats[d], dat_index, dats[d].sets[s], result, fixdat)) {
+      ReportedSet reported{};
+      if (!judge_reported_set(dats[d], result, dat_index, s, reported)) continue;
+      if (reported.verdict.have == reported.verdict.required) continue;
+      const DatSet& set = dats[d].sets[reported.set];
+      if (!copy_set(dats[d], set, fixdat) || !copy_missing_roms(dats[d], dat_index, set, result, fixdat)) {
         return false;
       }
     }

@@ -189,6 +189,30 @@ SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat
   return verdict;
 }
 
+namespace {
+
+// Higher is better: in place, then found, then the count found.
+uint64_t rank_of(const SetVerdict& verdict) {
+  const uint64_t state = verdict.state != SetState::Complete ? 0 : verdict.all_in_place ? 2 : 1;
+  return state << 32 | verdict.have;
+}
+
+}  // namespace
+
+bool judge_reported_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index,
+                        ReportedSet& reported) {
+  const DatSetRange alternatives = find_dat_sets_named(dat, dat_text(dat, dat.sets[set_index].name));
+  // Set names are sorted stably: the first of a name is its earliest.
+  if (alternatives.first != alternatives.last && *alternatives.first != set_index) return false;
+  reported = {set_index, judge_set(dat, result, dat_index, set_index)};
+  if (alternatives.first == alternatives.last) return true;
+  for (const uint32_t* other = alternatives.first + 1; other != alternatives.last; ++other) {
+    const SetVerdict verdict = judge_set(dat, result, dat_index, *other);
+    if (rank_of(verdict) > rank_of(reported.verdict)) reported = {*other, verdict};
+  }
+  return true;
+}
+
 bool lacks_rom_in_place(const SetVerdict& verdict) {
   return verdict.state != SetState::Complete || !verdict.all_in_place;
 }
@@ -196,7 +220,9 @@ bool lacks_rom_in_place(const SetVerdict& verdict) {
 bool any_rom_out_of_place(const DatFile* dats, size_t dat_count, const AuditResult& result) {
   for (size_t d = 0; d < dat_count; ++d) {
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      if (lacks_rom_in_place(judge_set(dats[d], result, static_cast<uint32_t>(d), s))) return true;
+      ReportedSet reported{};
+      if (!judge_reported_set(dats[d], result, static_cast<uint32_t>(d), s, reported)) continue;
+      if (lacks_rom_in_place(reported.verdict)) return true;
     }
   }
   return false;

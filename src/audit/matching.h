@@ -48,6 +48,20 @@ struct SetVerdict {
 };
 SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index);
 
+// A set as the audit reports it. A DAT may repeat a set's name for
+// alternative dumps: they are one set, reported at the first, and judged
+// by the alternative that fares best (every ROM in place, else every ROM
+// found, else the most found; the earliest on a tie).
+struct ReportedSet {
+  uint32_t set;  // the alternative judged, whose ROMs the report gives
+  SetVerdict verdict;
+};
+
+// False when `set_index` is not reported on its own: a later alternative
+// of an earlier set.
+bool judge_reported_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index,
+                        ReportedSet& reported);
+
 // Whether some required ROM of the set is not where it belongs: absent, or
 // found only outside the set. The exit status's test of a set.
 bool lacks_rom_in_place(const SetVerdict& verdict);

@@ -66,6 +66,15 @@ const uint32_t* find_by(const DatFile& dat, const GrowArray<uint32_t>& order, Da
   return found;
 }
 
+// A set index or a name, for searches by name.
+const char* name_of(const DatFile& dat, uint32_t set_index) {
+  return dat_text(dat, dat.sets[set_index].name);
+}
+
+const char* name_of(const DatFile&, const char* name) {
+  return name;
+}
+
 // No-Intro's standard DATs name the parent by its numeric id.
 bool resolve_parent_ids(DatFile& dat) {
   bool any = false;
@@ -101,6 +110,13 @@ void free_dat(DatFile& dat) {
 int64_t find_dat_set(const DatFile& dat, const char* name) {
   const uint32_t* found = find_by(dat, dat.sets_by_name, &DatSet::name, name);
   return found == nullptr ? -1 : int64_t{*found};
+}
+
+DatSetRange find_dat_sets_named(const DatFile& dat, const char* name) {
+  const auto range =
+      std::equal_range(dat.sets_by_name.begin(), dat.sets_by_name.end(), name,
+                       [&](const auto& a, const auto& b) { return std::strcmp(name_of(dat, a), name_of(dat, b)) < 0; });
+  return {range.first, range.second};
 }
 
 namespace {

@@ -97,6 +97,14 @@ void free_dat(DatFile& dat);
 // The index of the set named `name`, or -1. Needs finish_dat.
 int64_t find_dat_set(const DatFile& dat, const char* name);
 
+// The sets named `name`, as positions in sets_by_name, in DAT order; empty
+// when there is none. Needs finish_dat.
+struct DatSetRange {
+  const uint32_t* first;
+  const uint32_t* last;
+};
+DatSetRange find_dat_sets_named(const DatFile& dat, const char* name);
+
 // Whether two loaded DATs hold the same header, sets and ROMs: what the
 // same bytes, read twice, give.
 bool is_same_dat(const DatFile& a, const DatFile& b);

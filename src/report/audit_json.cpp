@@ -84,9 +84,11 @@ const char* set_status(SetState state) {
 
 void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images, const AuditResult& result,
                uint32_t dat_index, JsonCounts& counts) {
-  const DatSet& set = dat.sets[set_index];
+  ReportedSet reported{};
+  if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
+  const DatSet& set = dat.sets[reported.set];
   for (uint32_t k = 0; k < set.rom_count; ++k) print_rom(dat, set, set.first_rom + k, images, result, dat_index);
-  const SetVerdict verdict = judge_set(dat, result, dat_index, set_index);
+  const SetVerdict& verdict = reported.verdict;
   ++counts.sets;
   counts.roms += verdict.required;
   counts.have += verdict.have;

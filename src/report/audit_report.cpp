@@ -53,11 +53,13 @@ void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* im
 
 void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images, const AuditResult& result,
                uint32_t dat_index, AuditCounts& counts) {
-  const SetVerdict verdict = judge_set(dat, result, dat_index, set_index);
+  ReportedSet reported{};
+  if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
+  const SetVerdict& verdict = reported.verdict;
   ++counts.sets;
   counts.roms += verdict.required;
   counts.have += verdict.have;
-  const DatSet& set = dat.sets[set_index];
+  const DatSet& set = dat.sets[reported.set];
   switch (verdict.state) {
     case SetState::Missing:
       ++counts.missing;

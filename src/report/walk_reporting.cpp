@@ -38,7 +38,7 @@ WalkObserver reporting_walk_observer(bool json) {
     return {progress_set_path,  progress_image_done,  write_and_keep_failure,
             print_json_comment, write_cache_not_used, write_and_count_changed};
   }
-  return {progress_set_path,  progress_image_done,     write_and_count_failure,
+  return {progress_set_path,  progress_image_done,  write_and_count_failure,
           print_comment_line, write_cache_not_used, write_and_count_changed};
 }
 

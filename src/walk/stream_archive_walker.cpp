@@ -10,10 +10,10 @@
 #include "archive/archive_reader.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/run_mode.h"
+#include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_reading.h"
 #include "walk/nested_archives.h"
-#include "walk/exclusion.h"
 #include "walk/path_names.h"
 #include "walk/walk_sink.h"
 
