@@ -405,6 +405,88 @@ TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
   EXPECT_EQ(run_imgchk({"--cache=c.sqlite", "c"}, cluttered.path).out, run_imgchk({"c"}, cluttered.path).out);
 }
 
+std::string put_u32_be(std::string bytes, size_t offset, uint32_t value) {
+  for (int k = 0; k < 4; ++k) bytes[offset + k] = static_cast<char>(value >> (24 - 8 * k));
+  return bytes;
+}
+
+// A CHD: its header (magic, length, version, the SHA-1s at their offsets)
+// and some hunk bytes the audit never looks at.
+std::string chd_file(uint32_t version, uint32_t header_size, size_t sha1_offset, const std::string& sha1_bytes,
+                     size_t raw_sha1_offset = 0, const std::string& raw_sha1 = "") {
+  std::string bytes = "MComprHD" + std::string(header_size - 8, '\0');
+  bytes = put_u32_be(put_u32_be(bytes, 8, header_size), 12, version);
+  bytes.replace(sha1_offset, 20, sha1_bytes);
+  if (!raw_sha1.empty()) bytes.replace(raw_sha1_offset, 20, raw_sha1);
+  return bytes + random_bytes(300, version);
+}
+
+std::string hex_of(const std::string& bytes) {
+  std::string hex;
+  for (const char byte : bytes) hex += crc_hex(static_cast<uint8_t>(byte)).substr(6);
+  return hex;
+}
+
+// Disks are found by the SHA-1 in a CHD's header, of versions 3, 4 and 5;
+// machines without ROMs or disks are not sets.
+TEST(AuditRun, DisksAreFoundByTheirChdHeader) {
+  TempDir tree;
+  const std::string s3 = random_bytes(20, 51), s4 = random_bytes(20, 52), s5 = random_bytes(20, 53);
+  const std::string raw5 = random_bytes(20, 54), gone = random_bytes(20, 55), bd = random_bytes(20, 56);
+  const std::string bios = random_bytes(64, 57), b = random_bytes(65, 58);
+  tree.write("c/hdd3/disc.chd", chd_file(3, 120, 80, s3));
+  tree.write("c/hdd3/bios.bin", bios);
+  tree.write("c/hdd4/disc.chd", chd_file(4, 108, 48, s4));
+  tree.write("c/other/x.chd", chd_file(5, 124, 84, s5, 64, raw5));
+  tree.write("c/both/b.bin", b);
+  const std::string wrong_length = chd_file(5, 120, 84, s5);
+  const std::string cut = chd_file(5, 124, 84, s5).substr(0, 100);
+  tree.write("c/bad/length.chd", wrong_length);
+  tree.write("c/bad/cut.chd", cut);
+  auto disk = [](const std::string& name, const std::string& sha1) {
+    return "<disk name=\"" + name + "\" sha1=\"" + hex_of(sha1) + "\" region=\"ide\"/>";
+  };
+  tree.write("m.xml", "<mame build=\"t\">\n<machine name=\"hdd3\">" + rom_element("bios.bin", bios) + disk("disc", s3) +
+                          "</machine>\n<machine name=\"hdd4\">" + disk("disc", s4) +
+                          "</machine>\n<machine name=\"hdd5\">" + disk("disc5", s5) +
+                          "</machine>\n<machine name=\"nochd\">" + disk("gone", gone) +
+                          "</machine>\n<machine name=\"raw\">" + disk("r", raw5) +
+                          "</machine>\n<machine name=\"device\"><device_ref name=\"x\"/></machine>\n"
+                          "<machine name=\"spare\"><disk name=\"s\" status=\"nodump\"/></machine>\n"
+                          "<machine name=\"both\">" +
+                          rom_element("b.bin", b) + disk("bd", bd) + "</machine>\n</mame>\n");
+  std::vector<std::pair<uint32_t, std::string>> unknown = {{crc32_of(wrong_length), "c/bad/length.chd"},
+                                                           {crc32_of(cut), "c/bad/cut.chd"}};
+  std::sort(unknown.begin(), unknown.end());
+  std::string want =
+      "complete hdd5 (1 of 1)\n"
+      "  elsewhere disk disc5: c/other/x.chd\n"
+      "missing nochd\n"
+      "missing raw\n"
+      "partial both (1 of 2)\n"
+      "  missing disk bd sha1 " +
+      hex_of(bd) + "\n";
+  for (const auto& [crc, name] : unknown) want += "unknown " + name + "\n";
+  want += "7 sets: 4 complete, 1 partial, 2 missing; 5 of 8 ROMs; 2 unknown images\n";
+  const RunResult run = run_imgchk({"--dat", "m.xml", "c"}, tree.path);
+  EXPECT_EQ(run.out, want);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 2);
+  // The cache keeps no CHD header: a file named as a CHD is read again.
+  for (int round = 0; round < 2; ++round)
+    EXPECT_EQ(run_imgchk({"--cache=c.sqlite", "--dat", "m.xml", "c"}, tree.path).out, want);
+  const RunResult json = run_imgchk({"--json", "--dat", "m.xml", "c"}, tree.path);
+  EXPECT_NE(
+      json.out.find("{\"type\":\"disk\",\"dat\":\"t\",\"set\":\"hdd5\",\"disk\":\"disc5\",\"sha1\":\"" + hex_of(s5) +
+                    "\",\"status\":\"have\",\"in_place\":false,\"found\":[\"c/other/x.chd\"]}\n"
+                    "{\"type\":\"set\",\"dat\":\"t\",\"set\":\"hdd5\",\"status\":\"complete\",\"have\":1,"
+                    "\"roms\":1}\n"),
+      std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"disk\":\"s\",\"sha1\":null,\"status\":\"nodump\""), std::string::npos);
+  EXPECT_EQ(json.out.find("device"), std::string::npos);
+}
+
 TEST(AuditRun, HeaderRulesFromAFileReplaceTheBuiltInOnes) {
   TempDir tree;
   const std::string body = random_bytes(300, 21), nes_body = random_bytes(200, 22);

@@ -32,7 +32,17 @@ bool add_dat_set(DatFile& dat, const DatSet& set) {
   DatSet added = set;
   added.first_rom = static_cast<uint32_t>(dat.roms.count);
   added.rom_count = 0;
+  added.first_disk = static_cast<uint32_t>(dat.disks.count);
+  added.disk_count = 0;
   return push_back(dat.sets, added);
+}
+
+bool add_dat_disk(DatFile& dat, DatDisk disk) {
+  if (dat.sets.count == 0 || dat.disks.count >= UINT32_MAX) return false;
+  disk.set = static_cast<uint32_t>(dat.sets.count - 1);
+  if (!push_back(dat.disks, disk)) return false;
+  ++dat.sets[dat.sets.count - 1].disk_count;
+  return true;
 }
 
 bool add_dat_rom(DatFile& dat, DatRom rom) {
@@ -101,6 +111,7 @@ void free_dat(DatFile& dat) {
   clear_array(dat.arena);
   clear_array(dat.sets);
   clear_array(dat.roms);
+  clear_array(dat.disks);
   clear_array(dat.sets_by_name);
   dat.name = dat.detector = 0;
   dat.disk_count = 0;
@@ -123,7 +134,13 @@ namespace {
 
 bool is_same_set(const DatSet& a, const DatSet& b) {
   return a.name == b.name && a.description == b.description && a.cloneof == b.cloneof && a.romof == b.romof &&
-         a.first_rom == b.first_rom && a.rom_count == b.rom_count;
+         a.first_rom == b.first_rom && a.rom_count == b.rom_count && a.first_disk == b.first_disk &&
+         a.disk_count == b.disk_count;
+}
+
+bool is_same_disk(const DatDisk& a, const DatDisk& b) {
+  return a.name == b.name && a.merge == b.merge && a.fields == b.fields && a.status == b.status &&
+         std::memcmp(a.sha1, b.sha1, sizeof a.sha1) == 0;
 }
 
 bool is_same_rom(const DatRom& a, const DatRom& b) {
@@ -137,7 +154,7 @@ bool is_same_rom(const DatRom& a, const DatRom& b) {
 // Texts are compared as arena offsets: equal arenas make them the same.
 bool is_same_dat(const DatFile& a, const DatFile& b) {
   if (a.kind != b.kind || a.name != b.name || a.arena.count != b.arena.count || a.sets.count != b.sets.count ||
-      a.roms.count != b.roms.count || a.disk_count != b.disk_count) {
+      a.roms.count != b.roms.count || a.disks.count != b.disks.count) {
     return false;
   }
   if (std::memcmp(a.arena.items, b.arena.items, a.arena.count) != 0) return false;
@@ -146,6 +163,9 @@ bool is_same_dat(const DatFile& a, const DatFile& b) {
   }
   for (size_t k = 0; k < a.roms.count; ++k) {
     if (!is_same_rom(a.roms[k], b.roms[k])) return false;
+  }
+  for (size_t k = 0; k < a.disks.count; ++k) {
+    if (!is_same_disk(a.disks[k], b.disks[k])) return false;
   }
   return true;
 }

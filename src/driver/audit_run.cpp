@@ -147,7 +147,9 @@ bool load_header_rules_asked() {
 void plan_digests() {
   bool any_sha256 = false;
   bool md5_alone = false;
+  bool any_disk = false;
   for (const DatFile& dat : g_dats) {
+    for (const DatDisk& disk : dat.disks) any_disk = any_disk || is_required_disk(disk);
     for (const DatRom& rom : dat.roms) {
       any_sha256 = any_sha256 || (rom.fields & dat_has_sha256) != 0;
       md5_alone = md5_alone || (rom.fields & (dat_has_md5 | dat_has_sha1 | dat_has_sha256)) == dat_has_md5;
@@ -158,6 +160,7 @@ void plan_digests() {
   g_digest_plan.sha1 = true;
   g_digest_plan.md5 = md5_alone || g_settings.md5;
   g_digest_plan.header_rules = g_dats.empty() ? nullptr : &g_header_rules;
+  g_digest_plan.chd = any_disk;
 }
 
 // The catalogue in listing order, as the audit reads it: about 60 bytes an
@@ -172,6 +175,7 @@ void list_images(std::vector<AuditImage>& images) {
     if (audit != nullptr && (audit->taken & taken_sha1)) image.whole.sha1 = audit->sha1;
     if (audit != nullptr && (audit->taken & taken_md5)) image.whole.md5 = audit->md5;
     if (audit != nullptr && (audit->taken & taken_headerless)) image.headerless = &audit->headerless;
+    if (audit != nullptr && (audit->taken & taken_chd)) image.chd_sha1 = audit->chd_sha1;
     images.push_back(image);
   }
 }

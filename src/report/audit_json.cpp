@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "audit/disk_matching.h"
 #include "report/json_listing.h"
 #include "report/json_text.h"
 
@@ -70,6 +71,30 @@ void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const Audi
   write_json_line(line);
 }
 
+void print_disk(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
+                const AuditResult& result, uint32_t dat_index) {
+  const DatDisk& disk = dat.disks[index];
+  const RomMatches matches = disk_matches_of(result, dat_index, index);
+  std::string line = "{\"type\":\"disk\",";
+  append_json_name(line, "dat", dat_text(dat, dat.name));
+  line += ',';
+  append_json_name(line, "set", dat_text(dat, set.name));
+  line += ',';
+  append_json_name(line, "disk", dat_text(dat, disk.name));
+  if (disk.fields & dat_has_sha1) {
+    append_json_hex_bytes(line, "sha1", disk.sha1, dat_sha1_size);
+  } else {
+    line += ",\"sha1\":null";
+  }
+  line += ",\"status\":\"";
+  line += !is_required_disk(disk) ? "nodump" : matches.count != 0 ? "have" : "missing";
+  line += '"';
+  append_json_bool(line, "in_place", matches.in_place);
+  append_found(line, images, matches);
+  line += '}';
+  write_json_line(line);
+}
+
 const char* set_status(SetState state) {
   switch (state) {
     case SetState::Complete:
@@ -88,6 +113,7 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
   const DatSet& set = dat.sets[reported.set];
   for (uint32_t k = 0; k < set.rom_count; ++k) print_rom(dat, set, set.first_rom + k, images, result, dat_index);
+  for (uint32_t k = 0; k < set.disk_count; ++k) print_disk(dat, set, set.first_disk + k, images, result, dat_index);
   const SetVerdict& verdict = reported.verdict;
   ++counts.sets;
   counts.roms += verdict.required;

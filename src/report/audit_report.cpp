@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "audit/disk_matching.h"
 #include "catalogue/name_escaping.h"
 
 namespace {
@@ -51,6 +52,29 @@ void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* im
   }
 }
 
+void print_disk_lines(const DatFile& dat, const DatSet& set, const AuditImage* images, const AuditResult& result,
+                      uint32_t dat_index) {
+  for (uint32_t k = 0; k < set.disk_count; ++k) {
+    const uint32_t index = set.first_disk + k;
+    const DatDisk& disk = dat.disks[index];
+    if (!is_required_disk(disk)) continue;
+    const RomMatches matches = disk_matches_of(result, dat_index, index);
+    if (matches.count == 0) {
+      std::fputs("  missing disk ", stdout);
+      print_name(dat_text(dat, disk.name));
+      std::fputs(" sha1 ", stdout);
+      for (const uint8_t byte : disk.sha1) std::printf("%02x", byte);
+      std::putchar('\n');
+    } else if (!matches.in_place) {
+      std::fputs("  elsewhere disk ", stdout);
+      print_name(dat_text(dat, disk.name));
+      std::fputs(": ", stdout);
+      print_name(images[matches.first[0].image].name);
+      std::putchar('\n');
+    }
+  }
+}
+
 void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images, const AuditResult& result,
                uint32_t dat_index, AuditCounts& counts) {
   ReportedSet reported{};
@@ -80,6 +104,7 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   print_name(dat_text(dat, set.name));
   std::printf(" (%" PRIu32 " of %" PRIu32 ")\n", verdict.have, verdict.required);
   print_rom_lines(dat, set, images, result, dat_index);
+  print_disk_lines(dat, set, images, result, dat_index);
 }
 
 void print_counts(const AuditCounts& counts) {

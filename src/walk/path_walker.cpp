@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "archive/archive_kind.h"
+#include "catalogue/audit_digests.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
@@ -117,16 +119,21 @@ void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& o
 }
 
 // An archive's row holds what one run's --exclude left of it: with
-// patterns, archives are read, never replayed nor kept.
-bool is_cacheable(ArchiveKind archive_kind) {
-  return archive_kind == ArchiveKind::None || !has_excluded_patterns();
+// patterns, archives are read, never replayed nor kept. A row keeps no
+// CHD header either: while the audit looks for disks, a file named as a
+// CHD is read.
+bool is_cacheable(const char* path, ArchiveKind archive_kind) {
+  if (archive_kind != ArchiveKind::None) return !has_excluded_patterns();
+  if (!g_digest_plan.chd) return true;
+  const size_t size = std::strlen(path);
+  return size < 4 || strcasecmp(path + size - 4, ".chd") != 0;
 }
 
 // An archive's results are many jobs (or one walked in order), recorded
 // between two marks in the ring; a loose image's one job carries its unit.
 void read_regular_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind archive_kind,
                        CacheUnit& looked_up) {
-  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular && is_cacheable(archive_kind);
+  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular && is_cacheable(path, archive_kind);
   std::unique_ptr<CacheUnit> unit = cached ? cache_unit_of_opened(looked_up, opened) : nullptr;
   if (archive_kind == ArchiveKind::None) {
     read_plain_file(path, file, opened, std::move(unit));
@@ -152,7 +159,7 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
   // A plain file (not a link) lies on its directory's device.
   const uint64_t* directory_device = is_plain_file ? from.directory_device : nullptr;
   CacheUnit looked_up{};
-  if (is_file_cache_on() && (reads_plain_files || named_archive) && is_cacheable(archive_kind) &&
+  if (is_file_cache_on() && (reads_plain_files || named_archive) && is_cacheable(path, archive_kind) &&
       replay_if_cached(from.directory_fd, from.name, directory_device, path, looked_up)) {
     return;
   }
