@@ -396,9 +396,6 @@ TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
   const RunResult given = run_imgchk({"--exclude", "*.nfo", "--exclude", "c", "c/x.nfo", "c/.hidden"}, cluttered.path);
   EXPECT_NE(given.out.find(" c/x.nfo\n"), std::string::npos);
   EXPECT_NE(given.out.find(" c/.hidden/a.bin\n"), std::string::npos);
-  EXPECT_EQ(
-      run_imgchk({"--exclude"}, cluttered.path).err,
-      "imgchk: --exclude needs a pattern\n" + std::string("usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n"));
 
   // A cached archive read with patterns does not stand for it without them.
   ASSERT_EQ(run_imgchk(with_patterns({"--cache=c.sqlite", "c"}), cluttered.path).out, want.out);

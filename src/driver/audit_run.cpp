@@ -24,7 +24,9 @@
 #include "report/messages.h"
 
 const char audit_option_lines[] =
-    "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
+    "  --dat FILE   audit against the DAT FILE instead of listing (repeatable);\n"
+    "               exit status 2 when a ROM or disk is not in place, 4 when a\n"
+    "               path or entry could not be read, 6 for both\n"
     "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
     "  --dir2dat FILE  write what the run catalogues as a DAT\n"
     "  --header FILE   read copier headers by these rules, not the built-in ones\n"

@@ -37,19 +37,28 @@ constexpr Option mode_options[] = {
 
 constexpr int max_workers = 1024;
 
-constexpr char usage_line[] = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+constexpr char usage_line[] =
+    "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
+    "              [--exclude PATTERN]... [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
+    "              [--] file/directory/zip...\n"
+    "       imgchk -h | --help | --version\n";
 
 constexpr char option_lines[] =
     "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
     "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
     "  -pzc         list the comments of zip archives, nothing else\n"
-    "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
+    "  --json       write the listing (or the audit) as JSON Lines, for scripts\n"
     "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
     "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
     "               again only files whose size or modification time changed\n"
     "  --cache=FILE the same with the cache in FILE\n"
     "  --recheck    with the cache, read every file and report those whose bytes\n"
     "               changed while their size and modification time did not\n"
+    "  --strict     exit with status 4 when a path or entry could not be read\n"
+    "  --exclude PATTERN  leave out every folder, file and archive entry whose\n"
+    "               name matches the shell pattern (repeatable; --exclude=PATTERN)\n"
     "  --           end of options: every later argument is a path\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n";
