@@ -482,6 +482,11 @@ TEST(AuditRun, DisksAreFoundByTheirChdHeader) {
       << json.out;
   EXPECT_NE(json.out.find("\"disk\":\"s\",\"sha1\":null,\"status\":\"nodump\""), std::string::npos);
   EXPECT_EQ(json.out.find("device"), std::string::npos);
+  // The fixdat gives ROMs only: sets that lack only disks are left out.
+  ASSERT_EQ(run_imgchk({"--dat", "m.xml", "--fixdat", "f.xml", "c"}, tree.path).status, 2);
+  const std::string fixdat = read_file(tree.at("f.xml"));
+  EXPECT_NE(fixdat.find("</datafile>"), std::string::npos);
+  EXPECT_EQ(fixdat.find("<game"), std::string::npos) << fixdat;
 }
 
 TEST(AuditRun, HeaderRulesFromAFileReplaceTheBuiltInOnes) {
