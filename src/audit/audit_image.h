@@ -20,4 +20,5 @@ struct AuditImage {
   const char* name;  // display name, as the listing writes it before escaping
   AuditForm whole;
   const HeaderlessSummary* headerless;  // the block after a copier header, or null
+  const uint8_t* chd_sha1 = nullptr;    // a CHD's header SHA-1, or null
 };

@@ -129,6 +129,10 @@ void write_option_needs(const char* option, const char* needed_option) {
   write_line(std::string(option) + " needs " + needed_option);
 }
 
+void write_option_needs_pattern(const char* option) {
+  write_line(std::string(option) + " needs a pattern");
+}
+
 void write_option_needs_file(const char* option) {
   write_line(std::string(option) + " needs a file name");
 }

@@ -26,6 +26,7 @@ void write_changed_in_place(const char* name);
 
 // The driver's own messages.
 void write_unknown_argument(const char* argument);
+void write_option_needs_pattern(const char* option);
 void write_output_error();
 void write_digest_unavailable();
 // The audit's messages. `what` names the kind of file ("DAT", "header

@@ -9,6 +9,7 @@
 
 #include "archive/archive_kind.h"
 #include "catalogue/run_mode.h"
+#include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
 #include "walk/nested_archives.h"
@@ -101,7 +102,7 @@ void walk_zip_archive(const char* display_name, const std::shared_ptr<OpenArchiv
       sink_failure(sink, WalkFailure{WalkMessage::FileStat, FailureReason::DamagedArchive, display_name, index});
       continue;
     }
-    if (zip_entry_is_directory(archive.reader, index)) continue;
+    if (zip_entry_is_directory(archive.reader, index) || is_excluded_entry(stat.name)) continue;
     scan_entry(display_name, open_archive, index, stat, sink, budget, level);
     if (budget.exhausted) return;
   }

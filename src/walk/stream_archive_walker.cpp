@@ -10,6 +10,7 @@
 #include "archive/archive_reader.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/run_mode.h"
+#include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_reading.h"
 #include "walk/nested_archives.h"
@@ -120,6 +121,7 @@ bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEn
                 ExpansionBudget& budget, int level) {
   const ArchiveKind kind = archive_kind_of(info.name);
   if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
+  if (is_excluded_entry(info.name)) return true;
   const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
   if (kind != ArchiveKind::None) {
     return walk_nested_entry(reader, info, kind, entry_name.get(), sink, budget, level);
@@ -155,6 +157,7 @@ void report_remaining_entries(const char* archive_name, ArchiveReader& reader, u
   ArchiveEntryInfo info{};
   while (archive_next_entry(reader, info) == ArchiveStep::Entry) {
     if (g_mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
+    if (is_excluded_entry(info.name)) continue;
     const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
     report_unpack_failure(sink, entry_name.get(), failure);
   }

@@ -219,8 +219,9 @@ class FileCache(unittest.TestCase):
                     continue
                 # Only --recheck sees it, tells it, lists the new bytes and
                 # mends the row.
-                out, err, status, count = self.cached(["--recheck", "tree"])
+                out, err, status, count = self.cached(["--strict", "--recheck", "tree"])
                 self.assertEqual(out, want[0])
+                self.assertEqual(status, 4)  # --strict: changed bytes count as a fault
                 message = b"imgchk: changed without a new modification time: tree/m2.bin\n"
                 self.assertEqual(err.count(message), 1)
                 self.assertEqual(err.replace(message, b""), want[1])
