@@ -53,7 +53,7 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
     char line[64];
     std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->summary.size),
                   entry->summary.crc);
-    result.images.push_back(entry->name + std::string(line));
+    result.images.push_back(display_name(entry->origin) + std::string(line));
   }
   std::sort(result.images.begin(), result.images.end());
   return result;
