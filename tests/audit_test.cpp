@@ -290,7 +290,8 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
 }
 
 // Containers of one name: the one the walk reached first keeps it, the
-// others are numbered in walk order, whatever the listing's order.
+// others take more of their path, in walk order whatever the listing's
+// order, or a number when their whole path is taken.
 TEST(AuditDir2dat, ContainersOfOneNameGetSetsOfTheirOwn) {
   const std::vector<AuditImage> images = {image("t/a/3.bin", 4, 44), image("t/a.zip?1.bin", 1, 11),
                                           image("t/a.7z?1.bin", 1, 11), image("u/a.zip?2.bin", 2, 22)};
@@ -306,7 +307,7 @@ TEST(AuditDir2dat, ContainersOfOneNameGetSetsOfTheirOwn) {
       sets += std::string(" ") + dat_text(dat, dat.roms[set.first_rom + k].name);
     sets += ";";
   }
-  EXPECT_EQ(sets, "a 1.bin;a (2) 1.bin;a (3) 3.bin;a (4) 2.bin;");
+  EXPECT_EQ(sets, "a 1.bin;a (2) 3.bin;t/a 1.bin;u/a 2.bin;");
 }
 
 }  // namespace

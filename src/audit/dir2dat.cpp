@@ -67,8 +67,33 @@ DatRom rom_of(const AuditForm& form, bool with_md5) {
 struct Container {
   std::string wanted;  // the set name it would have alone
   int32_t first_found;
-  std::string set;  // the name it gets
+  std::vector<std::string> wider;  // longer names that still say where it lies, shortest first
+  std::string set;                 // the name it gets
 };
+
+// The container's whole name (without an archive suffix) and its ends that
+// begin after a '/' or a level, shortest first: a set of any of these names
+// is still in place.
+std::vector<std::string> wider_names(const Provenance& origin) {
+  ImagePlace place;
+  if (!origin.entry) {
+    const std::string_view path(origin.file->path(), origin.file->path_size);
+    const size_t slash = path.rfind('/');
+    place.name = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
+  } else {
+    const Provenance archive{origin.file, SharedRecord<ChainLevel>(origin.entry->outer)};
+    if (origin.entry->outer != nullptr) add_reference(origin.entry->outer);
+    place = place_of(archive);
+    place.name.resize(place.name.size() - archive_suffix_length(place.name.data(), place.name.size()));
+  }
+  std::vector<std::string> names;
+  for (size_t start = place.name.size(); start-- > 0;) {
+    const bool after_level = start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
+    const bool may_start = start == 0 || place.name[start - 1] == '/' || after_level;
+    if (may_start && place.name[start] != '/') names.push_back(place.name.substr(start));
+  }
+  return names;
+}
 
 // Each container its set name, in the order the walk reached them.
 void name_sets(std::map<std::string, Container>& containers) {
@@ -79,6 +104,10 @@ void name_sets(std::map<std::string, Container>& containers) {
   std::set<std::string> taken;
   for (Container* container : order) {
     std::string name = container->wanted;
+    for (const std::string& wider : container->wider) {
+      if (taken.count(name) == 0) break;
+      if (wider.size() > container->wanted.size()) name = wider;
+    }
     for (int k = 2; taken.count(name) != 0; ++k) {
       name.assign(container->wanted);
       name.append(" (").append(std::to_string(k)).append(")");
@@ -127,7 +156,9 @@ bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_md5, D
   std::vector<SetAndRom> names(count);
   for (size_t i = 0; i < count; ++i) {
     names[i] = set_and_rom_of(*images[i].image->origin, images[i].given_size);
-    auto [found, added] = containers.try_emplace(names[i].container, Container{names[i].set, images[i].walk_order, {}});
+    auto [found, added] =
+        containers.try_emplace(names[i].container, Container{names[i].set, images[i].walk_order, {}, {}});
+    if (added) found->second.wider = wider_names(*images[i].image->origin);
     if (!added) found->second.first_found = std::min(found->second.first_found, images[i].walk_order);
   }
   name_sets(containers);
