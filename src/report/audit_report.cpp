@@ -45,7 +45,7 @@ void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* im
       std::fputs("  elsewhere ", stdout);
       print_name(dat_text(dat, rom.name));
       std::fputs(": ", stdout);
-      print_name(images[matches.first[0].image].name);
+      print_name(display_name(*images[matches.first[0].image].origin).c_str());
       std::putchar('\n');
     }
   }
@@ -94,7 +94,7 @@ void print_audit(const DatFile* dats, size_t dat_count, const AuditImage* images
     if (result.image_known[i]) continue;
     ++counts.unknown;
     std::fputs("unknown ", stdout);
-    print_name(images[i].name);
+    print_name(display_name(*images[i].origin).c_str());
     std::putchar('\n');
   }
   std::printf("%" PRIu64 " sets: %" PRIu64 " complete, %" PRIu64 " partial, %" PRIu64 " missing; %" PRIu64
