@@ -16,6 +16,7 @@
 #include "dat/dat_writer.h"
 #include "dat/header_rule_file.h"
 #include "driver/options.h"
+#include "driver/rebuild_run.h"
 #include "report/audit_json.h"
 #include "report/audit_report.h"
 #include "report/messages.h"
@@ -252,6 +253,7 @@ bool finish_audit(char* const* paths, int path_count) {
   } else {
     print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
   }
+  written = rebuild_sets(g_dats.data(), g_dats.size(), images.data(), result) && written;
   if (g_settings.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {

@@ -8,6 +8,7 @@
 
 #include "catalogue/run_mode.h"
 #include "driver/audit_run.h"
+#include "driver/rebuild_options.h"
 #include "report/messages.h"
 
 #ifndef IMGCHK_VERSION
@@ -100,6 +101,7 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       std::fputs(usage_line, stdout);
       std::fputs(option_lines, stdout);
       std::fputs(audit_option_lines, stdout);
+      std::fputs(rebuild_option_lines, stdout);
       return OptionsOutcome::ExitOk;
     }
     if (std::strcmp(arg, "--version") == 0) {
@@ -126,6 +128,11 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       if (use == AuditOptionUse::Taken) continue;
       print_usage();
       return OptionsOutcome::UsageError;
+    } else if (const AuditOptionUse rebuild_use = read_rebuild_option(argc, argv, &next);
+               rebuild_use != AuditOptionUse::NotAuditOption) {
+      if (rebuild_use == AuditOptionUse::Taken) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
     } else {
       write_unknown_argument(arg);
       print_usage();
@@ -133,7 +140,8 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     }
   }
   // No arguments at all, or "--" with nothing after it.
-  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option)) {
+  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
+      !check_rebuild_options(is_auditing())) {
     print_usage();
     return OptionsOutcome::UsageError;
   }
