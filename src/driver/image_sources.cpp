@@ -13,17 +13,17 @@ void (*g_after_rebuild_piece)(const char* set_name) = nullptr;
 namespace {
 
 struct PourTarget {
-  const RomSink* sink;
-  const ImageSourceState* state;
-  bool without_header;
-  uint64_t whole_size;
+  const RomSink* sink = nullptr;
+  const ImageSourceState* state = nullptr;
+  bool without_header = false;
+  uint64_t whole_size = 0;
   std::vector<uint8_t> head;  // the first bytes, until the rules decide
-  size_t head_wanted;
-  bool decided;
-  HeaderSkip skip;
-  uint64_t position;  // of the image's bytes seen so far
-  uint64_t poured;    // bytes passed to the sink
-  bool stopped;       // the sink said stop
+  size_t head_wanted = 0;
+  bool decided = false;
+  HeaderSkip skip{};
+  uint64_t position = 0;  // of the image's bytes seen so far
+  uint64_t poured = 0;    // bytes passed to the sink
+  bool stopped = false;   // the sink said stop
 };
 
 bool pass_on(PourTarget& target, const uint8_t* bytes, size_t size) {
@@ -79,9 +79,11 @@ bool pour_from_candidates(void* context, const RomSink& sink) {
   for (uint32_t k = 0; k < state.candidate_count; ++k) {
     const ImageCandidate& candidate = state.candidates[k];
     state.used = k;
-    PourTarget target{&sink, &state, candidate.without_header && state.rules != nullptr, candidate.whole_size, {},
-                      0,     false,  {},
-                      0,     0,      false};
+    PourTarget target;
+    target.sink = &sink;
+    target.state = &state;
+    target.without_header = candidate.without_header && state.rules != nullptr;
+    target.whole_size = candidate.whole_size;
     target.head_wanted = static_cast<size_t>(std::min<uint64_t>(candidate.whole_size, header_rule_window));
     if (target.without_header) target.head.reserve(target.head_wanted);
     const ReopenOutcome outcome = stream_image_again(*candidate.origin, take_piece, &target);

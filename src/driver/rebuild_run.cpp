@@ -82,7 +82,7 @@ void order_rounds(const RebuildTarget& target, std::vector<SetTask>& tasks) {
     const DatFile& dat = target.dats[tasks[t].dat];
     target_names(target, dat_text(dat, dat.sets[tasks[t].set].name), found, names);
     for (const std::string& name : names) {
-      struct stat status{};
+      struct stat status {};
       if (fstatat(target.out_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         owners.emplace(FileIdentity{status.st_dev, status.st_ino}, t);
       }
@@ -105,8 +105,14 @@ void run_task(const RebuildTarget& target, SetTask& task, std::atomic<bool>& sto
   if (task.same_file) {
     const DatFile& dat = target.dats[task.dat];
     const char* name = dat_text(dat, dat.sets[task.set].name);
-    task.line = RebuildLine{name, g_out_path + "/" + name + (target.as_folders ? "" : ".zip"), "",
-                            RebuildAction::NotWritten, NotWrittenReason::SameFile, 0, 0, 0};
+    task.line = RebuildLine{name,
+                            g_out_path + "/" + name + (target.as_folders ? "" : ".zip"),
+                            "",
+                            RebuildAction::NotWritten,
+                            NotWrittenReason::SameFile,
+                            0,
+                            0,
+                            0};
     task.reported = true;
     return;
   }
@@ -147,7 +153,7 @@ bool prepare_rebuild() {
     write_rebuild_folder_error(out, error_number);
     return false;
   }
-  struct stat status{};
+  struct stat status {};
   if (g_out_fd >= 0 && fstat(g_out_fd, &status) == 0) {
     g_out_walked = true;
     g_out_device = status.st_dev;
@@ -162,11 +168,11 @@ bool prepare_rebuild() {
 }
 
 const char* rebuild_folder_to_walk() {
-  return g_out_walked ? g_rebuild.out_path : nullptr;
+  return g_out_walked ? g_out_path.c_str() : nullptr;
 }
 
 bool is_rebuild_folder(const char* path) {
-  struct stat status{};
+  struct stat status {};
   return g_out_walked && stat(path, &status) == 0 && S_ISDIR(status.st_mode) && status.st_dev == g_out_device &&
          status.st_ino == g_out_inode;
 }

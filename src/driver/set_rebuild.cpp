@@ -64,7 +64,7 @@ NotWrittenReason plan_reason(PlanProblem problem) {
 }
 
 bool exists_at(int folder_fd, const char* name) {
-  struct stat status{};
+  struct stat status {};
   return folder_fd >= 0 && fstatat(folder_fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
@@ -80,7 +80,8 @@ bool holds_foreign_images(int folder_fd, const char* name, const FoundRoms& foun
   ZipArchive archive{};
   if (!zip_open_opened_file(archive, file)) return true;
   GrowArray<uint32_t> foreign;
-  const bool listed = list_foreign_entries(archive, found.roms.data(), static_cast<uint32_t>(found.roms.size()), foreign);
+  const bool listed =
+      list_foreign_entries(archive, found.roms.data(), static_cast<uint32_t>(found.roms.size()), foreign);
   zip_close(archive.reader);
   return !listed || foreign.count != 0;
 }
@@ -111,8 +112,7 @@ int open_parent_folders(int folder_fd, const std::string& relative, std::string&
 // Links the file into the backup folder under the same path, or that path
 // and ".N" when taken (nothing there is ever replaced). `made` is the name
 // given; the file itself stays until the new one replaces it.
-bool link_into_backup(const RebuildTarget& target, const std::string& relative, std::string& made,
-                      int& error_number) {
+bool link_into_backup(const RebuildTarget& target, const std::string& relative, std::string& made, int& error_number) {
   std::string leaf;
   const int folder = open_parent_folders(target.backup_fd, relative, leaf, error_number);
   if (folder < 0) return false;
@@ -218,8 +218,14 @@ bool rebuild_set(const RebuildTarget& target, uint32_t dat, uint32_t set, Rebuil
   const DatFile& file = target.dats[dat];
   const char* set_name = dat_text(file, file.sets[set].name);
   stops = false;
-  line = RebuildLine{set_name, std::string(target.out_path) + "/" + set_name + (target.as_folders ? "" : ".zip"),
-                     "", RebuildAction::Wrote, NotWrittenReason::None, 0, 0, 0};
+  line = RebuildLine{set_name,
+                     std::string(target.out_path) + "/" + set_name + (target.as_folders ? "" : ".zip"),
+                     "",
+                     RebuildAction::Wrote,
+                     NotWrittenReason::None,
+                     0,
+                     0,
+                     0};
   FoundRoms found;
   NotWrittenReason reason = NotWrittenReason::None;
   if (!gather_found_roms(target, dat, set, found, reason)) {
@@ -240,11 +246,11 @@ bool rebuild_set(const RebuildTarget& target, uint32_t dat, uint32_t set, Rebuil
   for (size_t k = 0; k < names.size(); ++k) {
     const char* name = names[k].c_str();
     RebuildError error{};
-    const bool kept = target.as_folders
-                          ? exists_at(target.out_fd, name) &&
-                                check_written_file(target.out_fd, name, found.roms[k], static_cast<uint32_t>(k), error)
-                          : exists_at(target.out_fd, name) &&
-                                is_torrentzip_file_of(target.out_fd, name, found.roms.data(), count);
+    const bool kept =
+        target.as_folders
+            ? exists_at(target.out_fd, name) &&
+                  check_written_file(target.out_fd, name, found.roms[k], static_cast<uint32_t>(k), error)
+            : exists_at(target.out_fd, name) && is_torrentzip_file_of(target.out_fd, name, found.roms.data(), count);
     all_kept = all_kept && kept;
     if (kept || !exists_at(target.out_fd, name)) continue;
     if (target.as_folders || holds_foreign_images(target.out_fd, name, found)) foreign.push_back(names[k]);

@@ -150,8 +150,8 @@ void print_rebuild_summary(const RebuildCounts& counts, bool json) {
     write_json_line(text);
     return;
   }
-  std::printf("rebuild: %" PRIu64 " written, %" PRIu64 " kept, %" PRIu64 " not written\n", counts.written,
-              counts.kept, counts.not_written);
+  std::printf("rebuild: %" PRIu64 " written, %" PRIu64 " kept, %" PRIu64 " not written\n", counts.written, counts.kept,
+              counts.not_written);
 }
 
 void write_rebuild_folder_error(const char* path, int error_number) {
