@@ -267,6 +267,17 @@ TEST(RebuildRun, ExistingFilesAreRewrittenRefusedOrBackedUp) {
   EXPECT_NE(read_file(k.tree.at("out/whole.zip")), plain);
   expect_untouched(notes, k.tree.at("out/notes.txt"));
 
+  std::vector<std::string> json = args;
+  json.insert(json.begin(), "--json");
+  const RunResult as_json = run_imgchk(json, k.tree.path);
+  EXPECT_NE(
+      as_json.out.find("{\"type\":\"rebuild\",\"set\":\"whole\",\"file\":\"out/whole.zip\",\"action\":\"kept\","
+                       "\"have\":2,\"roms\":2}\n{\"type\":\"rebuild\",\"set\":\"parent\",\"file\":\"out/parent.zip\","
+                       "\"action\":\"not-written\",\"have\":1,\"roms\":1,\"reason\":\"foreign-images\"}\n"),
+      std::string::npos)
+      << as_json.out;
+  EXPECT_EQ(as_json.err, refused.err);
+
   // The same refused set with --backup: moved there, and a later one
   // beside it.
   k.tree.write("bak/parent.zip", "an earlier backup");

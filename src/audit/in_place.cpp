@@ -93,7 +93,7 @@ bool is_in_set_as_named(const ImagePlace& place, const char* set_name, const cha
 
 }  // namespace
 
-// A DAT may write '\\' between a ROM's folders; archives and the rebuild
+// A DAT may write '\' between a ROM's folders; archives and the rebuild
 // store '/'.
 bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name) {
   if (is_in_set_as_named(place, set_name, rom_name)) return true;
