@@ -34,6 +34,15 @@ std::string describe(const DatFile& dat) {
       if (rom.merge != 0) text += " merge=" + std::string(dat_text(dat, rom.merge));
       text += "\n";
     }
+    for (uint32_t k = 0; k < set.disk_count; ++k) {
+      const DatDisk& disk = dat.disks[set.first_disk + k];
+      char line[160];
+      std::snprintf(line, sizeof line, "  disk %s sha1=%02x..%02x fields=%d status=%d", dat_text(dat, disk.name),
+                    disk.sha1[0], disk.sha1[19], disk.fields, static_cast<int>(disk.status));
+      text += line;
+      if (disk.merge != 0) text += " merge=" + std::string(dat_text(dat, disk.merge));
+      text += "\n";
+    }
   }
   return text;
 }
@@ -116,17 +125,20 @@ const std::string logiqx =
     "    <rom name=\"c.bin\" size=\"1024\" crc=\"00000001\" merge=\"a.bin\" status=\"baddump\"/>\n"
     "    <disk name=\"hd\" sha1=\"" +
     sha1_a +
-    "\"/>\n"
+    "\" merge=\"hd\" region=\"ide\"/>\n"
+    "    <disk name=\"spare\" status=\"nodump\"/>\n"
     "  </machine>\n"
     "</datafile>\n";
 
 const std::string logiqx_records =
-    "name=Test & Co disks=1\n"
+    "name=Test & Co disks=2\n"
     "set Parent \"The parent\"\n"
     "  a.bin size=16 crc=deadbeef sha1=01.. md5=fe.. sha256=00.. fields=23 status=0\n"
     "  b.bin size=0 crc=00000000 sha1=00.. md5=00.. sha256=00.. fields=33 status=3\n"
     "set Clone cloneof=Parent romof=Parent\n"
-    "  c.bin size=1024 crc=00000001 sha1=00.. md5=00.. sha256=00.. fields=35 status=2 merge=a.bin\n";
+    "  c.bin size=1024 crc=00000001 sha1=00.. md5=00.. sha256=00.. fields=35 status=2 merge=a.bin\n"
+    "  disk hd sha1=01..67 fields=4 status=0 merge=hd\n"
+    "  disk spare sha1=00..00 fields=32 status=3\n";
 
 const std::string clrmamepro_text =
     "clrmamepro (\n\tname \"Test & Co\"\n\theader nes.xml\n\tforcemerging split\n)\n\n"
@@ -138,7 +150,7 @@ const std::string clrmamepro_text =
     "resource ( name Clone cloneof Parent romof Parent\n"
     "\trom ( name c.bin size 1024 crc32 00000001 merge a.bin flags baddump )\n"
     "\tdisk ( name hd sha1 " +
-    sha1_a + " )\n)\n";
+    sha1_a + " merge hd region ide )\n\tdisk ( name spare nodump )\n)\n";
 
 TEST(DatReading, EveryDialectAndPackingGivesTheSameRecords) {
   const std::string zipped =
@@ -220,7 +232,9 @@ TEST(DatReading, NoIntroAndListXmlFlavours) {
        "name=0.250 disks=2\n"
        "set pacman \"Pac-Man\"\n"
        "  pm.6e size=4096 crc=c1e6ab10 sha1=01.. md5=00.. sha256=00.. fields=7 status=0\n"
-       "  bad size=32 crc=00000000 sha1=00.. md5=00.. sha256=00.. fields=33 status=3\n"},
+       "  bad size=32 crc=00000000 sha1=00.. md5=00.. sha256=00.. fields=33 status=3\n"
+       "  disk d sha1=01..67 fields=4 status=0\n"
+       "  disk e sha1=00..00 fields=0 status=0\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -280,6 +294,12 @@ TEST(DatReading, RefusesMalformedAndHostileDats) {
       {"short sha1", rom("name=\"a\" size=\"1\" sha1=\"abc\""), 3, "sha1 \"abc\" is not 40 hex digits"},
       {"rom without name", rom("size=\"1\" crc=\"00000000\""), 3, "rom without a name"},
       {"rom without size", rom("name=\"a\" crc=\"00000000\""), 3, "rom without a size"},
+      {"disk without name", head + "<disk sha1=\"" + std::string(40, '0') + "\"/>\n</game></datafile>", 3,
+       "disk without a name"},
+      {"short disk sha1", head + "<disk name=\"d\" sha1=\"12\"/>\n</game></datafile>", 3,
+       "sha1 \"12\" is not 40 hex digits"},
+      {"text: disk sha1 not hex", "game (\n name g\n disk ( name d sha1 xyz )\n)\n", 3,
+       "sha1 \"xyz\" is not 40 hex digits"},
       {"set without name", "<datafile>\n<game>\n</game></datafile>", 2, "set without a name"},
       {"other root", "<html><game name=\"x\"/></html>", 1, "not a DAT: the root element is <html>"},
       {"empty", " \n\t", 0, "empty file"},

@@ -145,7 +145,7 @@ TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
   HeaderRules rules;
   ASSERT_TRUE(use_builtin_header_rules(rules));
   const DigestPlan saved = g_digest_plan;
-  g_digest_plan = {false, true, false, &rules};
+  g_digest_plan = {false, true, false, &rules, false};
   struct Case {
     const char* label;
     std::string image;

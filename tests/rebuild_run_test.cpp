@@ -126,15 +126,16 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
   if (!has_tools("7zz tar gzip")) GTEST_SKIP() << "archive tools missing";
   ReferenceSets r;
   build_reference_sets(r);
+  // The set "absent" is missing: status 2, before and after the rebuild.
   const RunResult audit = run_imgchk({"--dat", "sets.dat", "src"}, r.tree.path);
-  ASSERT_EQ(audit.status, 0) << audit.err;
+  ASSERT_EQ(audit.status, 2) << audit.err;
   // The output folder is made, walked first (given again as a path, once).
   for (const char* jobs : {"-j1", "-j2"}) {
     SCOPED_TRACE(jobs);
     run_in(r.tree, "rm -rf out");
     const RunResult run = run_imgchk({jobs, "--dat", "sets.dat", "--rebuild", "out", "src", "out"}, r.tree.path);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, audit.out +
                            "wrote out/basic.zip (3 of 3)\n"
                            "wrote out/subdir.zip (3 of 3)\n"
@@ -251,7 +252,9 @@ TEST(RebuildRun, ExistingFilesAreRewrittenRefusedOrBackedUp) {
   const RunResult refused = run_imgchk(args, k.tree.path);
   EXPECT_EQ(refused.err,
             "imgchk: not replacing out/parent.zip: it holds images the set does not (give --backup DIR)\n");
-  EXPECT_EQ(refused.status, 0);
+  // The parent's ROM is in place, but out/parent.zip holds an unknown image
+  // and was not replaced: the clone's ROMs were out of place before.
+  EXPECT_EQ(refused.status, 2);
   const size_t tail = refused.out.find("unknown ");
   ASSERT_NE(tail, std::string::npos) << refused.out;
   EXPECT_EQ(refused.out.substr(tail),
@@ -285,6 +288,8 @@ TEST(RebuildRun, ExistingFilesAreRewrittenRefusedOrBackedUp) {
   with_backup.insert(with_backup.begin(), {"--backup", "bak"});
   const RunResult moved = run_imgchk(with_backup, k.tree.path);
   EXPECT_EQ(moved.err, "");
+  // Every set written or kept: nothing lacks in the output folder now.
+  EXPECT_EQ(moved.status, 0);
   EXPECT_NE(moved.out.find("kept out/whole.zip\nwrote out/parent.zip (1 of 1)\nkept out/clone.zip\n"),
             std::string::npos)
       << moved.out;
@@ -331,7 +336,7 @@ struct UsageCase {
 };
 
 TEST(RebuildRun, OptionsOutOfPlaceAreUsageErrors) {
-  const std::string usage = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+  const std::string usage = run_imgchk({}).err;
   const UsageCase cases[] = {
       {{"--rebuild", "out", "x"}, "imgchk: --rebuild needs --dat\n"},
       {{"--dat", "d.dat", "--merge", "split", "x"}, "imgchk: --merge needs --rebuild\n"},

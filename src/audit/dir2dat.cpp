@@ -88,7 +88,8 @@ std::vector<std::string> wider_names(const Provenance& origin) {
   }
   std::vector<std::string> names;
   for (size_t start = place.name.size(); start-- > 0;) {
-    const bool after_level = start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
+    const bool after_level =
+        start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
     const bool may_start = start == 0 || place.name[start - 1] == '/' || after_level;
     if (may_start && place.name[start] != '/') names.push_back(place.name.substr(start));
   }

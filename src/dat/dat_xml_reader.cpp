@@ -82,7 +82,7 @@ void open_set(DatXmlReader& reader, const GivenAttributes& attributes) {
   reader.in_set = true;
 }
 
-void open_rom(DatXmlReader& reader, const GivenAttributes& attributes) {
+RomFields rom_fields_of(const GivenAttributes& attributes) {
   RomFields fields;
   fields.name = find_attribute(attributes, "name");
   fields.size = find_attribute(attributes, "size");
@@ -92,8 +92,20 @@ void open_rom(DatXmlReader& reader, const GivenAttributes& attributes) {
   fields.sha256 = find_attribute(attributes, "sha256");
   fields.status = find_attribute(attributes, "status");
   fields.merge = find_attribute(attributes, "merge");
-  if (!add_rom_fields(*reader.dat, fields, XML_GetCurrentLineNumber(reader.xml.parser), *reader.error)) {
+  return fields;
+}
+
+void open_rom(DatXmlReader& reader, const GivenAttributes& attributes) {
+  if (!add_rom_fields(*reader.dat, rom_fields_of(attributes), XML_GetCurrentLineNumber(reader.xml.parser),
+                      *reader.error)) {
     stop_safe_xml(reader.xml, "bad rom");
+  }
+}
+
+void open_disk(DatXmlReader& reader, const GivenAttributes& attributes) {
+  if (!add_disk_fields(*reader.dat, rom_fields_of(attributes), XML_GetCurrentLineNumber(reader.xml.parser),
+                       *reader.error)) {
+    stop_safe_xml(reader.xml, "bad disk");
   }
 }
 
@@ -102,6 +114,7 @@ void open_in_set(DatXmlReader& reader, const char* name, const GivenAttributes& 
     open_rom(reader, attributes);
   } else if (std::strcmp(name, "disk") == 0) {
     ++reader.dat->disk_count;
+    open_disk(reader, attributes);
   } else if (std::strcmp(name, "description") == 0) {
     reader.capture = Capture::SetDescription;
   }

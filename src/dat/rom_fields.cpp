@@ -141,3 +141,27 @@ bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatErr
   }
   return true;
 }
+
+bool add_disk_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error) {
+  if (fields.name.empty() || fields.name.find('\0') != std::string_view::npos) {
+    set_dat_error(error, line, fields.name.empty() ? "disk without a name" : "disk name holds a NUL byte");
+    return false;
+  }
+  DatDisk disk{};
+  if (fields.sha1.data() != nullptr) {
+    if (!parse_hex_bytes(fields.sha1, disk.sha1, dat_sha1_size)) {
+      char quoted[48];
+      quote_value(fields.sha1, quoted, sizeof quoted);
+      set_dat_error(error, line, "sha1 \"%s\" is not 40 hex digits", quoted);
+      return false;
+    }
+    disk.fields |= dat_has_sha1;
+  }
+  if (fields.status.data() != nullptr && parse_status(fields.status, disk.status)) disk.fields |= dat_has_status;
+  if (!add_dat_text(dat, fields.name.data(), fields.name.size(), disk.name) ||
+      !add_dat_text(dat, fields.merge.data(), fields.merge.size(), disk.merge) || !add_dat_disk(dat, disk)) {
+    set_dat_error(error, line, "out of memory");
+    return false;
+  }
+  return true;
+}

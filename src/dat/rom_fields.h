@@ -25,6 +25,11 @@ struct RomFields {
 // False with the reason in `error` (at `line`).
 bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error);
 
+// Checks a disk's fields (a name; SHA-1 of 40 hex digits when given; the
+// others are not read) and adds the disk to the DAT's last set. False with
+// the reason in `error` (at `line`).
+bool add_disk_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error);
+
 // Parses `digits` hex digits into bytes; false for any other length or a
 // byte that is not a hex digit.
 bool parse_hex_bytes(std::string_view text, uint8_t* out, size_t byte_count);

@@ -27,8 +27,10 @@ bool prepare_audit();
 
 // After the walk, with g_sorted built: prints the audit and writes the
 // fixdat and the dir2dat asked for. `paths` are the paths given, to name
-// the dir2dat's sets. False after reporting a DAT that could not be written.
-bool finish_audit(char* const* paths, int path_count);
+// the dir2dat's sets. *lacking tells whether some required ROM is not in
+// place (false without an audit). False after reporting a DAT that could
+// not be written.
+bool finish_audit(char* const* paths, int path_count, bool* lacking);
 
 // The help text of the audit options.
 extern const char audit_option_lines[];

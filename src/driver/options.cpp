@@ -10,6 +10,7 @@
 #include "driver/audit_run.h"
 #include "driver/rebuild_options.h"
 #include "report/messages.h"
+#include "walk/exclusion.h"
 
 #ifndef IMGCHK_VERSION
 #error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
@@ -20,6 +21,7 @@ bool g_json_output = false;
 bool g_cache_wanted = false;
 const char* g_cache_file = "";
 bool g_recheck = false;
+bool g_strict = false;
 
 namespace {
 
@@ -36,19 +38,28 @@ constexpr Option mode_options[] = {
 
 constexpr int max_workers = 1024;
 
-constexpr char usage_line[] = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+constexpr char usage_line[] =
+    "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
+    "              [--exclude PATTERN]... [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
+    "              [--] file/directory/zip...\n"
+    "       imgchk -h | --help | --version\n";
 
 constexpr char option_lines[] =
     "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
     "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
     "  -pzc         list the comments of zip archives, nothing else\n"
-    "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
+    "  --json       write the listing (or the audit) as JSON Lines, for scripts\n"
     "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
     "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
     "               again only files whose size or modification time changed\n"
     "  --cache=FILE the same with the cache in FILE\n"
     "  --recheck    with the cache, read every file and report those whose bytes\n"
     "               changed while their size and modification time did not\n"
+    "  --strict     exit with status 4 when a path or entry could not be read\n"
+    "  --exclude PATTERN  leave out every folder, file and archive entry whose\n"
+    "               name matches the shell pattern (repeatable; --exclude=PATTERN)\n"
     "  --           end of options: every later argument is a path\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n";
@@ -65,6 +76,23 @@ int parse_workers(const char* arg) {
     if (count > max_workers) return 0;
   }
   return count;
+}
+
+// --exclude PATTERN or --exclude=PATTERN, at argv[*index]: 1 when taken
+// (*index then at its pattern), 0 when it is another option, -1 when the
+// pattern is missing (reported).
+int take_exclude_option(int argc, char** argv, int* index) {
+  constexpr char name[] = "--exclude";
+  constexpr size_t name_size = sizeof name - 1;
+  const char* arg = argv[*index];
+  if (std::strncmp(arg, name, name_size) != 0 || (arg[name_size] != '\0' && arg[name_size] != '=')) return 0;
+  const char* pattern = arg[name_size] == '=' ? arg + name_size + 1 : (*index + 1 < argc ? argv[++*index] : "");
+  if (*pattern == '\0') {
+    write_option_needs_pattern(name);
+    return -1;
+  }
+  add_excluded_pattern(pattern);
+  return 1;
 }
 
 const Option* find_mode_option(const char* arg) {
@@ -122,6 +150,12 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
     } else if (std::strcmp(arg, "--recheck") == 0) {
       g_cache_wanted = true;
       g_recheck = true;
+    } else if (std::strcmp(arg, "--strict") == 0) {
+      g_strict = true;
+    } else if (const int exclude = take_exclude_option(argc, argv, &next); exclude != 0) {
+      if (exclude > 0) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
     } else if (const int workers = parse_workers(arg)) {
       g_worker_count = workers;
     } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
@@ -139,9 +173,10 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       return OptionsOutcome::UsageError;
     }
   }
-  // No arguments at all, or "--" with nothing after it.
+  // No arguments at all, "--" with nothing after it, or an audit of nothing
+  // (a rebuild walks its output folder).
   if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
-      !check_rebuild_options(is_auditing())) {
+      !check_rebuild_options(is_auditing()) || (is_auditing() && next == argc && g_rebuild.out_path == nullptr)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }

@@ -136,6 +136,17 @@ void run_round(const RebuildTarget& target, std::vector<SetTask>& tasks, bool la
   for (std::thread& thread : threads) thread.join();
 }
 
+// After a rebuild that wrote or kept every set found, each ROM found is in
+// place in the output folder: what still lacks is what was never found.
+bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& result) {
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      if (judge_set(dats[d], result, static_cast<uint32_t>(d), s).state != SetState::Complete) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool prepare_rebuild() {
@@ -177,7 +188,8 @@ bool is_rebuild_folder(const char* path) {
          status.st_ino == g_out_inode;
 }
 
-bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result) {
+bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
+                  bool* lacking) {
   if (g_rebuild.out_path == nullptr) return true;
   // With --backup on a dry run nothing is moved: a set that would replace
   // another's images is then said to be written.
@@ -207,9 +219,14 @@ bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* image
   run_round(target, tasks, false, workers, stop);
   run_round(target, tasks, true, 1, stop);
   RebuildCounts counts;
+  bool placed = !g_rebuild.dry_run;
   for (const SetTask& task : tasks) {
-    if (task.started && task.reported) report_rebuild_line(task.line, g_json_output, counts);
+    placed = placed && task.started;
+    if (!task.started || !task.reported) continue;
+    report_rebuild_line(task.line, g_json_output, counts);
+    placed = placed && (task.line.action == RebuildAction::Wrote || task.line.action == RebuildAction::Kept);
   }
   print_rebuild_summary(counts, g_json_output);
+  if (placed) *lacking = any_set_lacking(dats, dat_count, result);
   return !stop;
 }

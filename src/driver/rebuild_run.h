@@ -22,5 +22,8 @@ bool is_rebuild_folder(const char* path);
 
 // After the audit's report: writes, keeps or refuses each set of which some
 // ROM was found, and reports. False when a write failed (the rest of the
-// sets were then not started).
-bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result);
+// sets were then not started). When every set found was written or kept,
+// *lacking is made to say what the audit would say of the output folder
+// now: whether some set lacks a required ROM.
+bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
+                  bool* lacking);

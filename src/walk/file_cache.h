@@ -58,3 +58,8 @@ void record_image(const Provenance& origin, const ImageSummary& summary, const A
 void record_failure(const WalkFailure& failure);
 void record_comment(const Provenance& archive, const char* comment);
 void end_recording();
+
+// How shortly before the run a file's modification or status change keeps
+// it from being stored: 2 seconds. A seam for tests, whose files are all
+// new: they set it to 0, or to an hour.
+extern int64_t g_untrusted_recent_ns;
