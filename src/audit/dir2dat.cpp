@@ -20,8 +20,9 @@ std::string_view without_archive_suffix(std::string_view name) {
 // The name of what lies at path[0, end), below the path given or by its own
 // last part.
 std::string below_given(std::string_view path, size_t end, size_t given_size) {
-  if (given_size < end && path[given_size] == '/')
+  if (given_size < end && path[given_size] == '/') {
     return std::string(path.substr(given_size + 1, end - given_size - 1));
+  }
   return folder_name(path.substr(0, std::min(given_size, end)));
 }
 
@@ -99,6 +100,7 @@ std::vector<std::string> wider_names(const Provenance& origin) {
 // Each container its set name, in the order the walk reached them.
 void name_sets(std::map<std::string, Container>& containers) {
   std::vector<Container*> order;
+  order.reserve(containers.size());
   for (auto& [key, container] : containers) order.push_back(&container);
   std::stable_sort(order.begin(), order.end(),
                    [](const Container* a, const Container* b) { return a->first_found < b->first_found; });
