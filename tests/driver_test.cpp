@@ -15,6 +15,8 @@ const std::string usage =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
     "              [--exclude PATTERN]... [--] file/directory/zip...\n"
     "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--rebuild OUT [--merge nonmerged|split] [--complete-only] [--rebuild-as zip|dir]\n"
+    "              [--backup DIR] [--dry-run]]\n"
     "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
     "              [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
