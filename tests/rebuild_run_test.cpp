@@ -113,12 +113,20 @@ void build_reference_sets(ReferenceSets& r) {
   r.tree.write("src/outer.zip",
                build_zip(zip_of({stored_entry("inner.zip", build_zip(zip_of({deflated_entry("track.bin", t2)})))})));
   r.tree.write("src/readme.txt", readme);
-  run_in(r.tree, "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && tar -czf ../src/t.tar.gz t1.bin");
+  // In one solid block, a ROM after a larger one: read again, the entry
+  // before it is read through, not skipped.
+  const std::string s0 = random_bytes(32768, 31) + std::string(32768, '\0');
+  const std::string s1 = random_bytes(8192, 32) + std::string(8192, '\0');
+  r.tree.write("s/s0.bin", s0);
+  r.tree.write("s/s1.bin", s1);
+  run_in(r.tree,
+         "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && tar -czf ../src/t.tar.gz t1.bin && "
+         "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin s1.bin");
   // A ROM name with '\' is a folder separator.
-  const std::string dat =
-      datafile(game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
-               game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
-               game("absent", rom("none.bin", random_bytes(40, 77))));
+  const std::string dat = datafile(
+      game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
+      game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
+      game("absent", rom("none.bin", random_bytes(40, 77))) + game("solid", rom("s0.bin", s0) + rom("s1.bin", s1)));
   r.tree.write("sets.dat", dat);
 }
 
@@ -139,7 +147,8 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
     EXPECT_EQ(run.out, audit.out +
                            "wrote out/basic.zip (3 of 3)\n"
                            "wrote out/subdir.zip (3 of 3)\n"
-                           "rebuild: 2 written, 0 kept, 0 not written\n");
+                           "wrote out/solid.zip (2 of 2)\n"
+                           "rebuild: 3 written, 0 kept, 0 not written\n");
     EXPECT_EQ(read_file(r.tree.at("out/basic.zip")), reference("expected/basic.zip"));
     EXPECT_EQ(read_file(r.tree.at("out/subdir.zip")), reference("expected/subdir.zip"));
   }
@@ -149,10 +158,11 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
   EXPECT_EQ(again.err, "");
   EXPECT_EQ(again.out,
             "missing absent\n"
-            "3 sets: 2 complete, 0 partial, 1 missing; 6 of 7 ROMs; 0 unknown images\n"
+            "4 sets: 3 complete, 0 partial, 1 missing; 8 of 9 ROMs; 0 unknown images\n"
             "kept out/basic.zip\n"
             "kept out/subdir.zip\n"
-            "rebuild: 0 written, 2 kept, 0 not written\n");
+            "kept out/solid.zip\n"
+            "rebuild: 0 written, 3 kept, 0 not written\n");
   expect_untouched(basic, r.tree.at("out/basic.zip"));
   expect_untouched(subdir, r.tree.at("out/subdir.zip"));
   // The output folder alone is the source now.
@@ -162,7 +172,9 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
                            "\"have\":3,\"roms\":3}\n"
                            "{\"type\":\"rebuild\",\"set\":\"subdir\",\"file\":\"out/subdir.zip\",\"action\":\"kept\","
                            "\"have\":3,\"roms\":3}\n"
-                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":2,\"not_written\":0}\n"),
+                           "{\"type\":\"rebuild\",\"set\":\"solid\",\"file\":\"out/solid.zip\",\"action\":\"kept\","
+                           "\"have\":2,\"roms\":2}\n"
+                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":3,\"not_written\":0}\n"),
             std::string::npos)
       << alone.out;
   expect_untouched(basic, r.tree.at("out/basic.zip"));
