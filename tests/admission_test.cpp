@@ -78,7 +78,7 @@ TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
   for (const Want& w : want) {
     SCOPED_TRACE(w.name);
     ASSERT_NE(entry, nullptr);
-    EXPECT_STREQ(entry->name, w.name);
+    EXPECT_EQ(display_name(entry->origin), w.name);
     EXPECT_EQ(entry->summary.size, w.size);
     EXPECT_EQ(entry->summary.crc, w.crc);
     EXPECT_EQ(entry->summary.sum, w.sum);

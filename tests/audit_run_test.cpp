@@ -62,6 +62,11 @@ struct Collection {
   std::vector<std::pair<uint32_t, std::string>> unknown;  // CRC and name
 };
 
+void run_in(const TempDir& dir, const std::string& command) {
+  const RunResult result = run_program("sh", {"-c", command}, dir.path);
+  ASSERT_EQ(result.status, 0) << command << "\n" << result.err;
+}
+
 void build_collection(Collection& c) {
   const std::string w1 = random_bytes(100, 1), w2 = random_bytes(120, 2), p1 = random_bytes(64, 3);
   c.p2 = random_bytes(64, 4);
@@ -217,6 +222,55 @@ TEST(AuditRun, DatsAreWrittenWholeOrNotAtAll) {
   EXPECT_TRUE(S_ISLNK(status.st_mode));
   ASSERT_EQ(stat(c.tree.at("old.dat").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+bool has_tools(const std::string& names) {
+  return run_program("sh", {"-c", "for t in " + names + "; do command -v $t >/dev/null || exit 1; done"}).status == 0;
+}
+
+// Names that hold '?', '%', markup, control bytes and bytes that are not
+// UTF-8, in loose files and in archives nested two deep of each kind: what
+// --dir2dat writes of them, --dat finds complete and in place.
+TEST(AuditRun, Dir2datThenDatHoldsAnyNames) {
+  if (!has_tools("7zz tar gzip")) GTEST_SKIP() << "archive tools missing";
+  TempDir tree;
+  const std::vector<std::string> names = {"what?.bin",  "100%.bin",        "a%41.bin",     "ctl\x01.bin",
+                                          "hi\xe9.bin", "caf\xc3\xa9.bin", "amp&<q\".bin", "tab\there.bin"};
+  // 7zz keeps names as text: those it can.
+  const std::vector<std::string> text_names = {"what?.bin", "100%.bin", "a%41.bin", "caf\xc3\xa9.bin", "amp&<q\".bin"};
+  unsigned seed = 100;
+  std::vector<ZipEntryPlan> inner;
+  for (const std::string& name : names) {
+    tree.write("c/lo?se%\x02\xff/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+    inner.push_back(stored_entry(name, random_bytes(60 + seed, seed)));
+    ++seed;
+    tree.write("t/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+  }
+  inner.push_back(stored_entry("sub/x?y.bin", random_bytes(60 + seed, seed)));
+  ++seed;
+  for (const std::string& name : text_names) {
+    tree.write("s/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+  }
+  tree.write("c/out?er.zip", build_zip(zip_of({stored_entry("in?n%er.zip", build_zip(zip_of(inner)))})));
+  run_in(tree,
+         "cd t && tar -czf '../n?e%st.tar.gz' * && cd .. && tar -czf 'c/t?ar.tar.gz' 'n?e%st.tar.gz' && "
+         "cd s && 7zz a -bd -bso0 '../in%n?er.7z' . && cd .. && 7zz a -bd -bso0 'c/o?ut.7z' 'in%n?er.7z' && "
+         "rm -r s t 'n?e%st.tar.gz' 'in%n?er.7z'");
+  const RunResult written = run_imgchk({"--dir2dat", "all.dat", "c"}, tree.path);
+  EXPECT_EQ(written.err, "");
+  EXPECT_EQ(written.status, 0);
+  const std::string dat = read_file(tree.at("all.dat"));
+  for (const char* set : {"lo?se%%02%FF", "in?n%er", "n?e%st", "in%n?er"}) {
+    EXPECT_NE(dat.find(std::string("<game name=\"") + set + "\">"), std::string::npos) << set << dat;
+  }
+  for (const char* args : {"-j1", "-j3"}) {
+    const RunResult audit = run_imgchk({args, "--dat", "all.dat", "c"}, tree.path);
+    EXPECT_EQ(audit.out, "4 sets: 4 complete, 0 partial, 0 missing; 30 of 30 ROMs; 0 unknown images\n");
+    EXPECT_EQ(audit.status, 0);
+  }
 }
 
 TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {

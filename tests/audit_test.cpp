@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_kind.h"
 #include "audit/dir2dat.h"
 #include "audit/fixdat.h"
 #include "audit/in_place.h"
@@ -20,12 +21,36 @@
 
 namespace {
 
+// The provenance a walk would give the image named `spec`, its levels
+// separated by `separator` ('|' lets names hold '?'). A level below a ".gz"
+// is the gzip image, named by its archive.
+Provenance origin_of(const std::string& spec, char separator = '?') {
+  size_t end = spec.find(separator);
+  Provenance origin{make_source_file(spec.substr(0, end), false, 0, 0), {}};
+  std::string container = spec.substr(0, end);
+  uint32_t index = 0;
+  while (end != std::string::npos) {
+    const size_t start = end + 1;
+    end = spec.find(separator, start);
+    const std::string name = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const ArchiveKind kind = archive_kind_of(container.c_str());
+    origin = entry_of(origin, static_cast<uint8_t>(kind), index++, name, kind == ArchiveKind::Gzip);
+    container = name;
+  }
+  return origin;
+}
+
+bool in_set(const std::string& spec, const char* set, const char* rom, char separator = '?') {
+  return is_in_set(place_of(origin_of(spec, separator)), set, rom);
+}
+
 TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
   struct Case {
     const char* image;
     const char* set;
     const char* rom;
     bool want;
+    char separator = '?';
   };
   const Case cases[] = {
       {"pacman.zip?pm.6e", "pacman", "pm.6e", true},
@@ -49,10 +74,24 @@ TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
       {"pm.6e", "pacman", "pm.6e", false},
       {"pacman.zip/pm.6e", "pacman", "pm.6e", false},
       {"pacman.zip?pm.6e", "", "pm.6e", false},
+      // A '?' in a name is no level, and a level is no '?' in a name.
+      {"roms/set/what?.bin", "set", "what?.bin", true, '|'},
+      {"roms/set/what?.bin", "set/what", ".bin", false, '|'},
+      {"roms/game.zip|a?b.bin", "game", "a?b.bin", true, '|'},
+      {"roms/game.zip|a?b.bin", "game.zip?a", "b.bin", false, '|'},
+      {"bundle.zip|game?1.zip|x.bin", "game?1", "x.bin", true, '|'},
+      {"bundle.zip|game.zip?1|x.bin", "game", "1|x.bin", false, '|'},
+      {"roms/b.bin.gz|", "b.bin", "b.bin", true, '|'},
+      // Names as a DAT written here gives them back, and '%' as it is.
+      {"roms/s\x01t.zip|r\x02.bin", "s%01t", "r%02.bin", true, '|'},
+      {"roms/s\xfft/a\xc3\xa9.bin", "s%FFt", "a\xc3\xa9.bin", true, '|'},
+      {"roms/s\xfft/a\xe9.bin", "s%FFt", "a%E9.bin", true, '|'},
+      {"roms/100%.zip|a%41.bin", "100%", "a%41.bin", true, '|'},
+      {"roms/100%.zip|aA.bin", "100%", "a%41.bin", false, '|'},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image);
-    EXPECT_EQ(is_in_set(c.image, c.set, c.rom), c.want);
+    EXPECT_EQ(in_set(c.image, c.set, c.rom, c.separator), c.want);
   }
 }
 
@@ -86,7 +125,9 @@ const uint8_t* digest_of(const std::string& hex) {
 }
 
 AuditImage image(const char* name, uint64_t size, uint32_t crc, const std::string& sha1 = "") {
-  return {name, {size, crc, sha1.empty() ? nullptr : digest_of(sha1), nullptr, nullptr}, nullptr};
+  static std::deque<Provenance> origins;
+  origins.push_back(origin_of(name));
+  return {&origins.back(), {size, crc, sha1.empty() ? nullptr : digest_of(sha1), nullptr, nullptr}, nullptr};
 }
 
 struct Audited {
@@ -245,9 +286,9 @@ namespace {
 
 TEST(AuditDir2dat, SetsAreArchivesAndDirectoriesBelowThePathGiven) {
   struct Case {
-    const char* image;
+    const char* image;  // levels separated by '|'
     const char* given;
-    const char* set;
+    const char* set;  // null: the current folder's name
     const char* rom;
     bool in_place = true;  // read back as a DAT, the image lies in its set
   };
@@ -257,19 +298,28 @@ TEST(AuditDir2dat, SetsAreArchivesAndDirectoriesBelowThePathGiven) {
       {"roms//sub/a.bin", "roms/", "sub", "a.bin"},
       {"/abs/roms/a.bin", "/abs/roms", "roms", "a.bin"},
       {"roms/sub/deeper/a.bin", "roms", "sub/deeper", "a.bin"},
-      {"roms/x.zip?a.bin", "roms", "x", "a.bin"},
-      {"roms/x.ZIP?dir/a.bin", "roms", "x", "dir/a.bin"},
-      {"roms/x.zip?in.zip?a.bin", "roms", "x.zip?in", "a.bin"},
-      {"x.zip?a.bin", "x.zip", "x", "a.bin"},
-      {"a.bin", "a.bin", "a", "a.bin", false},
+      {"roms/x.zip|a.bin", "roms", "x", "a.bin"},
+      {"roms/x.ZIP|dir/a.bin", "roms", "x", "dir/a.bin"},
+      {"x.zip|a.bin", "x.zip", "x", "a.bin"},
       {"/a.bin", "/", "a.bin", "a.bin", false},
+      // The innermost archive is the set, whatever holds it.
+      {"roms/x.zip|in.zip|a.bin", "roms", "in", "a.bin"},
+      {"roms/x.7z|sub/in.tar.gz|a.bin", "roms", "sub/in", "a.bin"},
+      {"roms/b.bin.gz|", "roms", "b.bin", "b.bin"},
+      // A file given alone belongs to its folder.
+      {"roms/set/a.bin", "roms/set/a.bin", "set", "a.bin"},
+      {"a.bin", "a.bin", nullptr, "a.bin"},
+      {"./a.bin", "./a.bin", nullptr, "a.bin"},
+      // '?' is part of a name.
+      {"roms/set/what?.bin", "roms", "set", "what?.bin"},
+      {"roms/a?b.zip|c?d.7z|e?f.bin", "roms", "c?d", "e?f.bin"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image);
-    const SetAndRom names = split_set_and_rom(c.image, std::strlen(c.given));
-    EXPECT_EQ(std::string(names.set, names.set_size), c.set);
-    EXPECT_STREQ(names.rom, c.rom);
-    EXPECT_EQ(is_in_set(c.image, std::string(names.set, names.set_size).c_str(), names.rom), c.in_place);
+    const SetAndRom names = set_and_rom_of(origin_of(c.image, '|'), std::strlen(c.given));
+    EXPECT_EQ(names.set, c.set != nullptr ? c.set : folder_name("."));
+    EXPECT_EQ(names.rom, c.rom);
+    EXPECT_EQ(in_set(c.image, names.set.c_str(), names.rom.c_str(), '|'), c.in_place);
   }
 }
 
@@ -277,7 +327,7 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
   std::vector<AuditImage> images = {image("t/b/2.bin", 2, 22, sha1_x), image("t/a.zip?1.bin", 1, 11, sha1_y),
                                     image("t/b/1.bin", 1, 11, sha1_y), image("t/t.bin", 3, 33, sha1_x)};
   std::vector<CataloguedImage> catalogued;
-  for (const AuditImage& made : images) catalogued.push_back({&made, 1});
+  for (const AuditImage& made : images) catalogued.push_back({&made, 1, static_cast<int32_t>(catalogued.size())});
   DatFile dat;
   ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
   std::string sets;
@@ -292,6 +342,27 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
   ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
   EXPECT_EQ(out, "3 sets: 3 complete, 0 partial, 0 missing; 4 of 4 ROMs; 0 unknown images\n");
+}
+
+// Containers of one name: the one the walk reached first keeps it, the
+// others take more of their path, in walk order whatever the listing's
+// order, or a number when their whole path is taken.
+TEST(AuditDir2dat, ContainersOfOneNameGetSetsOfTheirOwn) {
+  const std::vector<AuditImage> images = {image("t/a/3.bin", 4, 44), image("t/a.zip?1.bin", 1, 11),
+                                          image("t/a.7z?1.bin", 1, 11), image("u/a.zip?2.bin", 2, 22)};
+  const int32_t walk_orders[] = {2, 0, 1, 3};
+  std::vector<CataloguedImage> catalogued;
+  for (size_t k = 0; k < images.size(); ++k) catalogued.push_back({&images[k], 1, walk_orders[k]});
+  DatFile dat;
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  std::string sets;
+  for (const DatSet& set : dat.sets) {
+    sets += dat_text(dat, set.name);
+    for (uint32_t k = 0; k < set.rom_count; ++k)
+      sets += std::string(" ") + dat_text(dat, dat.roms[set.first_rom + k].name);
+    sets += ";";
+  }
+  EXPECT_EQ(sets, "a 1.bin;a (2) 3.bin;t/a 1.bin;u/a 2.bin;");
 }
 
 }  // namespace

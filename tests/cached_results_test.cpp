@@ -16,7 +16,7 @@ CachedResults sample_results() {
   CachedResults results;
   CachedItem image{};
   image.kind = CachedItemKind::Image;
-  image.name = "?dir/a.bin";
+  image.levels = {CachedLevel{1, false, 0, "dir/a.bin"}};
   image.image.summary.size = 0x3000;  // 12 KiB: four -m1 segments
   image.image.summary.crc = 0xCBF43926;
   image.image.summary.sum = 0x1234;
@@ -27,19 +27,21 @@ CachedResults sample_results() {
   results.items.push_back(image);
   CachedItem failure{};
   failure.kind = CachedItemKind::Failure;
-  failure.name = std::string("?b\0\xff.bin", 8);  // any bytes
+  // Any bytes; a gzip image inside a nested 7z, whose name comes from its archive.
+  failure.levels = {CachedLevel{1, false, 3, std::string("b\0\xff.7z", 7)}, CachedLevel{3, false, 70, "x.bin.gz"},
+                    CachedLevel{8, true, 0, ""}};
   failure.message = 5;
   failure.reason = 4;
   failure.entry_index = 70000;
   results.items.push_back(failure);
   CachedItem comment{};
   comment.kind = CachedItemKind::Comment;
-  comment.name = "";
+  comment.levels = {};
   comment.comment = std::string(300, 'c');  // a length of two varint bytes
   results.items.push_back(comment);
   // An audit's image: SHA-1, MD5 and a header-less block, no SHA-256.
   CachedItem audited = image;
-  audited.name = "?headered.nes";
+  audited.levels = {CachedLevel{1, false, 1, "headered.nes"}};
   audited.image.summary.size = 0x1'0000'0001;  // no -m1 segments: held as zero
   std::memset(audited.image.segment_sums, 0, sizeof audited.image.segment_sums);
   audited.image.digests = digest_sha1 | digest_md5 | digest_headerless;
@@ -51,7 +53,7 @@ CachedResults sample_results() {
   results.items.push_back(audited);
   // A -m2 run's 2 KiB image: its shift-register checksum, no segments.
   CachedItem small = image;
-  small.name = "?small.bin";
+  small.levels = {CachedLevel{1, false, 2, "small.bin"}};
   small.image.summary.size = 0x800;
   std::memset(small.image.segment_sums, 0, sizeof small.image.segment_sums);
   small.image.shift16 = 0x1180;
@@ -77,7 +79,7 @@ TEST(CachedResults, DecodeGivesBackWhatWasEncoded) {
   EXPECT_EQ(decoded.items[0].image.segment_sums[0], 0xF000);
   EXPECT_EQ(decoded.items[4].image.digests, uint32_t{digest_sha256 | digest_shift16 | digest_segment_sums});
   EXPECT_EQ(decoded.items[4].image.shift16, 0x1180);
-  EXPECT_EQ(decoded.items[1].name, results.items[1].name);
+  EXPECT_EQ(decoded.items[1].levels, results.items[1].levels);
   EXPECT_EQ(decoded.items[1].entry_index, 70000u);
   EXPECT_EQ(decoded.items[2].comment, results.items[2].comment);
   const CachedImage& audited = decoded.items[3].image;
@@ -114,9 +116,10 @@ TEST(CachedResults, RefusesEveryCutInsideAnItem) {
 
 TEST(CachedResults, ChecksVersionKindsAndFields) {
   const std::string image = encode_cached_results(CachedResults{{sample_results().items[0]}});
-  // The image item: kind, name length and name, field count, then the fields.
-  const size_t fields = 1 + 1 + 1 + std::strlen("?dir/a.bin");
-  ASSERT_EQ(image[fields], 5);  // size, CRC-32, sum, segment sums, SHA-256
+  // The image item: kind, level count, the level (kind, flags, index, name
+  // length and name), field count, then the fields.
+  const size_t fields = 1 + 1 + 1 + 4 + std::strlen("dir/a.bin");
+  ASSERT_EQ(image[fields], 5);      // size, CRC-32, sum, segment sums, SHA-256
   ASSERT_EQ(image[fields + 1], 1);  // the size field's tag
   struct Case {
     const char* label;
@@ -139,21 +142,27 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   without_segments[fields] = 4;
   const Case cases[] = {
       {"as written", image, true},
-      {"a later version", "\x02", false},
+      {"a later version", "\x03", false},
+      {"the first version, of display names", "\x01", false},
       {"no version", "", false},
-      {"an unknown item kind", std::string("\x01\x09\x00", 3), false},
+      {"an unknown item kind", std::string("\x02\x09\x00", 3), false},
       {"a known field of another length", wrong_length, false},
       {"a sum every image has is missing", unknown_tag, false},
       {"a field of a later version is skipped", later_field, true},
       {"an image without its digest", without_digest, true},
       {"an image without its segment sums", without_segments, true},
       {"a name longer than the row",
-       std::string("\x01\x02\x05"
+       std::string("\x02\x02\x01\x01\x00\x00\x05"
                    "ab",
-                   5),
+                   9),
        false},
-      {"a length of eleven varint bytes", std::string("\x01\x03") + std::string(10, '\xff') + "\x01", false},
-      {"an entry index past 32 bits", std::string("\x01\x02\x00\x01\x01\x80\x80\x80\x80\x10", 10), false},
+      {"a length of eleven varint bytes", std::string("\x02\x03") + std::string(10, '\xff') + "\x01", false},
+      {"an entry index past 32 bits", std::string("\x02\x02\x00\x01\x01\x80\x80\x80\x80\x10", 10), false},
+      {"a level's index past 32 bits", std::string("\x02\x02\x01\x01\x00\x80\x80\x80\x80\x10\x00\x01\x01\x00", 14),
+       false},
+      {"a level's unknown flag", std::string("\x02\x02\x01\x01\x02\x00\x00\x01\x01\x00", 10), false},
+      {"more levels than a walk nests", std::string("\x02\x02\x41", 3), false},
+      {"a gzip image named by its archive", std::string("\x02\x02\x01\x08\x01\x00\x00\x01\x01\x00", 10), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -200,7 +209,9 @@ TEST(CachedResults, SameWhenEverySumBothHoldAgrees) {
        },
        true},
       {"another reason", [](CachedResults& r) { r.items[1].reason = 3; }, false},
-      {"another name", [](CachedResults& r) { r.items[1].name = "?c.bin"; }, false},
+      {"another name", [](CachedResults& r) { r.items[1].levels[0].name = "c.7z"; }, false},
+      {"another entry index", [](CachedResults& r) { r.items[1].levels[1].index = 71; }, false},
+      {"a level less", [](CachedResults& r) { r.items[1].levels.pop_back(); }, false},
       {"another comment", [](CachedResults& r) { r.items[2].comment = "new"; }, false},
       {"an item less", [](CachedResults& r) { r.items.pop_back(); }, false},
       {"another SHA-1", [](CachedResults& r) { r.items[3].image.audit.sha1[0] ^= 1; }, false},

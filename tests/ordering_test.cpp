@@ -36,7 +36,7 @@ Marked sort_and_mark(const std::vector<Image>& images) {
   build_sorted_index();
   marked.reports = capture_stdout([] { mark_duplicates(); });
   for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    marked.names.emplace_back(g_sorted[slot]->name);
+    marked.names.emplace_back(display_name(g_sorted[slot]->origin));
     marked.statuses.push_back(g_sorted[slot]->status);
     marked.sizes.push_back(g_sorted[slot]->summary.size);
   }

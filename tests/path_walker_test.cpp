@@ -26,6 +26,8 @@
 #include "support/capture_stdout.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
+#include "support/zip_builder.h"
+#include "walk/reopen_image.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
     char line[64];
     std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->summary.size),
                   entry->summary.crc);
-    result.images.push_back(entry->name + std::string(line));
+    result.images.push_back(display_name(entry->origin) + std::string(line));
   }
   std::sort(result.images.begin(), result.images.end());
   return result;
@@ -405,4 +407,86 @@ TEST_F(PathWalker, WalksTreesDeeperThanTheLimitOnOpenFiles) {
   EXPECT_NE(result.out.find(summary), std::string::npos) << result.out.substr(0, 300);
   for (const std::string& name : wanted_names) EXPECT_NE(result.out.find(" " + name + "\n"), std::string::npos);
   remove_deep_chain(tree.at("deep"));
+}
+
+namespace {
+
+struct Streamed {
+  uint32_t crc = 0;
+  uint64_t size = 0;
+  uint64_t stop_after = UINT64_MAX;  // pieces the sink takes before it says stop
+};
+
+bool take_piece(void* context, const uint8_t* bytes, size_t size) {
+  auto& streamed = *static_cast<Streamed*>(context);
+  if (streamed.stop_after-- == 0) return false;
+  streamed.crc = libdeflate_crc32(streamed.crc, bytes, size);
+  streamed.size += size;
+  return true;
+}
+
+// Each catalogued image by its display name, opened again from the
+// current directory.
+std::vector<std::pair<std::string, ReopenOutcome>> reopen_all(bool check_bytes) {
+  std::vector<std::pair<std::string, ReopenOutcome>> outcomes;
+  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+    Streamed streamed;
+    const ReopenOutcome outcome = stream_image_again(entry->origin, take_piece, &streamed);
+    outcomes.emplace_back(display_name(entry->origin), outcome);
+    if (!check_bytes || outcome != ReopenOutcome::Streamed) continue;
+    EXPECT_EQ(streamed.size, entry->summary.size) << outcomes.back().first;
+    EXPECT_EQ(streamed.crc, entry->summary.crc) << outcomes.back().first;
+  }
+  std::sort(outcomes.begin(), outcomes.end());
+  return outcomes;
+}
+
+}  // namespace
+
+// Loose, in zip, 7z, tar.gz and gzip, and in a zip inside a zip: each image
+// found is opened again from its provenance with the same bytes, and only
+// while its file and entries are still those the walk found.
+TEST_F(PathWalker, OpensEveryImageAgainFromWhereItWasFound) {
+  if (run_program("sh", {"-c", "command -v 7zz && command -v tar && command -v gzip"}).status != 0) {
+    GTEST_SKIP() << "archive tools missing";
+  }
+  tree.write("r/a?.bin", "loose image\n");
+  const std::string inner = build_zip(zip_of({deflated_entry("c.bin", std::string(5000, 'c'))}));
+  tree.write("r/z.zip", build_zip(zip_of({stored_entry("b.bin", "b in zip\n"), stored_entry("in.zip", inner)})));
+  tree.write("src/d.bin", "d in 7z\n");
+  tree.write("src/e.bin", std::string(70000, 'e'));
+  tree.write("f.bin", "f in gzip\n");
+  const RunResult made = run_program("sh",
+                                     {"-c",
+                                      "7zz a -bd -bso0 r/s.7z ./src/d.bin && tar -czf r/t.tar.gz -C src e.bin && "
+                                      "gzip -c f.bin > r/f.bin.gz && rm -r src f.bin"},
+                                     tree.path);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string old_cwd = get_current_directory();
+  ASSERT_EQ(chdir(tree.path.c_str()), 0);
+  walk_here(RunMode::All, {"r"});
+  using Outcomes = std::vector<std::pair<std::string, ReopenOutcome>>;
+  const Outcomes all_streamed = {
+      {"r/a?.bin", ReopenOutcome::Streamed},      {"r/f.bin.gz?f.bin", ReopenOutcome::Streamed},
+      {"r/s.7z?d.bin", ReopenOutcome::Streamed},  {"r/t.tar.gz?e.bin", ReopenOutcome::Streamed},
+      {"r/z.zip?b.bin", ReopenOutcome::Streamed}, {"r/z.zip?in.zip?c.bin", ReopenOutcome::Streamed}};
+  EXPECT_EQ(reopen_all(true), all_streamed);
+  // A sink that says stop stops the reading.
+  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+    Streamed stopping;
+    stopping.stop_after = 0;
+    EXPECT_EQ(stream_image_again(entry->origin, take_piece, &stopping), ReopenOutcome::SinkStopped);
+  }
+  // The same file with other entries; another file under the name; no file.
+  std::ofstream(tree.at("r/z.zip"), std::ios::binary | std::ios::trunc)
+      << build_zip(zip_of({stored_entry("b2.bin", "b in zip\n"), stored_entry("in.zip", inner)}));
+  tree.write("new", "loose image\n");
+  ASSERT_EQ(rename("new", "r/a?.bin"), 0);
+  ASSERT_EQ(unlink("r/s.7z"), 0);
+  const Outcomes changed = {
+      {"r/a?.bin", ReopenOutcome::OtherFile},         {"r/f.bin.gz?f.bin", ReopenOutcome::Streamed},
+      {"r/s.7z?d.bin", ReopenOutcome::NotOpened},     {"r/t.tar.gz?e.bin", ReopenOutcome::Streamed},
+      {"r/z.zip?b.bin", ReopenOutcome::EntryChanged}, {"r/z.zip?in.zip?c.bin", ReopenOutcome::Streamed}};
+  EXPECT_EQ(reopen_all(false), changed);
+  ASSERT_EQ(chdir(old_cwd.c_str()), 0);
 }

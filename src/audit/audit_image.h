@@ -1,10 +1,11 @@
-// What the audit knows of a catalogued image: its name and sums, in the
+// What the audit knows of a catalogued image: its place and sums, in the
 // listing's order. Every pointer points into the caller's records, which
 // outlive the audit.
 #pragma once
 
 #include <cstdint>
 
+#include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 
 // The image's bytes as the audit compares them; a digest not taken is null.
@@ -17,7 +18,7 @@ struct AuditForm {
 };
 
 struct AuditImage {
-  const char* name;  // display name, as the listing writes it before escaping
+  const Provenance* origin;  // where it lies; its display name is made from it for output
   AuditForm whole;
   const HeaderlessSummary* headerless;  // the block after a copier header, or null
   const uint8_t* chd_sha1 = nullptr;    // a CHD's header SHA-1, or null

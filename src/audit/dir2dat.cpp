@@ -3,37 +3,46 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <set>
+#include <string_view>
+#include <vector>
 
 #include "archive/archive_kind.h"
 #include "audit/in_place.h"
 
 namespace {
 
-// The last part of a path: after its last '/' (a trailing one ignored).
-void last_part(const char* path, size_t size, const char*& part, size_t& part_size) {
-  while (size > 1 && path[size - 1] == '/') --size;
-  size_t start = size;
-  while (start > 0 && path[start - 1] != '/') --start;
-  part = path + start;
-  part_size = size - start;
+std::string_view without_archive_suffix(std::string_view name) {
+  return name.substr(0, name.size() - archive_suffix_length(name.data(), name.size()));
+}
+
+// The name of what lies at path[0, end), below the path given or by its own
+// last part.
+std::string below_given(std::string_view path, size_t end, size_t given_size) {
+  if (given_size < end && path[given_size] == '/') {
+    return std::string(path.substr(given_size + 1, end - given_size - 1));
+  }
+  return folder_name(path.substr(0, std::min(given_size, end)));
+}
+
+// A folder's key and an archive's differ in their first byte.
+std::string tagged_key(char tag, std::string_view name) {
+  std::string key(name.size() + 1, tag);
+  if (!name.empty()) std::memcpy(key.data() + 1, name.data(), name.size());
+  return key;
 }
 
 struct Entry {
-  SetAndRom names;
+  const std::string* set;
+  std::string rom;
   uint32_t index;
 };
 
 bool entry_before(const Entry& a, const Entry& b) {
-  const int set_order = std::memcmp(a.names.set, b.names.set, std::min(a.names.set_size, b.names.set_size));
-  if (set_order != 0) return set_order < 0;
-  if (a.names.set_size != b.names.set_size) return a.names.set_size < b.names.set_size;
-  const int rom_order = std::strcmp(a.names.rom, b.names.rom);
-  if (rom_order != 0) return rom_order < 0;
+  if (*a.set != *b.set) return *a.set < *b.set;
+  if (a.rom != b.rom) return a.rom < b.rom;
   return a.index < b.index;
-}
-
-bool same_set(const SetAndRom& a, const SetAndRom& b) {
-  return a.set_size == b.set_size && std::memcmp(a.set, b.set, a.set_size) == 0;
 }
 
 DatRom rom_of(const AuditForm& form, bool with_md5) {
@@ -56,52 +65,120 @@ DatRom rom_of(const AuditForm& form, bool with_md5) {
   return rom;
 }
 
+struct Container {
+  std::string wanted;  // the set name it would have alone
+  int32_t first_found;
+  std::vector<std::string> wider;  // longer names that still say where it lies, shortest first
+  std::string set;                 // the name it gets
+};
+
+// The container's whole name (without an archive suffix) and its ends that
+// begin after a '/' or a level, shortest first: a set of any of these names
+// is still in place.
+std::vector<std::string> wider_names(const Provenance& origin) {
+  ImagePlace place;
+  if (!origin.entry) {
+    const std::string_view path(origin.file->path(), origin.file->path_size);
+    const size_t slash = path.rfind('/');
+    place.name = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
+  } else {
+    const Provenance archive{origin.file, SharedRecord<ChainLevel>(origin.entry->outer)};
+    if (origin.entry->outer != nullptr) add_reference(origin.entry->outer);
+    place = place_of(archive);
+    place.name.resize(place.name.size() - archive_suffix_length(place.name.data(), place.name.size()));
+  }
+  std::vector<std::string> names;
+  for (size_t start = place.name.size(); start-- > 0;) {
+    const bool after_level =
+        start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
+    const bool may_start = start == 0 || place.name[start - 1] == '/' || after_level;
+    if (may_start && place.name[start] != '/') names.push_back(place.name.substr(start));
+  }
+  return names;
+}
+
+// Each container its set name, in the order the walk reached them.
+void name_sets(std::map<std::string, Container>& containers) {
+  std::vector<Container*> order;
+  order.reserve(containers.size());
+  for (auto& [key, container] : containers) order.push_back(&container);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Container* a, const Container* b) { return a->first_found < b->first_found; });
+  std::set<std::string> taken;
+  for (Container* container : order) {
+    std::string name = container->wanted;
+    for (const std::string& wider : container->wider) {
+      if (taken.count(name) == 0) break;
+      if (wider.size() > container->wanted.size()) name = wider;
+    }
+    for (int k = 2; taken.count(name) != 0; ++k) {
+      name.assign(container->wanted);
+      name.append(" (").append(std::to_string(k)).append(")");
+    }
+    taken.insert(name);
+    container->set = name;
+  }
+}
+
 }  // namespace
 
-SetAndRom split_set_and_rom(const char* image_name, size_t given_size) {
-  const char* entry = std::strrchr(image_name, '?');
-  const char* separator = entry != nullptr ? entry : std::strrchr(image_name, '/');
-  if (separator == nullptr) {
-    // A file given alone: its name without the suffix.
-    const char* dot = std::strrchr(image_name, '.');
-    const size_t size =
-        dot != nullptr && dot != image_name ? static_cast<size_t>(dot - image_name) : std::strlen(image_name);
-    return {image_name, size, image_name};
-  }
-  const size_t container_size = static_cast<size_t>(separator - image_name);
-  SetAndRom names{image_name, container_size, separator + 1};
-  if (given_size < container_size && (image_name[given_size] == '/' || image_name[given_size] == '?')) {
-    names.set = image_name + given_size + 1;
-    names.set_size = container_size - given_size - 1;
+SetAndRom set_and_rom_of(const Provenance& origin, size_t given_size) {
+  const std::string_view path = origin.file ? std::string_view(origin.file->path(), origin.file->path_size) : "";
+  const int depth = chain_depth(origin);
+  SetAndRom names;
+  if (depth == 0) {
+    size_t folder_end = path.rfind('/');
+    names.rom = std::string(folder_end == std::string_view::npos ? path : path.substr(folder_end + 1));
+    if (folder_end == std::string_view::npos) folder_end = 0;
+    if (folder_end == 0 && !path.empty() && path[0] == '/') folder_end = 1;  // in the root
+    // "roms//a.bin" when the path was given as "roms/".
+    while (folder_end > 1 && path[folder_end - 1] == '/') --folder_end;
+    names.container = tagged_key('/', path.substr(0, folder_end));
+    names.set =
+        given_size >= path.size() ? folder_name(path.substr(0, folder_end)) : below_given(path, folder_end, given_size);
   } else {
-    last_part(image_name, std::min(given_size, container_size), names.set, names.set_size);
+    std::vector<const ChainLevel*> levels(static_cast<size_t>(depth));
+    chain_levels(origin, levels.data());
+    std::string_view container = path;
+    for (int k = 0; k + 1 < depth; ++k) container = level_name(*levels[static_cast<size_t>(k)], container);
+    names.rom = std::string(level_name(*levels.back(), container));
+    const Provenance archive{origin.file, SharedRecord<ChainLevel>(levels.back()->outer)};
+    if (levels.back()->outer != nullptr) add_reference(levels.back()->outer);
+    names.container = tagged_key('?', display_name(archive));
+    names.set = std::string(
+        without_archive_suffix(depth == 1 ? below_given(path, path.size(), given_size) : std::string(container)));
   }
-  if (entry != nullptr) names.set_size -= archive_suffix_length(names.set, names.set_size);
-  if (names.set_size == 0) {
-    // Nothing names the container ("/x", ".zip?x"): the ROM's own name does.
-    names.set = names.rom;
-    names.set_size = std::strlen(names.rom);
-  }
+  // Nothing names the container ("/x", ".zip?x"): the ROM's own name does.
+  if (names.set.empty()) names.set = names.rom;
   return names;
 }
 
 bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_md5, DatFile& dat) {
   if (!begin_dat(dat)) return false;
-  GrowArray<Entry> entries;
-  if (!reserve_more(entries, count)) return false;
+  std::map<std::string, Container> containers;
+  std::vector<SetAndRom> names(count);
   for (size_t i = 0; i < count; ++i) {
-    entries.items[i] = {split_set_and_rom(images[i].image->name, images[i].given_size), static_cast<uint32_t>(i)};
+    names[i] = set_and_rom_of(*images[i].image->origin, images[i].given_size);
+    auto [found, added] =
+        containers.try_emplace(names[i].container, Container{names[i].set, images[i].walk_order, {}, {}});
+    if (added) found->second.wider = wider_names(*images[i].image->origin);
+    if (!added) found->second.first_found = std::min(found->second.first_found, images[i].walk_order);
   }
-  entries.count = count;
+  name_sets(containers);
+  std::vector<Entry> entries;
+  entries.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    entries.push_back(Entry{&containers[names[i].container].set, std::move(names[i].rom), static_cast<uint32_t>(i)});
+  }
   std::sort(entries.begin(), entries.end(), entry_before);
-  for (size_t k = 0; k < entries.count; ++k) {
+  for (size_t k = 0; k < entries.size(); ++k) {
     const Entry& entry = entries[k];
-    if (k == 0 || !same_set(entries[k - 1].names, entry.names)) {
+    if (k == 0 || *entries[k - 1].set != *entry.set) {
       DatSet set{};
-      if (!add_dat_text(dat, entry.names.set, entry.names.set_size, set.name) || !add_dat_set(dat, set)) return false;
+      if (!add_dat_text(dat, entry.set->data(), entry.set->size(), set.name) || !add_dat_set(dat, set)) return false;
     }
     DatRom rom = rom_of(images[entry.index].image->whole, with_md5);
-    if (!add_dat_text(dat, entry.names.rom, rom.name) || !add_dat_rom(dat, rom)) return false;
+    if (!add_dat_text(dat, entry.rom.c_str(), rom.name) || !add_dat_rom(dat, rom)) return false;
   }
   return finish_dat(dat);
 }

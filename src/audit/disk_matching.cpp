@@ -34,8 +34,8 @@ std::string chd_name(const DatFile& dat, DatText name) {
   return name == 0 ? std::string() : std::string(dat_text(dat, name)) + ".chd";
 }
 
-bool is_disk_in_place(const DatFile& dat, const DatDisk& disk, const char* image_name) {
-  return is_in_place_as(dat, disk.set, chd_name(dat, disk.name).c_str(), chd_name(dat, disk.merge).c_str(), image_name);
+bool is_disk_in_place(const DatFile& dat, const DatDisk& disk, const ImagePlace& place) {
+  return is_in_place_as(dat, disk.set, chd_name(dat, disk.name).c_str(), chd_name(dat, disk.merge).c_str(), place);
 }
 
 bool match_before(const AuditMatch& a, const AuditMatch& b) {
@@ -73,9 +73,11 @@ bool match_disks(const DatFile* dats, size_t dat_count, const AuditImage* images
     if (images[i].chd_sha1 == nullptr) continue;
     const DiskKey probe{images[i].chd_sha1, 0, 0};
     const auto range = std::equal_range(index.begin(), index.end(), probe, sha1_before);
+    if (range.first == range.second) continue;
+    const ImagePlace place = place_of(*images[i].origin);
     for (const DiskKey* key = range.first; key != range.second; ++key) {
       const DatFile& dat = dats[key->dat];
-      const bool in_place = is_disk_in_place(dat, dat.disks[key->disk], images[i].name);
+      const bool in_place = is_disk_in_place(dat, dat.disks[key->disk], place);
       if (!push_back(result.disk_matches, AuditMatch{static_cast<uint32_t>(i), key->disk, key->dat, in_place})) {
         return false;
       }

@@ -76,13 +76,13 @@ constexpr int max_related_sets = 8;
 }  // namespace
 
 bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
-                    const char* image_name) {
+                    const ImagePlace& place) {
   uint32_t related[max_related_sets] = {set_index};
   int count = 1;
   for (int k = 0; k < count; ++k) {
     const DatSet& set = dat.sets[related[k]];
-    if (is_in_set(image_name, dat_text(dat, set.name), name)) return true;
-    if (k != 0 && *merge != '\0' && is_in_set(image_name, dat_text(dat, set.name), merge)) return true;
+    if (is_in_set(place, dat_text(dat, set.name), name)) return true;
+    if (k != 0 && *merge != '\0' && is_in_set(place, dat_text(dat, set.name), merge)) return true;
     for (const DatText parent : {set.cloneof, set.romof}) {
       if (parent == 0 || count == max_related_sets) continue;
       const int64_t found = find_dat_set(dat, dat_text(dat, parent));
@@ -95,8 +95,8 @@ bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, co
 
 namespace {
 
-bool is_in_place(const DatFile& dat, const DatRom& rom, const char* image_name) {
-  return is_in_place_as(dat, rom.set, dat_text(dat, rom.name), dat_text(dat, rom.merge), image_name);
+bool is_in_place(const DatFile& dat, const DatRom& rom, const ImagePlace& place) {
+  return is_in_place_as(dat, rom.set, dat_text(dat, rom.name), dat_text(dat, rom.merge), place);
 }
 
 struct FormKey {
@@ -107,6 +107,9 @@ struct FormKey {
 
 bool match_form(const DatFile* dats, const GrowArray<RomKey>& index, const AuditImage& image, const AuditForm& form,
                 uint32_t image_index, AuditResult& result) {
+  // Made once the image matches something: most never do.
+  ImagePlace place;
+  bool placed = false;
   const FormKey keys[] = {{true, form.crc, KeyKind::Crc},
                           {form.sha1 != nullptr, form.sha1 ? first_four(form.sha1) : 0, KeyKind::Sha1},
                           {form.sha256 != nullptr, form.sha256 ? first_four(form.sha256) : 0, KeyKind::Sha256},
@@ -119,7 +122,9 @@ bool match_form(const DatFile* dats, const GrowArray<RomKey>& index, const Audit
       const DatFile& dat = dats[key->dat];
       const DatRom& rom = dat.roms[key->rom];
       if (!form_matches(rom, form)) continue;
-      const AuditMatch match{image_index, key->rom, key->dat, is_in_place(dat, rom, image.name)};
+      if (!placed) place = place_of(*image.origin);
+      placed = true;
+      const AuditMatch match{image_index, key->rom, key->dat, is_in_place(dat, rom, place)};
       if (!push_back(result.matches, match)) return false;
       result.image_known[image_index] = 1;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "audit/audit_image.h"
+#include "audit/in_place.h"
 #include "base/grow_array.h"
 #include "dat/dat_file.h"
 
@@ -34,11 +35,11 @@ struct AuditResult {
 bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
                   AuditResult& result);
 
-// Whether the image sits where set `set_index` keeps `name`: in the set,
-// or in a set up its cloneof and romof chain (there also as `merge`, when
-// not empty).
+// Whether an image at `place` sits where set `set_index` keeps `name`: in
+// the set, or in a set up its cloneof and romof chain (there also as
+// `merge`, when not empty).
 bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
-                    const char* image_name);
+                    const ImagePlace& place);
 
 // The matches of one ROM, in listing order.
 struct RomMatches {

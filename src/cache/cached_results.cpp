@@ -1,6 +1,7 @@
-// The row encoding. Version 1:
+// The row encoding. Version 2:
 //   row    = version:u8 item*
-//   item   = kind:u8 name:text body
+//   item   = kind:u8 count:varint level* body
+//   level  = archive_kind:u8 flags:u8 index:varint name:text
 //   text   = length:varint bytes
 //   Image   body = count:u8 (tag:u8 length:u8 bytes)*, numbers little-endian;
 //                  the segment sums and the shift-register checksum only
@@ -17,7 +18,12 @@
 
 namespace {
 
-constexpr uint8_t format_version = 1;
+// Version 1 kept display names relative to the file's: its rows are read
+// again.
+constexpr uint8_t format_version = 2;
+constexpr uint8_t level_named_by_container = 1;
+// No walk nests deeper; a row that claims more is not trusted.
+constexpr uint64_t most_levels = 64;
 
 enum FieldTag : uint8_t {
   tag_size = 1,
@@ -233,9 +239,27 @@ bool take_failure(Cursor& in, CachedItem& item) {
   return true;
 }
 
+bool take_level(Cursor& in, CachedLevel& level) {
+  uint8_t flags = 0;
+  uint64_t index = 0;
+  if (!take_byte(in, level.archive_kind) || !take_byte(in, flags) || !take_varint(in, index) ||
+      !take_text(in, level.name)) {
+    return false;
+  }
+  if (index > UINT32_MAX || (flags & ~level_named_by_container) != 0) return false;
+  level.index = static_cast<uint32_t>(index);
+  level.named_by_container = (flags & level_named_by_container) != 0;
+  return true;
+}
+
 bool take_item(Cursor& in, CachedItem& item) {
   uint8_t kind = 0;
-  if (!take_byte(in, kind) || !take_text(in, item.name)) return false;
+  uint64_t count = 0;
+  if (!take_byte(in, kind) || !take_varint(in, count) || count > most_levels) return false;
+  item.levels.resize(static_cast<size_t>(count));
+  for (CachedLevel& level : item.levels) {
+    if (!take_level(in, level)) return false;
+  }
   item.kind = static_cast<CachedItemKind>(kind);
   switch (item.kind) {
     case CachedItemKind::Image:
@@ -268,7 +292,7 @@ bool same_images(const CachedImage& a, const CachedImage& b) {
 }
 
 bool same_items(const CachedItem& a, const CachedItem& b) {
-  if (a.kind != b.kind || a.name != b.name) return false;
+  if (a.kind != b.kind || a.levels != b.levels) return false;
   switch (a.kind) {
     case CachedItemKind::Image:
       return same_images(a.image, b.image);
@@ -293,7 +317,13 @@ std::string encode_cached_results(const CachedResults& results) {
   std::string out(1, static_cast<char>(format_version));
   for (const CachedItem& item : results.items) {
     out += static_cast<char>(item.kind);
-    put_text(out, item.name);
+    put_varint(out, item.levels.size());
+    for (const CachedLevel& level : item.levels) {
+      out += static_cast<char>(level.archive_kind);
+      out += static_cast<char>(level.named_by_container ? level_named_by_container : 0);
+      put_varint(out, level.index);
+      put_text(out, level.name);
+    }
     switch (item.kind) {
       case CachedItemKind::Image:
         put_image(out, item.image);

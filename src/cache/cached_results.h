@@ -39,16 +39,25 @@ uint32_t mode_sums_held_by_size(uint64_t size);
 
 enum class CachedItemKind : uint8_t { Image = 1, Failure = 2, Comment = 3 };
 
-// Names are relative to the file's display name ("" for the file itself,
-// "?a.bin" for an entry), so that a renamed file replays under its new name.
+// One level of the entries from the file down to the item, as the walk
+// found them; the display name is made again from them and the file's name
+// at every replay, so that a renamed file replays under its new name.
+struct CachedLevel {
+  uint8_t archive_kind;  // of the archive holding the entry
+  bool named_by_container;
+  uint32_t index;
+  std::string name;  // stored name, any bytes
+  bool operator==(const CachedLevel&) const = default;
+};
+
 struct CachedItem {
   CachedItemKind kind;
-  std::string name;
-  CachedImage image;     // Image
-  uint8_t message;       // Failure: the walk's message kind and reason,
-  uint8_t reason;        // as numbers the walk checks when replaying
-  uint32_t entry_index;  // Failure
-  std::string comment;   // Comment
+  std::vector<CachedLevel> levels;  // none for the file itself
+  CachedImage image;                // Image
+  uint8_t message;                  // Failure: the walk's message kind and reason,
+  uint8_t reason;                   // as numbers the walk checks when replaying
+  uint32_t entry_index;             // Failure
+  std::string comment;              // Comment
 };
 
 struct CachedResults {

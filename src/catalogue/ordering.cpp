@@ -63,9 +63,9 @@ void report_collision(const RomEntry& earlier, const RomEntry& later) {
   // Control bytes escaped, so that a name cannot break the report's lines;
   // high bytes as stored, unlike in the listing.
   std::fputs("CRC collision!\n\t", stdout);
-  print_escaped_name(earlier.name, EscapedBytes::Controls);
+  print_escaped_name(display_name(earlier.origin).c_str(), EscapedBytes::Controls);
   std::fputs("\n\t", stdout);
-  print_escaped_name(later.name, EscapedBytes::Controls);
+  print_escaped_name(display_name(later.origin).c_str(), EscapedBytes::Controls);
   std::putchar('\n');
 }
 
@@ -108,7 +108,7 @@ int compare_roms(const void* a, const void* b) {
   const RomEntry& left = **static_cast<RomEntry* const*>(a);
   const RomEntry& right = **static_cast<RomEntry* const*>(b);
   if (left.summary.crc != right.summary.crc) return left.summary.crc < right.summary.crc ? -1 : 1;
-  const int by_name = std::strcmp(left.name, right.name);
+  const int by_name = compare_display_names(left.origin, right.origin);
   if (by_name != 0) return by_name;
   // qsort promises no order for ties: the earlier admitted comes first.
   return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);

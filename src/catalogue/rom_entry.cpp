@@ -1,5 +1,5 @@
-// Admission: the size filter of the run mode, then a record with an owned
-// copy of the name and the image's summary.
+// Admission: the size filter of the run mode, then a record with the
+// image's provenance and summary.
 #include "catalogue/rom_entry.h"
 
 #include <cstring>
@@ -26,18 +26,15 @@ bool is_admitted_size(uint64_t size) {
   return true;
 }
 
-void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
+void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, bool admitted,
+                        const AuditDigests* audit) {
   if (g_mode == RunMode::Pzc) return;
   if (!admitted) {
     ++g_skipped;
     return;
   }
-  // If an allocation throws, the unique_ptrs give back what was obtained
-  // and the catalogue stays as it was.
   auto entry = std::make_unique<RomEntry>();
-  const size_t name_size = std::strlen(name) + 1;
-  std::unique_ptr<char[]> name_copy(new char[name_size]);
-  std::memcpy(name_copy.get(), name, name_size);
+  entry->origin = origin;
   std::unique_ptr<AuditDigests> audit_copy;
   if (audit != nullptr) audit_copy = std::make_unique<AuditDigests>(*audit);
 
@@ -45,7 +42,6 @@ void add_summarised_rom(const char* name, const ImageSummary& summary, bool admi
   entry->status = RomStatus::Unchecked;
   entry->order = g_rom_count;
   entry->audit = audit_copy.release();
-  entry->name = name_copy.release();
   entry->next = g_rom_list;
   g_rom_list = entry.release();
   ++g_rom_count;
@@ -57,13 +53,12 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
   summary.size = size;
   const bool admitted = is_admitted_size(size);
   if (admitted) summary = summarise_bytes(size, bytes);
-  add_summarised_rom(name, summary, admitted);
+  add_summarised_rom(provenance_of_name(name), summary, admitted);
 }
 
 void clear_catalogue() {
   while (g_rom_list != nullptr) {
     RomEntry* older = g_rom_list->next;
-    delete[] g_rom_list->name;
     delete g_rom_list->audit;
     delete g_rom_list;
     g_rom_list = older;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
 
@@ -12,12 +13,11 @@ enum class RomStatus : int32_t {
   Duplicate = 2,
 };
 
-// One admitted image: its name and what its bytes summed to. The bytes
-// themselves are gone once read; the SHA-256 digest stands for them. The
-// record owns `name`; nothing in the catalogue is released before the
-// process ends.
+// One admitted image: where it was found and what its bytes summed to. The
+// bytes themselves are gone once read; the SHA-256 digest stands for them.
+// Nothing in the catalogue is released before the process ends.
 struct RomEntry {
-  char* name;  // display name, NUL-terminated, any bytes
+  Provenance origin;  // its display name is made from it, for output
   ImageSummary summary;
   RomStatus status;
   AuditDigests* audit;  // owned; only when the run takes audit digests
@@ -32,15 +32,16 @@ extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 // Whether g_mode's size filter admits an image of `size` bytes.
 bool is_admitted_size(uint64_t size);
 
-// Admits one image with a copy of its name when `admitted` (what
+// Admits one image with its provenance when `admitted` (what
 // is_admitted_size said of its size, asked once per image), or counts it as
 // skipped. Does nothing in Pzc. An admitted image's summary must be
 // complete (see summariser.h).
 // `audit`, when given, is copied into the record.
-void add_summarised_rom(const char* name, const ImageSummary& summary, bool admitted,
+void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, bool admitted,
                         const AuditDigests* audit = nullptr);
 
-// The same for bytes in memory, summarised here.
+// The same for bytes in memory, summarised here, of an image known by its
+// name alone.
 void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
 
 // Releases every record and zeroes the counts. Only for tests and tools that

@@ -5,6 +5,7 @@
 
 #include <cinttypes>
 #include <cstdint>
+#include <string>
 
 #include "base/file_replacement.h"
 #include "base/utf8.h"
@@ -16,6 +17,17 @@ constexpr char hex_digits[] = "0123456789abcdef";
 // XML also refuses U+FFFE and U+FFFF (EF BF BE, EF BF BF).
 bool is_xml_noncharacter(const unsigned char* text) {
   return text[0] == 0xEF && text[1] == 0xBF && (text[2] == 0xBE || text[2] == 0xBF);
+}
+
+// A byte the listing's %XX form stands for, in a name that is `clean`.
+bool is_escaped_byte(unsigned char byte, bool clean) {
+  return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !clean);
+}
+
+void append_percent_form(std::string& out, unsigned char byte) {
+  out += '%';
+  out += "0123456789ABCDEF"[byte >> 4];
+  out += "0123456789ABCDEF"[byte & 0xF];
 }
 
 void write_markup_escaped(std::FILE* out, const char* text) {
@@ -30,7 +42,7 @@ void write_markup_escaped(std::FILE* out, const char* text) {
       std::fputs("&gt;", out);
     } else if (byte == '"') {
       std::fputs("&quot;", out);
-    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !clean)) {
+    } else if (is_escaped_byte(byte, clean)) {
       std::fprintf(out, "%%%c%c", "0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 0xF]);
     } else {
       std::fputc(byte, out);
@@ -140,4 +152,19 @@ bool write_dat_to(std::FILE* out, const void* context) {
 bool write_dat_file(const char* path, const DatFile& dat, const char* header_name) {
   const DatToWrite to_write{&dat, header_name};
   return replace_file_atomically(path, write_dat_to, &to_write);
+}
+
+std::string dat_form_of_name(std::string_view name) {
+  const std::string text(name);
+  const bool clean = is_clean_utf8(text.c_str());
+  std::string form;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (is_escaped_byte(byte, clean)) {
+      append_percent_form(form, byte);
+    } else {
+      form += c;
+    }
+  }
+  return form;
 }

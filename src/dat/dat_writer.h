@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "dat/dat_file.h"
 
@@ -18,3 +20,7 @@ bool write_dat_file(const char* path, const DatFile& dat, const char* header_nam
 // Whether the bytes are valid UTF-8 with no control character, so that they
 // can go into XML as they are (with only the markup characters escaped).
 bool is_clean_utf8(const char* text);
+
+// A name as a DAT written here gives it back when read: control bytes (and
+// every byte from 0x80 when the name is not clean UTF-8) in %XX form.
+std::string dat_form_of_name(std::string_view name);

@@ -200,7 +200,7 @@ void list_images(std::vector<AuditImage>& images) {
   for (int32_t slot = 0; slot < g_rom_count; ++slot) {
     const RomEntry& rom = *g_sorted[slot];
     const AuditDigests* audit = rom.audit;
-    AuditImage image{rom.name, {rom.summary.size, rom.summary.crc, nullptr, nullptr, nullptr}, nullptr};
+    AuditImage image{&rom.origin, {rom.summary.size, rom.summary.crc, nullptr, nullptr, nullptr}, nullptr};
     if (g_digest_plan.sha256) image.whole.sha256 = rom.summary.sha256;
     if (audit != nullptr && (audit->taken & taken_sha1)) image.whole.sha1 = audit->sha1;
     if (audit != nullptr && (audit->taken & taken_md5)) image.whole.md5 = audit->md5;
@@ -226,13 +226,14 @@ bool write_dat_asked(const char* path, const DatFile& dat, const char* header_na
   return false;
 }
 
-// The length of the path given that an image's name starts with.
-size_t given_size_of(const char* name, char* const* paths, int path_count) {
+// The length of the path given that the path of an image's file starts with.
+size_t given_size_of(const SourceFile& file, char* const* paths, int path_count) {
+  const char* path = file.path();
   size_t best = 0;
   for (int i = 0; i < path_count; ++i) {
     const size_t size = std::strlen(paths[i]);
-    if (size <= best || std::strncmp(name, paths[i], size) != 0) continue;
-    if (name[size] == '\0' || name[size] == '/' || name[size] == '?' || paths[i][size - 1] == '/') best = size;
+    if (size <= best || size > file.path_size || std::strncmp(path, paths[i], size) != 0) continue;
+    if (path[size] == '\0' || path[size] == '/' || paths[i][size - 1] == '/') best = size;
   }
   return best;
 }
@@ -240,7 +241,11 @@ size_t given_size_of(const char* name, char* const* paths, int path_count) {
 bool write_dir2dat(const std::vector<AuditImage>& images, char* const* paths, int path_count) {
   std::vector<CataloguedImage> catalogued;
   catalogued.reserve(images.size());
-  for (const AuditImage& image : images) catalogued.push_back({&image, given_size_of(image.name, paths, path_count)});
+  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
+    const RomEntry& rom = *g_sorted[slot];
+    catalogued.push_back(
+        {&images[static_cast<size_t>(slot)], given_size_of(*rom.origin.file, paths, path_count), rom.order});
+  }
   DatFile dat;
   if (!build_dir2dat(catalogued.data(), catalogued.size(), g_settings.md5, dat)) {
     write_out_of_memory();

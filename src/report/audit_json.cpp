@@ -33,15 +33,15 @@ void append_found(std::string& line, const AuditImage* images, const RomMatches&
   bool all_valid = true;
   for (uint32_t k = 0; k < matches.count; ++k) {
     if (k != 0) line += ',';
-    all_valid = append_json_string(line, images[matches.first[k].image].name) && all_valid;
+    all_valid = append_json_string(line, display_name(*images[matches.first[k].image].origin).c_str()) && all_valid;
   }
   line += ']';
   if (all_valid) return;
   line += ",\"found_hex\":[";
   for (uint32_t k = 0; k < matches.count; ++k) {
     if (k != 0) line += ',';
-    const char* name = images[matches.first[k].image].name;
-    append_json_hex_value(line, reinterpret_cast<const uint8_t*>(name), std::strlen(name));
+    const std::string name = display_name(*images[matches.first[k].image].origin);
+    append_json_hex_value(line, reinterpret_cast<const uint8_t*>(name.data()), name.size());
   }
   line += ']';
 }
@@ -136,7 +136,7 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
 
 void print_unknown(const AuditImage& image) {
   std::string line = "{\"type\":\"unknown\",";
-  append_json_name(line, "name", image.name);
+  append_json_name(line, "name", display_name(*image.origin).c_str());
   append_json_number(line, "size", image.whole.size);
   append_json_hex(line, "crc", image.whole.crc, 8);
   if (image.whole.sha1 != nullptr) append_json_hex_bytes(line, "sha1", image.whole.sha1, dat_sha1_size);

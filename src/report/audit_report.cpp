@@ -46,7 +46,7 @@ void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* im
       std::fputs("  elsewhere ", stdout);
       print_name(dat_text(dat, rom.name));
       std::fputs(": ", stdout);
-      print_name(images[matches.first[0].image].name);
+      print_name(display_name(*images[matches.first[0].image].origin).c_str());
       std::putchar('\n');
     }
   }
@@ -69,7 +69,7 @@ void print_disk_lines(const DatFile& dat, const DatSet& set, const AuditImage* i
       std::fputs("  elsewhere disk ", stdout);
       print_name(dat_text(dat, disk.name));
       std::fputs(": ", stdout);
-      print_name(images[matches.first[0].image].name);
+      print_name(display_name(*images[matches.first[0].image].origin).c_str());
       std::putchar('\n');
     }
   }
@@ -149,7 +149,7 @@ void print_audit(const DatFile* dats, size_t dat_count, const AuditImage* images
     if (result.image_known[i]) continue;
     ++counts.unknown;
     std::fputs("unknown ", stdout);
-    print_name(images[i].name);
+    print_name(display_name(*images[i].origin).c_str());
     std::putchar('\n');
   }
   print_counts(counts);

@@ -78,7 +78,7 @@ std::string content_key(const RomEntry& rom) {
 
 void print_image(const RomEntry& rom, bool collision, const RomEntry* same_as) {
   std::string line = "{";
-  append_json_name(line, "name", rom.name);
+  append_json_name(line, "name", display_name(rom.origin).c_str());
   append_json_number(line, "size", rom.summary.size);
   append_json_hex(line, "crc", rom.summary.crc, 8);
   append_json_hex(line, "sum", rom.summary.sum, 4);
@@ -88,7 +88,7 @@ void print_image(const RomEntry& rom, bool collision, const RomEntry* same_as) {
   append_mode_sums(line, rom);
   if (same_as != nullptr) {
     line += ',';
-    append_json_name(line, "same_as", same_as->name);
+    append_json_name(line, "same_as", display_name(same_as->origin).c_str());
   }
   line += '}';
   write_json_line(line);

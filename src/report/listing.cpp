@@ -30,7 +30,7 @@ void print_record_line(const RomEntry& rom) {
   const auto size_low_bits = static_cast<uint32_t>(summary.size);
   std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, summary.crc, unsigned{summary.sum}, size_low_bits);
   print_mode_sums(summary.size, summary.mode_sums);
-  print_escaped_name(rom.name, EscapedBytes::ControlsAndHigh);
+  print_escaped_name(display_name(rom.origin).c_str(), EscapedBytes::ControlsAndHigh);
   std::putchar('\n');
 }
 

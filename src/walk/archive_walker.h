@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "base/provenance.h"
+
 struct OpenArchive;
 struct ExpansionBudget;
 struct WalkSink;
@@ -16,9 +18,9 @@ struct WalkSink;
 // its own images; the entry that would pass either ends the walk with a
 // message. The archive is closed once the walk and the last job reading its
 // entries are done with it.
-void scan_archive(const char* display_name, const std::shared_ptr<OpenArchive>& archive);
+void scan_archive(const Provenance& origin, const std::shared_ptr<OpenArchive>& archive);
 
 // The same for a zip archive at nesting `level` (1 for a file), into
 // `sink`, with the budget of the file it is in.
-void walk_zip_archive(const char* display_name, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
+void walk_zip_archive(const Provenance& origin, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
                       ExpansionBudget& budget, int level);

@@ -20,28 +20,27 @@ bool is_same_key(const FileKey& a, const FileKey& b) {
          a.ctime_ns == b.ctime_ns;
 }
 
-void replay_image(const char* name, const CachedImage& image) {
+void replay_image(const Provenance& origin, const CachedImage& image) {
   const ImageSummary summary = summary_in_run_mode(image);
   const AuditDigests audit = audit_in_run(image);
-  submit_summarised_image(name, summary, is_admitted_size(summary.size), plans_audit_digests() ? &audit : nullptr);
+  submit_summarised_image(origin, summary, is_admitted_size(summary.size), plans_audit_digests() ? &audit : nullptr);
 }
 
 // Replays a row as the reading it stands for went: images and failures
-// through the ring, comments in their place.
-void replay_cached_file(const char* path, const CachedResults& results) {
-  std::string name;
+// through the ring, comments in their place, each in the file as it is
+// now named.
+void replay_cached_file(const Provenance& file, const CachedResults& results) {
   for (const CachedItem& item : results.items) {
-    name.assign(path);
-    name += item.name;
+    const Provenance origin = origin_of_item(item, file);
     switch (item.kind) {
       case CachedItemKind::Image:
-        replay_image(name.c_str(), item.image);
+        replay_image(origin, item.image);
         break;
       case CachedItemKind::Failure:
-        report_failure(failure_of_item(item, name.c_str()));
+        report_failure(failure_of_item(item, origin));
         break;
       case CachedItemKind::Comment:
-        submit_archive_comment(name.c_str(), item.comment.c_str());
+        submit_archive_comment(origin, item.comment.c_str());
         break;
     }
   }
@@ -59,7 +58,7 @@ bool replay_if_cached(int directory_fd, const char* name, const uint64_t* direct
                      int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec};
   unit.walk = cache_walk();
   if (!find_cached_file(unit)) return false;
-  replay_cached_file(path, unit.row);
+  replay_cached_file(Provenance{make_source_file(path, true, unit.key.device, unit.key.inode), {}}, unit.row);
   return true;
 }
 

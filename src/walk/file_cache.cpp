@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cache/cache_database.h"
 #include "catalogue/run_mode.h"
@@ -54,7 +55,7 @@ struct Recording {
   bool active = false;
   bool whole = false;   // no failure that may pass, every name below the file's
   bool recent = false;  // modified too shortly before the run to be trusted
-  std::string display_name;
+  Provenance file;
   std::unique_ptr<CacheUnit> unit;
   CachedResults results;
 };
@@ -101,20 +102,25 @@ bool has_known_failures(const CachedResults& results) {
   return true;
 }
 
-// The name relative to the file's display name, or false when it is not
-// below it (the row would not replay it).
-bool relative_name(const char* name, std::string& out) {
-  const std::string& prefix = g_file_cache.recording.display_name;
-  if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return false;
-  out = name + prefix.size();
+// The levels below the file, or false when `origin` is not in the unit's
+// file (the row would not replay it).
+bool levels_below_file(const Provenance& origin, std::vector<CachedLevel>& out) {
+  if (origin.file.get() != g_file_cache.recording.file.file.get()) return false;
+  std::vector<const ChainLevel*> levels(static_cast<size_t>(chain_depth(origin)));
+  chain_levels(origin, levels.data());
+  out.clear();
+  for (const ChainLevel* level : levels) {
+    out.push_back(CachedLevel{level->archive_kind, level->named_by_container, level->index,
+                              std::string(level->name(), level->name_size)});
+  }
   return true;
 }
 
-CachedItem* add_item(CachedItemKind kind, const char* name) {
+CachedItem* add_item(CachedItemKind kind, const Provenance* origin) {
   Recording& recording = g_file_cache.recording;
   CachedItem item{};
   item.kind = kind;
-  if (!relative_name(name, item.name)) {
+  if (origin == nullptr || !levels_below_file(*origin, item.levels)) {
     recording.whole = false;
     return nullptr;
   }
@@ -203,25 +209,33 @@ AuditDigests audit_in_run(const CachedImage& image) {
   return audit;
 }
 
-WalkFailure failure_of_item(const CachedItem& item, const char* name) {
-  return WalkFailure{static_cast<WalkMessage>(item.message), static_cast<FailureReason>(item.reason), name,
-                     item.entry_index};
+WalkFailure failure_of_item(const CachedItem& item, const Provenance& origin) {
+  return failure_at(static_cast<WalkMessage>(item.message), static_cast<FailureReason>(item.reason), origin,
+                    item.entry_index);
 }
 
-void begin_recording(const char* display_name, std::unique_ptr<CacheUnit> unit) {
+Provenance origin_of_item(const CachedItem& item, const Provenance& file) {
+  Provenance origin = file;
+  for (const CachedLevel& level : item.levels) {
+    origin = entry_of(origin, level.archive_kind, level.index, level.name, level.named_by_container);
+  }
+  return origin;
+}
+
+void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
   Recording& recording = g_file_cache.recording;
   recording.active = true;
   recording.whole = true;
   const int64_t changed_ns = std::max(unit->key.mtime_ns, unit->key.ctime_ns);
   recording.recent = changed_ns > g_file_cache.run_start_ns - g_untrusted_recent_ns;
-  recording.display_name = display_name;
+  recording.file = file;
   recording.unit = std::move(unit);
   recording.results.items.clear();
 }
 
-void record_image(const char* name, const ImageSummary& summary, const AuditDigests* audit) {
+void record_image(const Provenance& origin, const ImageSummary& summary, const AuditDigests* audit) {
   if (!g_file_cache.recording.active) return;
-  CachedItem* item = add_item(CachedItemKind::Image, name);
+  CachedItem* item = add_item(CachedItemKind::Image, &origin);
   if (item == nullptr) return;
   CachedImage& image = item->image;
   image.summary = summary;
@@ -248,16 +262,16 @@ void record_failure(const WalkFailure& failure) {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
   if (!is_lasting(failure.reason)) recording.whole = false;
-  CachedItem* item = add_item(CachedItemKind::Failure, failure.name);
+  CachedItem* item = add_item(CachedItemKind::Failure, failure.origin);
   if (item == nullptr) return;
   item->message = static_cast<uint8_t>(failure.message);
   item->reason = static_cast<uint8_t>(failure.reason);
   item->entry_index = failure.entry_index;
 }
 
-void record_comment(const char* name, const char* comment) {
+void record_comment(const Provenance& archive, const char* comment) {
   if (!g_file_cache.recording.active) return;
-  CachedItem* item = add_item(CachedItemKind::Comment, name);
+  CachedItem* item = add_item(CachedItemKind::Comment, &archive);
   if (item != nullptr) item->comment = comment;
 }
 
@@ -269,7 +283,7 @@ void end_recording() {
   const bool same = unit.has_row && recording.whole && same_cached_results(unit.row, recording.results);
   const bool changed = g_file_cache.recheck && unit.has_row && recording.whole && !same;
   if (changed && g_walk_observer.changed_in_place != nullptr) {
-    g_walk_observer.changed_in_place(recording.display_name.c_str());
+    g_walk_observer.changed_in_place(display_name(recording.file).c_str());
   }
   // Read again for a digest the row lacked: it keeps those it had.
   if (same) add_kept_digests(unit.row, recording.results);
@@ -279,5 +293,6 @@ void end_recording() {
     tell_cache_problem();
   }
   recording.unit.reset();
+  recording.file = Provenance{};
   recording.results.items.clear();
 }

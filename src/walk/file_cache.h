@@ -42,17 +42,21 @@ bool find_cached_file(CacheUnit& unit);
 ImageSummary summary_in_run_mode(const CachedImage& image);
 AuditDigests audit_in_run(const CachedImage& image);
 
-// The failure an item of the row stands for; its name is `name`.
-WalkFailure failure_of_item(const CachedItem& item, const char* name);
+// The failure an item of the row stands for, of `origin`.
+WalkFailure failure_of_item(const CachedItem& item, const Provenance& origin);
+
+// The place an item of the row stands for, in the file `file` as it is now.
+Provenance origin_of_item(const CachedItem& item, const Provenance& file);
 
 // Results as the ring commits them, in walk order: between begin and end
 // they are gathered, and at the end written as the file's row (unless its
 // modification time is too recent to trust, or a failure was one that may
-// pass). Outside a unit they do nothing.
-void begin_recording(const char* display_name, std::unique_ptr<CacheUnit> unit);
-void record_image(const char* name, const ImageSummary& summary, const AuditDigests* audit);
+// pass). Outside a unit they do nothing; what lies outside the unit's file
+// keeps the row from being written.
+void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+void record_image(const Provenance& origin, const ImageSummary& summary, const AuditDigests* audit);
 void record_failure(const WalkFailure& failure);
-void record_comment(const char* name, const char* comment);
+void record_comment(const Provenance& archive, const char* comment);
 void end_recording();
 
 // How shortly before the run a file's modification or status change keeps

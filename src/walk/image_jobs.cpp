@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "catalogue/rom_entry.h"
@@ -39,9 +40,9 @@ struct Job {
   JobState state = JobState::Done;
   bool succeeded = false;
   bool admitted = false;                      // by the run mode's size filter, asked once
-  std::unique_ptr<char[]> text;               // the image's display name, the failure's, or the archive's
+  Provenance origin;                          // the image's, the failure's, or the archive's
   std::unique_ptr<char[]> comment;            // Comment: the archive's comment
-  WalkFailure failure{};                      // Failure: its name is `text`
+  WalkFailure failure{};                      // Failure: of `origin`
   ZipFailure zip_failure = ZipFailure::None;  // Entry: why it could not be read
   int fd = -1;
   uint64_t size = 0;
@@ -91,12 +92,12 @@ std::unique_ptr<char[]> copy_text(const char* text, uint64_t size) {
   return copy;
 }
 
-Job image_job(JobKind kind, const char* name, uint64_t size) {
+Job image_job(JobKind kind, const Provenance& origin, uint64_t size) {
   Job job;
   job.kind = kind;
   job.state = JobState::Pending;
   job.admitted = is_admitted_size(size);
-  job.text = copy_text(name, std::strlen(name));
+  job.origin = origin;
   return job;
 }
 
@@ -112,7 +113,7 @@ void run_job(Job& job) {
                                       &job.zip_failure);
       return;
     case JobKind::OrderedWalk:
-      job.walk(job.text.get(), job.fd, job.size, job.archive_kind, job.results);
+      job.walk(job.origin, job.fd, job.size, job.archive_kind, job.results);
       job.fd = -1;  // the walk closed it
       return;
     case JobKind::Summarised:
@@ -124,19 +125,25 @@ void run_job(Job& job) {
   }
 }
 
-void tell_failure(const WalkFailure& failure) {
+// The display name is made here, as the failure is told.
+void tell_failure(WalkFailure failure, const Provenance& origin) {
+  const std::string name = display_name(origin);
+  failure.name = name.c_str();
+  failure.origin = &origin;
   record_failure(failure);
   if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
 }
 
-void tell_comment(const char* archive_name, const char* comment) {
-  record_comment(archive_name, comment);
-  if (g_walk_observer.archive_comment != nullptr) g_walk_observer.archive_comment(archive_name, comment);
+void tell_comment(const Provenance& archive, const char* comment) {
+  record_comment(archive, comment);
+  if (g_walk_observer.archive_comment != nullptr) {
+    g_walk_observer.archive_comment(display_name(archive).c_str(), comment);
+  }
 }
 
-void commit_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  record_image(name, summary, plans_audit_digests() ? audit : nullptr);
-  add_summarised_rom(name, summary, admitted, plans_audit_digests() ? audit : nullptr);
+void commit_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
+  record_image(origin, summary, plans_audit_digests() ? audit : nullptr);
+  add_summarised_rom(origin, summary, admitted, plans_audit_digests() ? audit : nullptr);
   if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
 }
 
@@ -144,14 +151,13 @@ void commit_results(WalkResults& results) {
   for (WalkResult& result : results) {
     switch (result.kind) {
       case WalkResultKind::Image:
-        commit_image(result.name.get(), result.summary, result.admitted, &result.audit);
+        commit_image(result.origin, result.summary, result.admitted, &result.audit);
         break;
       case WalkResultKind::Failure:
-        result.failure.name = result.name.get();
-        tell_failure(result.failure);
+        tell_failure(result.failure, result.origin);
         break;
       case WalkResultKind::Comment:
-        tell_comment(result.name.get(), result.comment.get());
+        tell_comment(result.origin, result.comment.get());
         break;
     }
   }
@@ -162,34 +168,34 @@ void commit_results(WalkResults& results) {
 // one result.
 void commit_read_image(Job& job) {
   const bool records = job.unit != nullptr;
-  if (records) begin_recording(job.text.get(), std::move(job.unit));
+  if (records) begin_recording(job.origin, std::move(job.unit));
   if (job.succeeded) {
-    commit_image(job.text.get(), job.summary, job.admitted, &job.audit);
+    commit_image(job.origin, job.summary, job.admitted, &job.audit);
   } else if (job.kind == JobKind::File) {
-    tell_failure(WalkFailure{WalkMessage::ReadError, FailureReason::ReadError, job.text.get(), 0});
+    tell_failure(failure_at(WalkMessage::ReadError, FailureReason::ReadError, job.origin), job.origin);
   } else {
-    tell_failure(WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.text.get(), 0});
+    tell_failure(failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.origin),
+                 job.origin);
   }
   if (records) end_recording();
 }
 
 void commit_job(Job& job) {
   if (job.kind == JobKind::UnitStart) {
-    begin_recording(job.text.get(), std::move(job.unit));
+    begin_recording(job.origin, std::move(job.unit));
   } else if (job.kind == JobKind::UnitEnd) {
     end_recording();
   } else if (job.kind == JobKind::Failure) {
-    job.failure.name = job.text.get();
-    tell_failure(job.failure);
+    tell_failure(job.failure, job.origin);
   } else if (job.kind == JobKind::Comment) {
-    tell_comment(job.text.get(), job.comment.get());
+    tell_comment(job.origin, job.comment.get());
     job.comment.reset();
   } else if (job.kind == JobKind::OrderedWalk) {
     commit_results(job.results);
   } else {
     commit_read_image(job);
   }
-  job.text.reset();
+  job.origin = Provenance{};
   job.archive.reset();  // the last job of an archive closes it, on this thread
 }
 
@@ -321,7 +327,7 @@ Job& claim_slot(std::unique_lock<std::mutex>& lock) {
 }
 
 void submit(Job&& job) {
-  if (g_walk_observer.image_started != nullptr) g_walk_observer.image_started(job.text.get());
+  if (g_walk_observer.image_started != nullptr) g_walk_observer.image_started(display_name(job.origin).c_str());
   if (g_ring.slots.empty()) {
     run_job(job);
     commit_job(job);
@@ -369,24 +375,25 @@ void start_image_workers(int count) {
   if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come
 }
 
-void submit_file_image(const char* name, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit) {
-  Job job = image_job(JobKind::File, name, size);
+void submit_file_image(const Provenance& origin, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit) {
+  Job job = image_job(JobKind::File, origin, size);
   job.unit = std::move(unit);
   job.fd = fd;
   job.size = size;
   submit(std::move(job));
 }
 
-void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive,
+void submit_entry_image(const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
                         const ZipExtraction& extraction) {
-  Job job = image_job(JobKind::Entry, name, extraction.uncompressed_size);
+  Job job = image_job(JobKind::Entry, origin, extraction.uncompressed_size);
   job.archive = archive;
   job.extraction = extraction;
   submit(std::move(job));
 }
 
-void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  Job job = image_job(JobKind::Summarised, name, summary.size);
+void submit_summarised_image(const Provenance& origin, const ImageSummary& summary, bool admitted,
+                             const AuditDigests* audit) {
+  Job job = image_job(JobKind::Summarised, origin, summary.size);
   job.state = JobState::Done;
   job.succeeded = true;
   job.admitted = admitted;
@@ -395,8 +402,8 @@ void submit_summarised_image(const char* name, const ImageSummary& summary, bool
   submit(std::move(job));
 }
 
-void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
-  Job job = image_job(JobKind::OrderedWalk, name, size);
+void submit_ordered_walk(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
+  Job job = image_job(JobKind::OrderedWalk, origin, size);
   job.fd = fd;
   job.size = size;
   job.archive_kind = kind;
@@ -427,18 +434,18 @@ void submit_news(Job&& job) {
 
 }  // namespace
 
-void submit_archive_comment(const char* archive_name, const char* comment) {
+void submit_archive_comment(const Provenance& archive, const char* comment) {
   Job job;
   job.kind = JobKind::Comment;
-  job.text = copy_text(archive_name, std::strlen(archive_name));
+  job.origin = archive;
   job.comment = copy_text(comment, std::strlen(comment));
   submit_news(std::move(job));
 }
 
-void begin_cache_unit(const char* display_name, std::unique_ptr<CacheUnit> unit) {
+void begin_cache_unit(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
   Job job;
   job.kind = JobKind::UnitStart;
-  job.text = copy_text(display_name, std::strlen(display_name));
+  job.origin = file;
   job.unit = std::move(unit);
   submit_news(std::move(job));
 }
@@ -451,8 +458,10 @@ void end_cache_unit() {
 
 void report_failure(const WalkFailure& failure) {
   Job job;
-  job.text = copy_text(failure.name, std::strlen(failure.name));
+  job.origin = *failure.origin;
   job.failure = failure;
+  job.failure.name = nullptr;
+  job.failure.origin = nullptr;
   submit_news(std::move(job));
 }
 

@@ -33,34 +33,36 @@ struct OpenArchive {
 // be created, the run goes on with those that could (or none).
 void start_image_workers(int count);
 
-// The file's first `size` bytes as an image called `name`; the job takes
-// the descriptor over. With a cache unit, its result is the file's row.
-void submit_file_image(const char* name, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit = nullptr);
+// The file's first `size` bytes as the image `origin`; the job takes the
+// descriptor over. With a cache unit, its result is the file's row.
+void submit_file_image(const Provenance& origin, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit = nullptr);
 
-// An entry that passed zip_prepare_extraction, as an image called `name`.
-void submit_entry_image(const char* name, const std::shared_ptr<OpenArchive>& archive, const ZipExtraction& extraction);
+// An entry that passed zip_prepare_extraction, as the image `origin`.
+void submit_entry_image(const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
+                        const ZipExtraction& extraction);
 
 // An image summarised already (read in order from an archive on the
 // walking thread), committed in its place.
-void submit_summarised_image(const char* name, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
+void submit_summarised_image(const Provenance& origin, const ImageSummary& summary, bool admitted,
+                             const AuditDigests* audit);
 
 // Walks an archive file in order on a worker, into `results`; the ring
 // commits them in the job's place. The walk takes the descriptor over.
-using OrderedWalk = void (*)(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
-void submit_ordered_walk(const char* name, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
+using OrderedWalk = void (*)(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
+void submit_ordered_walk(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
 
 // A zip archive's comment for -pzc, handed to g_walk_observer in its place
-// in walk order, as failures are. Both texts are copied.
-void submit_archive_comment(const char* archive_name, const char* comment);
+// in walk order, as failures are. The comment is copied.
+void submit_archive_comment(const Provenance& archive, const char* comment);
 
 // Marks where one file's results begin and end in walk order, so that they
 // are recorded for the cache as they are committed (see file_cache.h).
-void begin_cache_unit(const char* display_name, std::unique_ptr<CacheUnit> unit);
+void begin_cache_unit(const Provenance& file, std::unique_ptr<CacheUnit> unit);
 void end_cache_unit();
 
 // A failure of the walk, handed to g_walk_observer in its place in walk
 // order: at once, or after the images before it, when worker threads are
-// still reading them. The name is copied.
+// still reading them. Its origin is copied.
 void report_failure(const WalkFailure& failure);
 
 // Waits for every job and commits what is left; the walk is over.

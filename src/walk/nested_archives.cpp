@@ -10,7 +10,7 @@
 #include "walk/stream_archive_walker.h"
 #include "walk/walk_sink.h"
 
-void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock block, uint64_t size, WalkSink sink,
+void walk_held_archive(ArchiveKind kind, const Provenance& origin, MallocBlock block, uint64_t size, WalkSink sink,
                        ExpansionBudget& budget, int level) {
   if (kind == ArchiveKind::Zip) {
     // Jobs reading its entries keep the block alive through the archive.
@@ -18,18 +18,17 @@ void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock b
     nested->block = std::move(block);
     ZipFailure failure = ZipFailure::None;
     if (!zip_open_memory(nested->archive, nested->block.get(), size, &failure)) {
-      sink_failure(sink, WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), display_name, 0});
+      sink_failure(sink, failure_at(WalkMessage::ErrorOpening, reason_of_zip_failure(failure), origin));
       return;
     }
-    walk_zip_archive(display_name, nested, sink, budget, level);
+    walk_zip_archive(origin, nested, sink, budget, level);
     return;
   }
   ArchiveReader reader{};
-  if (!archive_open_memory(reader, kind, block.get(), size, display_name)) {
-    sink_failure(sink,
-                 WalkFailure{WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), display_name, 0});
+  if (!archive_open_memory(reader, kind, block.get(), size, display_name(origin).c_str())) {
+    sink_failure(sink, failure_at(WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), origin));
     return;
   }
-  walk_stream_archive(display_name, reader, sink, budget, level);
+  walk_stream_archive(origin, reader, sink, budget, level);
   archive_close(reader);
 }

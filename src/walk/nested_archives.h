@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "archive/archive_kind.h"
+#include "base/provenance.h"
 #include "zip/zip_source.h"
 
 struct ExpansionBudget;
@@ -16,5 +17,5 @@ inline constexpr int max_nesting_level = 16;
 
 // Opens the block (taken over) as `kind` and walks it, at nesting `level`,
 // into `sink`; reports the open error naming it when it does not open.
-void walk_held_archive(ArchiveKind kind, const char* display_name, MallocBlock block, uint64_t size, WalkSink sink,
+void walk_held_archive(ArchiveKind kind, const Provenance& origin, MallocBlock block, uint64_t size, WalkSink sink,
                        ExpansionBudget& budget, int level);

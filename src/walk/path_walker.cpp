@@ -50,8 +50,10 @@ struct OpenFrom {
   const uint64_t* directory_device;  // the walked directory's; null for a command-line path
 };
 
+// A path that could not be opened has no identity to record.
 void report_open_error(const char* path, int error) {
-  report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_errno(error), path, 0});
+  const Provenance origin = provenance_of_name(path);
+  report_failure(failure_at(WalkMessage::ErrorOpening, reason_of_errno(error), origin));
 }
 
 // Every name in the directory but "." and "..", in the order the file system
@@ -78,43 +80,45 @@ std::vector<DirectoryEntry> read_directory_entries(int directory_fd) {
 void enter_unless_loop(const char* path, int fd, const char* name, DirectoryId id, DirectoryStack& stack) {
   if (is_on_stack(stack, id)) {
     close(fd);
-    report_failure(WalkFailure{WalkMessage::DirectoryLoop, FailureReason::Loop, path, 0});
+    const Provenance origin{make_source_file(path, true, id.device, id.inode), {}};
+    report_failure(failure_at(WalkMessage::DirectoryLoop, FailureReason::Loop, origin));
     return;
   }
   enter_directory(stack, fd, id, name, path, read_directory_entries(fd));
 }
 
-void scan_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened) {
+void scan_archive_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened) {
   const auto archive = std::make_shared<OpenArchive>();
   file.fd = -1;  // the archive owns it now, and closes it on failure
   ZipFailure failure = ZipFailure::None;
   if (!zip_open_opened_file(archive->archive, opened, &failure)) {
-    report_failure(WalkFailure{WalkMessage::ErrorOpening, reason_of_zip_failure(failure), path, 0});
+    report_failure(failure_at(WalkMessage::ErrorOpening, reason_of_zip_failure(failure), origin));
     return;
   }
-  scan_archive(path, archive);
+  scan_archive(origin, archive);
 }
 
 // Any other kind of archive is walked in order by a worker, which reads it
 // from the descriptor.
-void scan_stream_archive_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind kind) {
+void scan_stream_archive_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened,
+                              ArchiveKind kind) {
   if (opened.kind != FileKind::Regular) {
-    report_failure(WalkFailure{WalkMessage::ErrorOpening, FailureReason::NotARegularFile, path, 0});
+    report_failure(failure_at(WalkMessage::ErrorOpening, FailureReason::NotARegularFile, origin));
     return;
   }
-  submit_ordered_walk(path, file.fd, opened.size, kind, walk_stream_archive_file);
+  submit_ordered_walk(origin, file.fd, opened.size, kind, walk_stream_archive_file);
   file.fd = -1;
 }
 
 // With the cache, `unit` is the file's; the job records its result.
-void read_plain_file(const char* path, FileDescriptor& file, const OpenedFile& opened,
+void read_plain_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened,
                      std::unique_ptr<CacheUnit> unit) {
   if (opened.kind != FileKind::Regular) {
-    report_failure(WalkFailure{WalkMessage::SeekError, FailureReason::NotARegularFile, path, 0});
+    report_failure(failure_at(WalkMessage::SeekError, FailureReason::NotARegularFile, origin));
     return;
   }
   // The job reads it and closes it.
-  submit_file_image(path, file.fd, opened.size, std::move(unit));
+  submit_file_image(origin, file.fd, opened.size, std::move(unit));
   file.fd = -1;
 }
 
@@ -135,15 +139,17 @@ void read_regular_file(const char* path, FileDescriptor& file, const OpenedFile&
                        CacheUnit& looked_up) {
   const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular && is_cacheable(path, archive_kind);
   std::unique_ptr<CacheUnit> unit = cached ? cache_unit_of_opened(looked_up, opened) : nullptr;
+  // Every image found in the file shares this record of it.
+  const Provenance origin{make_source_file(path, true, opened.device, opened.inode), {}};
   if (archive_kind == ArchiveKind::None) {
-    read_plain_file(path, file, opened, std::move(unit));
+    read_plain_file(origin, file, opened, std::move(unit));
     return;
   }
-  if (cached) begin_cache_unit(path, std::move(unit));
+  if (cached) begin_cache_unit(origin, std::move(unit));
   if (archive_kind == ArchiveKind::Zip) {
-    scan_archive_file(path, file, opened);
+    scan_archive_file(origin, file, opened);
   } else {
-    scan_stream_archive_file(path, file, opened, archive_kind);
+    scan_stream_archive_file(origin, file, opened, archive_kind);
   }
   if (cached) end_cache_unit();
 }

@@ -14,18 +14,21 @@
 #include "walk/expansion_budget.h"
 #include "walk/image_reading.h"
 #include "walk/nested_archives.h"
-#include "walk/path_names.h"
 #include "walk/walk_sink.h"
 
 namespace {
 
-// `entry_name` is archive?entry.
-void report_unpack_failure(WalkSink sink, const char* entry_name, ArchiveFailure failure) {
-  sink_failure(sink, WalkFailure{WalkMessage::UncompressFailed, reason_of_archive_failure(failure), entry_name, 0});
+void report_unpack_failure(WalkSink sink, const Provenance& entry, ArchiveFailure failure) {
+  sink_failure(sink, failure_at(WalkMessage::UncompressFailed, reason_of_archive_failure(failure), entry));
 }
 
-void report_expansion_limit(WalkSink sink, const char* entry_name) {
-  sink_failure(sink, WalkFailure{WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry_name, 0});
+void report_expansion_limit(WalkSink sink, const Provenance& entry) {
+  sink_failure(sink, failure_at(WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry));
+}
+
+// The entry's place: a gzip image stores no name of its own.
+Provenance entry_origin(const Provenance& archive, const ArchiveReader& reader, const ArchiveEntryInfo& info) {
+  return entry_of(archive, static_cast<uint8_t>(reader.kind), info.index, info.name, reader.kind == ArchiveKind::Gzip);
 }
 
 // Grows `block` to hold at least `wanted` bytes; false when memory runs out.
@@ -85,18 +88,18 @@ StreamOutcome read_whole_entry(ArchiveReader& reader, const ArchiveEntryInfo& in
 }
 
 // An entry that is itself an archive. True unless it could not be read.
-bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ArchiveKind kind, const char* entry_name,
+bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ArchiveKind kind, const Provenance& entry,
                        WalkSink sink, ExpansionBudget& budget, int level) {
   if (level >= max_nesting_level) {
     if (!charge_unopened_archive(budget, info.size_known ? info.size : 0)) {
-      report_expansion_limit(sink, entry_name);
+      report_expansion_limit(sink, entry);
       return true;
     }
-    sink_failure(sink, WalkFailure{WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry_name, 0});
+    sink_failure(sink, failure_at(WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry));
     return true;
   }
   if (!charge_entry(budget, budget.nested_left, info.size_known ? info.size : 0)) {
-    report_expansion_limit(sink, entry_name);
+    report_expansion_limit(sink, entry);
     return true;
   }
   MallocBlock block;
@@ -105,30 +108,30 @@ bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, Arch
     case StreamOutcome::Unpacked:
       break;
     case StreamOutcome::OverBudget:
-      report_expansion_limit(sink, entry_name);
+      report_expansion_limit(sink, entry);
       return true;
     case StreamOutcome::Failed:
-      report_unpack_failure(sink, entry_name, reader.failure);
+      report_unpack_failure(sink, entry, reader.failure);
       return false;
   }
-  walk_held_archive(kind, entry_name, std::move(block), size, sink, budget, level + 1);
+  walk_held_archive(kind, entry, std::move(block), size, sink, budget, level + 1);
   return true;
 }
 
 // One entry: an image, a nested archive, or (in -pzc) nothing to read.
 // True unless it could not be read.
-bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEntryInfo& info, WalkSink sink,
+bool walk_entry(const Provenance& archive, ArchiveReader& reader, const ArchiveEntryInfo& info, WalkSink sink,
                 ExpansionBudget& budget, int level) {
   const ArchiveKind kind = archive_kind_of(info.name);
   if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
   if (is_excluded_entry(info.name)) return true;
-  const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
+  const Provenance entry = entry_origin(archive, reader, info);
   if (kind != ArchiveKind::None) {
-    return walk_nested_entry(reader, info, kind, entry_name.get(), sink, budget, level);
+    return walk_nested_entry(reader, info, kind, entry, sink, budget, level);
   }
   uint64_t& part = image_budget_part(budget, level);
   if (!charge_entry(budget, part, info.size_known ? info.size : 0)) {
-    report_expansion_limit(sink, entry_name.get());
+    report_expansion_limit(sink, entry);
     return true;
   }
   ImageSummary summary{};
@@ -136,36 +139,35 @@ bool walk_entry(const char* archive_name, ArchiveReader& reader, const ArchiveEn
   bool admitted = false;
   switch (summarise_archive_entry(reader, info, budget, part, summary, audit, admitted)) {
     case StreamOutcome::Unpacked:
-      sink_summarised_image(sink, entry_name.get(), summary, admitted, &audit);
+      sink_summarised_image(sink, entry, summary, admitted, &audit);
       return true;
     case StreamOutcome::OverBudget:
-      report_expansion_limit(sink, entry_name.get());
+      report_expansion_limit(sink, entry);
       return true;
     case StreamOutcome::Failed:
       break;
   }
-  report_unpack_failure(sink, entry_name.get(), reader.failure);
+  report_unpack_failure(sink, entry, reader.failure);
   return false;
 }
 
 // After two failures in a row that broke the handle: every later entry
 // that would have been read, named from a fresh handle that reads headers
 // only (a 7z archive lists them without unpacking anything).
-void report_remaining_entries(const char* archive_name, ArchiveReader& reader, uint32_t failed_index, WalkSink sink) {
+void report_remaining_entries(const Provenance& archive, ArchiveReader& reader, uint32_t failed_index, WalkSink sink) {
   const ArchiveFailure failure = reader.failure;  // the damage that spoils them
   if (!archive_reopen_after(reader, failed_index)) return;
   ArchiveEntryInfo info{};
   while (archive_next_entry(reader, info) == ArchiveStep::Entry) {
     if (g_mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
     if (is_excluded_entry(info.name)) continue;
-    const std::unique_ptr<char[]> entry_name = join_path(archive_name, '?', info.name);
-    report_unpack_failure(sink, entry_name.get(), failure);
+    report_unpack_failure(sink, entry_origin(archive, reader, info), failure);
   }
 }
 
 }  // namespace
 
-void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSink sink, ExpansionBudget& budget,
+void walk_stream_archive(const Provenance& origin, ArchiveReader& reader, WalkSink sink, ExpansionBudget& budget,
                          int level) {
   bool after_failure = false;  // the handle was opened again past a failed entry
   ArchiveEntryInfo info{};
@@ -176,19 +178,19 @@ void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSi
     // (a tar cut short in that entry): it was reported.
     if (step == ArchiveStep::Failed && after_failure) return;
     if (step == ArchiveStep::Failed) {
-      sink_failure(sink, WalkFailure{WalkMessage::FileStat, reason_of_archive_failure(reader.failure), display_name,
-                                     reader.headers_read - 1});
+      sink_failure(sink, failure_at(WalkMessage::FileStat, reason_of_archive_failure(reader.failure), origin,
+                                    reader.headers_read - 1));
       if (reader.broken) return;
       continue;
     }
-    const bool read = walk_entry(display_name, reader, info, sink, budget, level);
+    const bool read = walk_entry(origin, reader, info, sink, budget, level);
     if (budget.exhausted) return;
     if (read || !reader.broken) {
       after_failure = false;
       continue;
     }
     if (after_failure) {
-      report_remaining_entries(display_name, reader, info.index, sink);
+      report_remaining_entries(origin, reader, info.index, sink);
       return;
     }
     if (!archive_reopen_after(reader, info.index)) return;
@@ -196,14 +198,14 @@ void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSi
   }
 }
 
-void walk_stream_archive_file(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results) {
+void walk_stream_archive_file(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, WalkResults& results) {
   const WalkSink sink{&results};
   ArchiveReader reader{};
-  if (!archive_open_descriptor(reader, kind, fd, size, name)) {
-    sink_failure(sink, WalkFailure{WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), name, 0});
+  if (!archive_open_descriptor(reader, kind, fd, size, display_name(origin).c_str())) {
+    sink_failure(sink, failure_at(WalkMessage::ErrorOpening, reason_of_archive_failure(reader.failure), origin));
     return;
   }
   ExpansionBudget budget = expansion_budget_for(size);
-  walk_stream_archive(name, reader, sink, budget, 1);
+  walk_stream_archive(origin, reader, sink, budget, 1);
   archive_close(reader);
 }

@@ -19,9 +19,9 @@ struct WalkSink;
 // walk goes on with the next entry; when that one fails too (a damaged
 // solid block, a damaged compressed tar), each entry after it is reported
 // as failed without being read, and the walk of the archive ends.
-void walk_stream_archive(const char* display_name, ArchiveReader& reader, WalkSink sink, ExpansionBudget& budget,
+void walk_stream_archive(const Provenance& origin, ArchiveReader& reader, WalkSink sink, ExpansionBudget& budget,
                          int level);
 
 // An archive file, for a worker: opened as `kind` (taking `fd` over) and
 // walked with its own expansion budget into `results`.
-void walk_stream_archive_file(const char* name, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
+void walk_stream_archive_file(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);

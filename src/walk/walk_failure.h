@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "archive/archive_failure.h"
+#include "base/provenance.h"
 #include "zip/zip_failure.h"
 
 // One for each message the walk writes; the texts live with the writer.
@@ -41,9 +42,17 @@ enum class FailureReason : uint8_t {
 struct WalkFailure {
   WalkMessage message;
   FailureReason reason;
-  const char* name;      // the display name, any bytes; valid while reported
-  uint32_t entry_index;  // FileStat only: the entry's index in the archive
+  const char* name;          // the display name, any bytes; set when reported, valid while reported
+  uint32_t entry_index;      // FileStat only: the entry's index in the archive
+  const Provenance* origin;  // what failed; valid while reported
 };
+
+// A failure of what `origin` names; the ring makes its display name when it
+// reports it.
+inline WalkFailure failure_at(WalkMessage message, FailureReason reason, const Provenance& origin,
+                              uint32_t entry_index = 0) {
+  return WalkFailure{message, reason, nullptr, entry_index, &origin};
+}
 
 // The reason for a failed open or read, from its errno.
 FailureReason reason_of_errno(int error);

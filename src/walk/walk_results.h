@@ -16,11 +16,11 @@ enum class WalkResultKind : uint8_t { Image, Failure, Comment };
 
 struct WalkResult {
   WalkResultKind kind;
-  std::unique_ptr<char[]> name;     // the image's, the failure's or the archive's display name
+  Provenance origin;                // the image's, the failure's or the archive's
   std::unique_ptr<char[]> comment;  // of a Comment
   ImageSummary summary;             // of an Image
   bool admitted;                    // of an Image: by the run mode's size filter
-  WalkFailure failure;              // of a Failure; its name is `name`
+  WalkFailure failure;              // of a Failure; of `origin`
   AuditDigests audit;               // of an Image, when the run takes audit digests
 };
 

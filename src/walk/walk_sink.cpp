@@ -23,32 +23,34 @@ void sink_failure(WalkSink sink, const WalkFailure& failure) {
     report_failure(failure);
     return;
   }
-  sink.results->push_back(WalkResult{WalkResultKind::Failure, copy_of(failure.name), nullptr, {}, false, failure, {}});
+  WalkFailure kept = failure;
+  kept.name = nullptr;
+  kept.origin = nullptr;
+  sink.results->push_back(WalkResult{WalkResultKind::Failure, *failure.origin, nullptr, {}, false, kept, {}});
 }
 
-void sink_comment(WalkSink sink, const char* archive_name, const char* comment) {
+void sink_comment(WalkSink sink, const Provenance& archive, const char* comment) {
   if (sink.results == nullptr) {
-    submit_archive_comment(archive_name, comment);
+    submit_archive_comment(archive, comment);
     return;
   }
-  sink.results->push_back(
-      WalkResult{WalkResultKind::Comment, copy_of(archive_name), copy_of(comment), {}, false, WalkFailure{}, {}});
+  sink.results->push_back(WalkResult{WalkResultKind::Comment, archive, copy_of(comment), {}, false, WalkFailure{}, {}});
 }
 
-void sink_summarised_image(WalkSink sink, const char* name, const ImageSummary& summary, bool admitted,
+void sink_summarised_image(WalkSink sink, const Provenance& origin, const ImageSummary& summary, bool admitted,
                            const AuditDigests* audit) {
   if (sink.results == nullptr) {
-    submit_summarised_image(name, summary, admitted, audit);
+    submit_summarised_image(origin, summary, admitted, audit);
     return;
   }
-  sink.results->push_back(WalkResult{WalkResultKind::Image, copy_of(name), nullptr, summary, admitted, WalkFailure{},
+  sink.results->push_back(WalkResult{WalkResultKind::Image, origin, nullptr, summary, admitted, WalkFailure{},
                                      audit != nullptr ? *audit : AuditDigests{}});
 }
 
-void sink_entry_image(WalkSink sink, const char* name, const std::shared_ptr<OpenArchive>& archive,
+void sink_entry_image(WalkSink sink, const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
                       const ZipExtraction& extraction) {
   if (sink.results == nullptr) {
-    submit_entry_image(name, archive, extraction);
+    submit_entry_image(origin, archive, extraction);
     return;
   }
   const bool admitted = is_admitted_size(extraction.uncompressed_size);
@@ -56,8 +58,8 @@ void sink_entry_image(WalkSink sink, const char* name, const std::shared_ptr<Ope
   AuditDigests audit{};
   ZipFailure failure = ZipFailure::None;
   if (!summarise_entry(archive->archive.reader, extraction, admitted, summary, audit, &failure)) {
-    sink_failure(sink, WalkFailure{WalkMessage::UncompressFailed, reason_of_zip_failure(failure), name, 0});
+    sink_failure(sink, failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(failure), origin));
     return;
   }
-  sink_summarised_image(sink, name, summary, admitted, &audit);
+  sink_summarised_image(sink, origin, summary, admitted, &audit);
 }

@@ -17,17 +17,18 @@ struct WalkSink {
   WalkResults* results;  // null: the job ring
 };
 
+// `failure.origin` is copied.
 void sink_failure(WalkSink sink, const WalkFailure& failure);
 
 // A zip archive's comment, for -pzc.
-void sink_comment(WalkSink sink, const char* archive_name, const char* comment);
+void sink_comment(WalkSink sink, const Provenance& archive, const char* comment);
 
 // An image whose summary is already made; `admitted` as is_admitted_size
 // said of its size; `audit` when the run takes audit digests.
-void sink_summarised_image(WalkSink sink, const char* name, const ImageSummary& summary, bool admitted,
+void sink_summarised_image(WalkSink sink, const Provenance& origin, const ImageSummary& summary, bool admitted,
                            const AuditDigests* audit);
 
 // A zip entry that passed zip_prepare_extraction: a job for the ring, or,
 // in results, summarised here and now (or its failure).
-void sink_entry_image(WalkSink sink, const char* name, const std::shared_ptr<OpenArchive>& archive,
+void sink_entry_image(WalkSink sink, const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
                       const ZipExtraction& extraction);

@@ -8,6 +8,7 @@ cache the next run uses.
 Usage: file_cache_test.py path/to/imgchk_test_hooks path/to/examples/roms
 """
 import io
+import gzip
 import os
 import shutil
 import sqlite3
@@ -18,6 +19,7 @@ import tarfile
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 IMGCHK = None
 SAMPLES = None
@@ -190,6 +192,24 @@ class FileCache(unittest.TestCase):
             self.assertEqual(opened, opened_wanted)
             self.assertIn(b"tree/moved.bin", out)
             self.assertIn(b"tree/samples/set2.zip?inner.zip?b.bin", out)
+
+    def test_a_renamed_gzip_image_takes_its_new_name_on_a_hit(self):
+        folder = os.path.join(self.dir, "gz")
+        os.mkdir(folder)
+        data = bytes(k % 251 for k in range(3000))
+        with open(os.path.join(folder, "a.bin.gz"), "wb") as f:
+            f.write(gzip.compress(data))
+        age_tree(folder)
+        self.cached(["gz"])
+        os.rename(os.path.join(folder, "a.bin.gz"), os.path.join(folder, "b.bin.gz"))
+        want = ("\n  %08X %04X %6X gz/b.bin.gz?b.bin\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"
+                % (zlib.crc32(data), sum(data) & 0xFFFF, len(data))).encode()
+        # The rename moves the status-change time on: read once more, then a hit.
+        for opened_wanted in (1, 0):
+            self.assertEqual(self.cached(["gz"]), (want, b"", 0, opened_wanted))
+        self.assertEqual(run(["gz"], self.dir), (want, b"", 0))
+        # Nothing changed in place: the name is no part of the row.
+        self.assertEqual(self.cached(["--recheck", "gz"])[:3], (want, b"", 0))
 
     def test_new_bytes_are_read_again(self):
         self.cached(["tree"])

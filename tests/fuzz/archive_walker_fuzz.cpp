@@ -29,14 +29,14 @@ constexpr ArchiveKind stream_kinds[] = {ArchiveKind::SevenZip, ArchiveKind::Rar,
 void walk_input(const uint8_t* data, size_t size) {
   const auto archive = std::make_shared<OpenArchive>();
   if (zip_open_memory(archive->archive, data, size)) {
-    scan_archive("fuzz.zip", archive);
+    scan_archive(provenance_of_name("fuzz.zip"), archive);
     return;
   }
   for (const ArchiveKind kind : stream_kinds) {
     ArchiveReader reader{};
     if (!archive_open_memory(reader, kind, data, size, "fuzz.bin.gz")) continue;
     ExpansionBudget budget = expansion_budget_for(size);
-    walk_stream_archive("fuzz", reader, WalkSink{nullptr}, budget, 1);
+    walk_stream_archive(provenance_of_name("fuzz"), reader, WalkSink{nullptr}, budget, 1);
     archive_close(reader);
     return;
   }
