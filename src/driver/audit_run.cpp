@@ -23,6 +23,7 @@
 #include "report/audit_json.h"
 #include "report/audit_report.h"
 #include "report/messages.h"
+#include "report/walk_reporting.h"
 
 const char audit_option_lines[] =
     "  --dat FILE   audit against the DAT FILE instead of listing (repeatable);\n"
@@ -313,7 +314,9 @@ bool finish_audit(char* const* paths, int path_count, bool* lacking) {
   if (g_settings.dir2dat_path != nullptr) written = write_dir2dat(images, paths, path_count);
   if (g_dats.empty()) return written;
   AuditResult result;
-  if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result)) {
+  const std::vector<Provenance>& failures = walk_failure_origins();
+  if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result, failures.data(),
+                    failures.size())) {
     write_out_of_memory();
     return false;
   }
