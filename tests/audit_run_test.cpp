@@ -174,11 +174,20 @@ TEST(AuditRun, Dir2datThenDatFindsEverySetCompleteInPlace) {
             "9 sets: 9 complete, 0 partial, 0 missing; 11 of 11 ROMs in place, 0 elsewhere; 0 unknown images; 0 "
             "unreadable\n");
   EXPECT_EQ(audit.status, 0);
-  const RunResult again = run_imgchk({"--dir2dat", "again.dat", "--md5", "c"}, c.tree.path);
+  const RunResult again = run_imgchk({"--dir2dat", "again.dat", "--md5", "--sha256", "c"}, c.tree.path);
   EXPECT_EQ(again.status, 0);
   const std::string first = read_file(c.tree.at("all.dat")), second = read_file(c.tree.at("again.dat"));
-  EXPECT_NE(second.find(" md5=\""), std::string::npos);
-  EXPECT_EQ(first.find(" md5=\""), std::string::npos);
+  // SHA-1 always; SHA-256 and MD5 when asked.
+  for (const char* digest : {" md5=\"", " sha256=\""}) {
+    EXPECT_NE(second.find(digest), std::string::npos) << digest;
+    EXPECT_EQ(first.find(digest), std::string::npos) << digest;
+  }
+  EXPECT_NE(first.find(" sha1=\""), std::string::npos);
+  // The DAT with every digest audits the same: each ROM by its SHA-256.
+  EXPECT_EQ(run_imgchk({"--dat", "again.dat", "c/"}, c.tree.path).out, audit.out);
+  const RunResult alone = run_imgchk({"--sha256", "c"}, c.tree.path);
+  EXPECT_EQ(alone.err.substr(0, alone.err.find('\n') + 1), "imgchk: --sha256 needs --dir2dat\n");
+  EXPECT_EQ(alone.status, 1);
 }
 
 // A DAT goes to a new file beside the old one, renamed over it once whole:
@@ -413,8 +422,8 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
   const size_t unknown_line = unknown.out.find("{\"type\":\"unknown\"");
   ASSERT_NE(unknown_line, std::string::npos);
   EXPECT_EQ(unknown.out.substr(unknown_line),
+            // The DAT gives CRC-32 alone: no digest was taken to give.
             "{\"type\":\"unknown\",\"name\":\"e/u.bin\",\"size\":2,\"crc\":\"" + crc_hex(crc32_of("qq")) +
-                "\",\"sha1\":\"" + sha1_hex("qq") +
                 "\"}\n{\"type\":\"summary\",\"sets\":2,\"complete\":0,\"partial\":0,\"missing\":2,\"roms\":3,"
                 "\"have\":0,\"in_place\":0,\"elsewhere\":0,\"unknown\":1,\"errors\":0}\n");
 }

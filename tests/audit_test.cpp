@@ -331,7 +331,7 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
   std::vector<CataloguedImage> catalogued;
   for (const AuditImage& made : images) catalogued.push_back({&made, 1, static_cast<int32_t>(catalogued.size())});
   DatFile dat;
-  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, false, dat));
   std::string sets;
   for (const DatSet& set : dat.sets) {
     sets += dat_text(dat, set.name);
@@ -358,7 +358,7 @@ TEST(AuditDir2dat, ContainersOfOneNameGetSetsOfTheirOwn) {
   std::vector<CataloguedImage> catalogued;
   for (size_t k = 0; k < images.size(); ++k) catalogued.push_back({&images[k], 1, walk_orders[k]});
   DatFile dat;
-  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, false, dat));
   std::string sets;
   for (const DatSet& set : dat.sets) {
     sets += dat_text(dat, set.name);

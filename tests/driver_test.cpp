@@ -14,9 +14,9 @@ namespace {
 const std::string usage =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
     "              [--exclude PATTERN]... [--] file/directory/zip...\n"
-    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
-    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
-    "              [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE]\n"
+    "              [--dir2dat FILE [--sha256] [--md5]] [--json] [-jN] [--cache[=FILE]] [--recheck]\n"
+    "              [--strict] [--exclude PATTERN]... [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
 const std::string empty_all = "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked\n";
 const std::string empty_filtered = "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 0 skipped\n\n";
@@ -148,6 +148,7 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
                            "  --dir2dat FILE  write what the run catalogues as a DAT\n"
                            "  --header FILE   read copier headers by these rules, not the built-in ones\n"
+                           "  --sha256     give the ROMs of --dir2dat their SHA-256 too\n"
                            "  --md5        give the ROMs of --dir2dat their MD5 too\n";
   const std::string version = std::string("imgchk ") + IMGCHK_EXPECTED_VERSION + "\n";
   expect_runs(

@@ -40,9 +40,9 @@ constexpr int max_workers = 1024;
 constexpr char usage_line[] =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
     "              [--exclude PATTERN]... [--] file/directory/zip...\n"
-    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
-    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
-    "              [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE]\n"
+    "              [--dir2dat FILE [--sha256] [--md5]] [--json] [-jN] [--cache[=FILE]] [--recheck]\n"
+    "              [--strict] [--exclude PATTERN]... [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
 
 constexpr char option_lines[] =

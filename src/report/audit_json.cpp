@@ -180,6 +180,8 @@ void print_unknown(const AuditImage& image) {
   append_json_number(line, "size", image.whole.size);
   append_json_hex(line, "crc", image.whole.crc, 8);
   if (image.whole.sha1 != nullptr) append_json_hex_bytes(line, "sha1", image.whole.sha1, dat_sha1_size);
+  if (image.whole.sha256 != nullptr) append_json_hex_bytes(line, "sha256", image.whole.sha256, dat_sha256_size);
+  if (image.whole.md5 != nullptr) append_json_hex_bytes(line, "md5", image.whole.md5, dat_md5_size);
   line += '}';
   write_json_line(line);
 }
