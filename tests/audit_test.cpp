@@ -95,6 +95,36 @@ TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
   }
 }
 
+// What lies in a set's place, and under which name: the innermost archive
+// or folder of the set's name decides; a backslash in a DAT name is '/'.
+TEST(AuditInPlace, NameInTheSetsPlaceAndLooseFiles) {
+  struct Case {
+    const char* image;
+    const char* set;
+    const char* name;  // "" when not in the set's place
+  };
+  const Case cases[] = {
+      {"roms/pacman.zip?pm.6e", "pacman", "pm.6e"},
+      {"roms/pacman/sub/pm.6e", "pacman", "sub/pm.6e"},
+      {"roms/pacman/sub/pm.6e", "sub", "pm.6e"},
+      {"roms/pacman/sub/pm.6e", "roms\\pacman", "sub/pm.6e"},
+      {"all.zip?pacman.zip?pm.6e", "pacman", "pm.6e"},
+      {"all.zip?pacman.zip?pm.6e", "all", ""},  // in a nested archive of another name
+      {"pacman.tar.gz?x", "pacman", "x"},
+      {"roms/mspacman.zip?pm.6e", "pacman", ""},
+      {"roms/pm.6e", "pacman", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + " " + c.set);
+    EXPECT_EQ(name_in_set(place_of(origin_of(c.image)), c.set), c.name);
+  }
+  EXPECT_TRUE(is_loose_as(place_of(origin_of("a/b/Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_TRUE(is_loose_as(place_of(origin_of("a/disc/t1.bin")), "disc\\t1.bin"));
+  EXPECT_FALSE(is_loose_as(place_of(origin_of("a/x.zip?Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_FALSE(is_loose_as(place_of(origin_of("a/My Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_TRUE(in_set("roms/disc/sub/t1.bin", "disc", "sub\\t1.bin"));
+}
+
 const std::string sha1_x = "1111111111111111111111111111111111111111";
 const std::string sha1_y = "2222222222222222222222222222222222222222";
 
