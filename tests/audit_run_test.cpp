@@ -127,16 +127,18 @@ TEST(AuditRun, ReportsCompletePartialMissingAndUnknown) {
   build_collection(c);
   const RunResult run = run_imgchk({"--dat", "collection.dat", "--fixdat=fix.dat", "c"}, c.tree.path);
   std::string want =
-      "partial partial (1 of 2)\n"
+      "partial partial (1 of 2 in place)\n"
       "  missing p2.bin size 64 crc " +
       crc_hex(crc32_of(c.p2)) +
       "\n"
       "missing gone\n"
-      "complete moved (2 of 2)\n"
+      "partial moved (1 of 2 in place)\n"
       "  elsewhere m1.bin: c/loose/m1.bin\n"
-      "missing collide\n";
-  for (const auto& [crc, name] : c.unknown) want += "unknown " + name + "\n";
-  want += "9 sets: 6 complete, 1 partial, 2 missing; 10 of 13 ROMs; 2 unknown images\n";
+      "partial collide (0 of 1 in place)\n"
+      "  wrong x.bin: c/collide/x.bin crc " +
+      crc_hex(crc32_of(c.collision)) + "\nunknown c/stray.bin\n";
+  want +=
+      "9 sets: 5 complete, 3 partial, 1 missing; 9 of 13 ROMs in place, 1 elsewhere; 1 unknown images; 0 unreadable\n";
   EXPECT_EQ(run.out, want);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 2);
@@ -168,62 +170,24 @@ TEST(AuditRun, Dir2datThenDatFindsEverySetCompleteInPlace) {
   const RunResult lint = run_program("xmllint", {"--noout", "--nonet", c.tree.at("all.dat")});
   EXPECT_EQ(lint.status, 0) << lint.err;
   const RunResult audit = run_imgchk({"--dat", "all.dat", "c/"}, c.tree.path);
-  EXPECT_EQ(audit.out, "9 sets: 9 complete, 0 partial, 0 missing; 11 of 11 ROMs; 0 unknown images\n");
+  EXPECT_EQ(audit.out,
+            "9 sets: 9 complete, 0 partial, 0 missing; 11 of 11 ROMs in place, 0 elsewhere; 0 unknown images; 0 "
+            "unreadable\n");
   EXPECT_EQ(audit.status, 0);
-  const RunResult again = run_imgchk({"--dir2dat", "again.dat", "--md5", "c"}, c.tree.path);
+  const RunResult again = run_imgchk({"--dir2dat", "again.dat", "--md5", "--sha256", "c"}, c.tree.path);
   EXPECT_EQ(again.status, 0);
   const std::string first = read_file(c.tree.at("all.dat")), second = read_file(c.tree.at("again.dat"));
-  EXPECT_NE(second.find(" md5=\""), std::string::npos);
-  EXPECT_EQ(first.find(" md5=\""), std::string::npos);
-}
-
-bool has_tools(const std::string& names) {
-  return run_program("sh", {"-c", "for t in " + names + "; do command -v $t >/dev/null || exit 1; done"}).status == 0;
-}
-
-// Names that hold '?', '%', markup, control bytes and bytes that are not
-// UTF-8, in loose files and in archives nested two deep of each kind: what
-// --dir2dat writes of them, --dat finds complete and in place.
-TEST(AuditRun, Dir2datThenDatHoldsAnyNames) {
-  if (!has_tools("7zz tar gzip")) GTEST_SKIP() << "archive tools missing";
-  TempDir tree;
-  const std::vector<std::string> names = {"what?.bin",  "100%.bin",        "a%41.bin",     "ctl\x01.bin",
-                                          "hi\xe9.bin", "caf\xc3\xa9.bin", "amp&<q\".bin", "tab\there.bin"};
-  // 7zz keeps names as text: those it can.
-  const std::vector<std::string> text_names = {"what?.bin", "100%.bin", "a%41.bin", "caf\xc3\xa9.bin", "amp&<q\".bin"};
-  unsigned seed = 100;
-  std::vector<ZipEntryPlan> inner;
-  for (const std::string& name : names) {
-    tree.write("c/lo?se%\x02\xff/" + name, random_bytes(60 + seed, seed));
-    ++seed;
-    inner.push_back(stored_entry(name, random_bytes(60 + seed, seed)));
-    ++seed;
-    tree.write("t/" + name, random_bytes(60 + seed, seed));
-    ++seed;
+  // SHA-1 always; SHA-256 and MD5 when asked.
+  for (const char* digest : {" md5=\"", " sha256=\""}) {
+    EXPECT_NE(second.find(digest), std::string::npos) << digest;
+    EXPECT_EQ(first.find(digest), std::string::npos) << digest;
   }
-  inner.push_back(stored_entry("sub/x?y.bin", random_bytes(60 + seed, seed)));
-  ++seed;
-  for (const std::string& name : text_names) {
-    tree.write("s/" + name, random_bytes(60 + seed, seed));
-    ++seed;
-  }
-  tree.write("c/out?er.zip", build_zip(zip_of({stored_entry("in?n%er.zip", build_zip(zip_of(inner)))})));
-  run_in(tree,
-         "cd t && tar -czf '../n?e%st.tar.gz' * && cd .. && tar -czf 'c/t?ar.tar.gz' 'n?e%st.tar.gz' && "
-         "cd s && 7zz a -bd -bso0 '../in%n?er.7z' . && cd .. && 7zz a -bd -bso0 'c/o?ut.7z' 'in%n?er.7z' && "
-         "rm -r s t 'n?e%st.tar.gz' 'in%n?er.7z'");
-  const RunResult written = run_imgchk({"--dir2dat", "all.dat", "c"}, tree.path);
-  EXPECT_EQ(written.err, "");
-  EXPECT_EQ(written.status, 0);
-  const std::string dat = read_file(tree.at("all.dat"));
-  for (const char* set : {"lo?se%%02%FF", "in?n%er", "n?e%st", "in%n?er"}) {
-    EXPECT_NE(dat.find(std::string("<game name=\"") + set + "\">"), std::string::npos) << set << dat;
-  }
-  for (const char* args : {"-j1", "-j3"}) {
-    const RunResult audit = run_imgchk({args, "--dat", "all.dat", "c"}, tree.path);
-    EXPECT_EQ(audit.out, "4 sets: 4 complete, 0 partial, 0 missing; 30 of 30 ROMs; 0 unknown images\n");
-    EXPECT_EQ(audit.status, 0);
-  }
+  EXPECT_NE(first.find(" sha1=\""), std::string::npos);
+  // The DAT with every digest audits the same: each ROM by its SHA-256.
+  EXPECT_EQ(run_imgchk({"--dat", "again.dat", "c/"}, c.tree.path).out, audit.out);
+  const RunResult alone = run_imgchk({"--sha256", "c"}, c.tree.path);
+  EXPECT_EQ(alone.err.substr(0, alone.err.find('\n') + 1), "imgchk: --sha256 needs --dir2dat\n");
+  EXPECT_EQ(alone.status, 1);
 }
 
 // A DAT goes to a new file beside the old one, renamed over it once whole:
@@ -273,6 +237,57 @@ TEST(AuditRun, DatsAreWrittenWholeOrNotAtAll) {
   EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
+bool has_tools(const std::string& names) {
+  return run_program("sh", {"-c", "for t in " + names + "; do command -v $t >/dev/null || exit 1; done"}).status == 0;
+}
+
+// Names that hold '?', '%', markup, control bytes and bytes that are not
+// UTF-8, in loose files and in archives nested two deep of each kind: what
+// --dir2dat writes of them, --dat finds complete and in place.
+TEST(AuditRun, Dir2datThenDatHoldsAnyNames) {
+  if (!has_tools("7zz tar gzip")) GTEST_SKIP() << "archive tools missing";
+  TempDir tree;
+  const std::vector<std::string> names = {"what?.bin",  "100%.bin",        "a%41.bin",     "ctl\x01.bin",
+                                          "hi\xe9.bin", "caf\xc3\xa9.bin", "amp&<q\".bin", "tab\there.bin"};
+  // 7zz keeps names as text: those it can.
+  const std::vector<std::string> text_names = {"what?.bin", "100%.bin", "a%41.bin", "caf\xc3\xa9.bin", "amp&<q\".bin"};
+  unsigned seed = 100;
+  std::vector<ZipEntryPlan> inner;
+  for (const std::string& name : names) {
+    tree.write("c/lo?se%\x02\xff/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+    inner.push_back(stored_entry(name, random_bytes(60 + seed, seed)));
+    ++seed;
+    tree.write("t/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+  }
+  inner.push_back(stored_entry("sub/x?y.bin", random_bytes(60 + seed, seed)));
+  ++seed;
+  for (const std::string& name : text_names) {
+    tree.write("s/" + name, random_bytes(60 + seed, seed));
+    ++seed;
+  }
+  tree.write("c/out?er.zip", build_zip(zip_of({stored_entry("in?n%er.zip", build_zip(zip_of(inner)))})));
+  run_in(tree,
+         "cd t && tar -czf '../n?e%st.tar.gz' * && cd .. && tar -czf 'c/t?ar.tar.gz' 'n?e%st.tar.gz' && "
+         "cd s && 7zz a -bd -bso0 '../in%n?er.7z' . && cd .. && 7zz a -bd -bso0 'c/o?ut.7z' 'in%n?er.7z' && "
+         "rm -r s t 'n?e%st.tar.gz' 'in%n?er.7z'");
+  const RunResult written = run_imgchk({"--dir2dat", "all.dat", "c"}, tree.path);
+  EXPECT_EQ(written.err, "");
+  EXPECT_EQ(written.status, 0);
+  const std::string dat = read_file(tree.at("all.dat"));
+  for (const char* set : {"lo?se%%02%FF", "in?n%er", "n?e%st", "in%n?er"}) {
+    EXPECT_NE(dat.find(std::string("<game name=\"") + set + "\">"), std::string::npos) << set << dat;
+  }
+  for (const char* args : {"-j1", "-j3"}) {
+    const RunResult audit = run_imgchk({args, "--dat", "all.dat", "c"}, tree.path);
+    EXPECT_EQ(audit.out,
+              "4 sets: 4 complete, 0 partial, 0 missing; 30 of 30 ROMs in place, 0 elsewhere; 0 unknown images; 0 "
+              "unreadable\n");
+    EXPECT_EQ(audit.status, 0);
+  }
+}
+
 TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {
   TempDir tree;
   tree.write("c/a.bin", "abc");
@@ -303,14 +318,15 @@ TEST(AuditRun, UnreadableDatsStopTheRunBeforeAnyPath) {
   // The DAT asks for header rules: said once, however many DATs ask.
   tree.write("other.dat", "clrmamepro ( header nes.xml )\ngame ( name d rom ( name a.bin size 3 crc 352441c2 ) )\n");
   const RunResult good = run_imgchk({"--dat", "good.dat", "--dat", "other.dat", "c"}, tree.path);
-  EXPECT_EQ(good.out,
-            "dat good\n1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs\n"
-            "dat other.dat\ncomplete d (1 of 1)\n  elsewhere a.bin: c/a.bin\n"
-            "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs\n"
-            "2 sets: 2 complete, 0 partial, 0 missing; 2 of 2 ROMs; 0 unknown images\n");
+  EXPECT_EQ(
+      good.out,
+      "dat good\n1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs in place, 0 elsewhere\n"
+      "dat other.dat\n"
+      "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs in place, 0 elsewhere\n"
+      "2 sets: 2 complete, 0 partial, 0 missing; 2 of 2 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n");
   EXPECT_EQ(good.err,
             "imgchk: DAT good.dat names header rules nes.xml; the built-in rules apply (give them with --header)\n");
-  EXPECT_EQ(good.status, 2);
+  EXPECT_EQ(good.status, 0);  // d keeps its one ROM as a plain file of its name
 }
 
 // A DAT given again, as the same file, through another path, or as a copy,
@@ -324,7 +340,8 @@ TEST(AuditRun, EachDatIsReadOnceAndReportedOnItsOwn) {
   tree.write("second.dat",
              "<datafile><header><name>Second</name></header><game name=\"c\">"
              "<rom name=\"b.bin\" size=\"1\" crc=\"00000001\"/></game></datafile>");
-  const std::string once = "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs; 0 unknown images\n";
+  const std::string once =
+      "1 sets: 1 complete, 0 partial, 0 missing; 1 of 1 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--dat", "first.dat", "--dat=first.dat", "c"},
         std::vector<std::string>{"--dat", "first.dat", "--dat", "./first.dat", "c"},
@@ -337,17 +354,19 @@ TEST(AuditRun, EachDatIsReadOnceAndReportedOnItsOwn) {
   const RunResult both = run_imgchk({"--json", "--dat", "first.dat", "--dat", "second.dat", "c"}, tree.path);
   EXPECT_EQ(both.out,
             "{\"type\":\"rom\",\"dat\":\"First\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\","
-            "\"status\":\"have\",\"in_place\":true,\"found\":[\"c/a.bin\"]}\n"
-            "{\"type\":\"set\",\"dat\":\"First\",\"set\":\"c\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
+            "\"status\":\"in_place\",\"in_place\":true,\"found\":[\"c/a.bin\"]}\n"
+            "{\"type\":\"set\",\"dat\":\"First\",\"set\":\"c\",\"status\":\"complete\",\"have\":1,\"roms\":1,"
+            "\"in_place\":1,\"elsewhere\":0}\n"
             "{\"type\":\"summary\",\"dat\":\"First\",\"sets\":1,\"complete\":1,\"partial\":0,\"missing\":0,"
-            "\"roms\":1,\"have\":1}\n"
+            "\"roms\":1,\"have\":1,\"in_place\":1,\"elsewhere\":0}\n"
             "{\"type\":\"rom\",\"dat\":\"Second\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\","
             "\"status\":\"missing\",\"in_place\":false,\"found\":[]}\n"
-            "{\"type\":\"set\",\"dat\":\"Second\",\"set\":\"c\",\"status\":\"missing\",\"have\":0,\"roms\":1}\n"
-            "{\"type\":\"summary\",\"dat\":\"Second\",\"sets\":1,\"complete\":0,\"partial\":0,\"missing\":1,"
-            "\"roms\":1,\"have\":0}\n"
-            "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":0,\"missing\":1,\"roms\":2,\"have\":1,"
-            "\"unknown\":0}\n");
+            "{\"type\":\"set\",\"dat\":\"Second\",\"set\":\"c\",\"status\":\"partial\",\"have\":0,\"roms\":1,"
+            "\"in_place\":0,\"elsewhere\":0}\n"
+            "{\"type\":\"summary\",\"dat\":\"Second\",\"sets\":1,\"complete\":0,\"partial\":1,\"missing\":0,"
+            "\"roms\":1,\"have\":0,\"in_place\":0,\"elsewhere\":0}\n"
+            "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":1,\"missing\":0,\"roms\":2,\"have\":1,"
+            "\"in_place\":1,\"elsewhere\":0,\"unknown\":0,\"errors\":0}\n");
   EXPECT_EQ(both.status, 2);
   // The fixdat names every DAT once.
   ASSERT_EQ(run_imgchk({"--dat", "first.dat", "--dat", "second.dat", "--dat", "copy.dat", "--fixdat", "f.dat", "c"},
@@ -376,24 +395,26 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
   EXPECT_EQ(
       run.out,
       "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"a.bin\",\"size\":3,\"crc\":\"352441c2\",\"status\":"
-      "\"have\","
+      "\"in_place\","
       "\"in_place\":true,\"found\":[\"c/a.bin\",\"d/a.bin\"]}\n"
       "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"b.bin\",\"size\":1,\"crc\":\"00000001\",\"status\":"
       "\"missing\","
       "\"in_place\":false,\"found\":[]}\n"
       "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"c\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\","
       "\"in_place\":false,\"found\":[]}\n"
-      "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2}\n"
+      "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"c\",\"status\":\"partial\",\"have\":1,\"roms\":2,\"in_place\":1,"
+      "\"elsewhere\":0}\n"
       "{\"type\":\"rom\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"rom\":\"x\xef\xbf\xbd.bin\",\"rom_hex\":"
       "\"78ff2e62696e\","
       "\"size\":2,\"crc\":\"" +
           crc_hex(crc32_of("zz")) +
-          "\",\"status\":\"have\",\"in_place\":false,"
+          "\",\"status\":\"in_place\",\"in_place\":true,"
           "\"found\":[\"c/x\xef\xbf\xbd.bin\"],\"found_hex\":[\"632f78ff2e62696e\"]}\n"
-          "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"status\":\"complete\",\"have\":1,\"roms\":1}\n"
+          "{\"type\":\"set\",\"dat\":\"j\",\"set\":\"caf\xc3\xa9\",\"status\":\"complete\",\"have\":1,\"roms\":1,"
+          "\"in_place\":1,\"elsewhere\":0}\n"
           "{\"type\":\"error\",\"name\":\"missing\",\"message\":\"error opening missing\",\"reason\":\"missing\"}\n"
           "{\"type\":\"summary\",\"sets\":2,\"complete\":1,\"partial\":1,\"missing\":0,\"roms\":3,\"have\":2,"
-          "\"unknown\":0}\n");
+          "\"in_place\":2,\"elsewhere\":0,\"unknown\":0,\"errors\":1}\n");
   EXPECT_EQ(run.err, "imgchk: error opening missing\n");
   EXPECT_EQ(run.status, 6);
   tree.write("e/u.bin", "qq");
@@ -401,10 +422,10 @@ TEST(AuditRun, JsonLinesGiveEveryRomSetAndUnknownImage) {
   const size_t unknown_line = unknown.out.find("{\"type\":\"unknown\"");
   ASSERT_NE(unknown_line, std::string::npos);
   EXPECT_EQ(unknown.out.substr(unknown_line),
+            // The DAT gives CRC-32 alone: no digest was taken to give.
             "{\"type\":\"unknown\",\"name\":\"e/u.bin\",\"size\":2,\"crc\":\"" + crc_hex(crc32_of("qq")) +
-                "\",\"sha1\":\"" + sha1_hex("qq") +
                 "\"}\n{\"type\":\"summary\",\"sets\":2,\"complete\":0,\"partial\":0,\"missing\":2,\"roms\":3,"
-                "\"have\":0,\"unknown\":1}\n");
+                "\"have\":0,\"in_place\":0,\"elsewhere\":0,\"unknown\":1,\"errors\":0}\n");
 }
 
 }  // namespace
@@ -424,7 +445,9 @@ TEST(AuditRun, ExitStatusSaysWhatIsLackingAndWhatWasUnread) {
   tree.write("bad/broken.zip", broken);
   tree.write("s.dat",
              "<datafile><game name=\"s\">" + rom_element("a.bin", a) + rom_element("b.bin", b) + "</game></datafile>");
-  tree.write("t.dat", "<datafile><game name=\"t\">" + rom_element("b.bin", b) + "</game></datafile>");
+  // A set of one ROM is in place as a plain file of its name in any folder:
+  // t's is named so that no file is.
+  tree.write("t.dat", "<datafile><game name=\"t\">" + rom_element("tb.bin", b) + "</game></datafile>");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -502,7 +525,9 @@ TEST(AuditRun, ExcludedNamesAreNeitherWalkedListedNorRead) {
   ASSERT_EQ(run_imgchk({"--dir2dat", "d.dat", "c"}, clean.path).status, 0);
   EXPECT_EQ(read_file(cluttered.at("d.dat")), read_file(clean.at("d.dat")));
   const RunResult audit = run_imgchk(with_patterns({"--dat", "d.dat", "c"}), cluttered.path);
-  EXPECT_EQ(audit.out, "3 sets: 3 complete, 0 partial, 0 missing; 3 of 3 ROMs; 0 unknown images\n");
+  EXPECT_EQ(
+      audit.out,
+      "3 sets: 3 complete, 0 partial, 0 missing; 3 of 3 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n");
   EXPECT_EQ(audit.status, 0);
 
   // A path given is walked whatever its name; only what lies below is matched.
@@ -569,15 +594,16 @@ TEST(AuditRun, DisksAreFoundByTheirChdHeader) {
                                                            {crc32_of(cut), "c/bad/cut.chd"}};
   std::sort(unknown.begin(), unknown.end());
   std::string want =
-      "complete hdd5 (1 of 1)\n"
+      "missing hdd5\n"
       "  elsewhere disk disc5: c/other/x.chd\n"
       "missing nochd\n"
       "missing raw\n"
-      "partial both (1 of 2)\n"
+      "partial both (1 of 2 in place)\n"
       "  missing disk bd sha1 " +
       hex_of(bd) + "\n";
   for (const auto& [crc, name] : unknown) want += "unknown " + name + "\n";
-  want += "7 sets: 4 complete, 1 partial, 2 missing; 5 of 8 ROMs; 2 unknown images\n";
+  want +=
+      "7 sets: 3 complete, 1 partial, 3 missing; 4 of 8 ROMs in place, 1 elsewhere; 2 unknown images; 0 unreadable\n";
   const RunResult run = run_imgchk({"--dat", "m.xml", "c"}, tree.path);
   EXPECT_EQ(run.out, want);
   EXPECT_EQ(run.err, "");
@@ -588,9 +614,9 @@ TEST(AuditRun, DisksAreFoundByTheirChdHeader) {
   const RunResult json = run_imgchk({"--json", "--dat", "m.xml", "c"}, tree.path);
   EXPECT_NE(
       json.out.find("{\"type\":\"disk\",\"dat\":\"t\",\"set\":\"hdd5\",\"disk\":\"disc5\",\"sha1\":\"" + hex_of(s5) +
-                    "\",\"status\":\"have\",\"in_place\":false,\"found\":[\"c/other/x.chd\"]}\n"
-                    "{\"type\":\"set\",\"dat\":\"t\",\"set\":\"hdd5\",\"status\":\"complete\",\"have\":1,"
-                    "\"roms\":1}\n"),
+                    "\",\"status\":\"elsewhere\",\"in_place\":false,\"found\":[\"c/other/x.chd\"]}\n"
+                    "{\"type\":\"set\",\"dat\":\"t\",\"set\":\"hdd5\",\"status\":\"missing\",\"have\":1,"
+                    "\"roms\":1,\"in_place\":0,\"elsewhere\":1}\n"),
       std::string::npos)
       << json.out;
   EXPECT_NE(json.out.find("\"disk\":\"s\",\"sha1\":null,\"status\":\"nodump\""), std::string::npos);
@@ -614,13 +640,114 @@ TEST(AuditRun, HeaderRulesFromAFileReplaceTheBuiltInOnes) {
              "<rule start_offset=\"4\"><data offset=\"0\" value=\"48445221\"/></rule>\n</detector>\n");
   const RunResult built_in = run_imgchk({"--dat", "h.dat", "c"}, tree.path);
   EXPECT_EQ(built_in.out,
-            "partial c (1 of 2)\n  missing g.bin size 300 crc " + crc_hex(crc32_of(body)) +
-                "\nunknown c/g.bin\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs; 1 unknown images\n");
+            "partial c (1 of 2 in place)\n  wrong g.bin: c/g.bin crc " + crc_hex(crc32_of("HDR!" + body)) +
+                "\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs in place, 0 elsewhere; 0 unknown images; "
+                "0 unreadable\n");
   const RunResult from_file = run_imgchk({"--dat", "h.dat", "--header", "rules.xml", "c"}, tree.path);
   EXPECT_EQ(from_file.out,
-            "partial c (1 of 2)\n  missing n.nes size 200 crc " + crc_hex(crc32_of(nes_body)) +
-                "\nunknown c/n.nes\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs; 1 unknown images\n");
+            "partial c (1 of 2 in place)\n  wrong n.nes: c/n.nes crc " +
+                crc_hex(crc32_of("NES\x1A" + std::string(12, '\0') + nes_body)) +
+                "\n1 sets: 0 complete, 1 partial, 0 missing; 1 of 2 ROMs in place, 0 elsewhere; 0 unknown images; "
+                "0 unreadable\n");
   EXPECT_EQ(from_file.err, "");
+}
+
+}  // namespace
+
+namespace {
+
+// A collection with each fault the audit names, and the lines and objects
+// it gives for them.
+TEST(AuditRun, EachFaultHasItsVerdict) {
+  TempDir tree;
+  const std::string g = random_bytes(50, 61), r1 = random_bytes(51, 62), r2 = random_bytes(52, 63);
+  const std::string b1 = random_bytes(53, 64), b2 = random_bytes(54, 65), t1 = random_bytes(55, 66);
+  const std::string t2 = random_bytes(300, 67), a1 = random_bytes(57, 68), a2 = random_bytes(58, 69);
+  const std::string e1 = random_bytes(59, 70), e2 = random_bytes(60, 71), solo = random_bytes(61, 72);
+  const std::string d1 = random_bytes(62, 73), d2 = random_bytes(63, 74), other_b2 = random_bytes(54, 75);
+  tree.write("f/good.zip", build_zip(zip_of({stored_entry("g.bin", g)})));
+  tree.write("f/renamed.zip", build_zip(zip_of({stored_entry("r1.bin", r1), stored_entry("old.bin", r2)})));
+  tree.write("f/bad/b1.bin", b1);
+  tree.write("f/bad/b2.bin", other_b2);
+  std::string torn = build_zip(zip_of({stored_entry("t1.bin", t1), deflated_entry("t2.bin", t2)}));
+  torn[torn.find("t2.bin") + 6 + 10] ^= 0x55;  // inside the deflated data
+  tree.write("f/torn.zip", torn);
+  tree.write("f/misc/a1.bin", a1);
+  tree.write("f/extra.zip", build_zip(zip_of({stored_entry("e1.bin", e1), stored_entry("x.bin", g)})));
+  tree.write("f/any/Solo (World).lnx", solo);
+  tree.write("f/disc/sub/t1.bin", d1);
+  tree.write("f/disc/sub/t2.bin", d2);
+  tree.write("faults.dat",
+             "<datafile><header><name>Faults</name></header>\n"
+             "<game name=\"good\">" +
+                 rom_element("g.bin", g) +
+                 "<rom name=\"n.bin\" size=\"9\" status=\"nodump\"/></game>\n"
+                 "<game name=\"renamed\">" +
+                 rom_element("r1.bin", r1) + rom_element("r2.bin", r2) +
+                 "</game>\n"
+                 "<game name=\"bad\">" +
+                 rom_element("b1.bin", b1) + rom_element("b2.bin", b2) +
+                 "</game>\n"
+                 "<game name=\"torn\">" +
+                 rom_element("t1.bin", t1) + rom_element("t2.bin", t2) +
+                 "</game>\n"
+                 "<game name=\"away\">" +
+                 rom_element("a1.bin", a1) + rom_element("a2.bin", a2) +
+                 "</game>\n"
+                 "<game name=\"extra\">" +
+                 rom_element("e1.bin", e1) + rom_element("e2.bin", e2) +
+                 "</game>\n"
+                 "<game name=\"Solo (World)\">" +
+                 rom_element("Solo (World).lnx", solo) +
+                 "</game>\n"
+                 "<game name=\"disc\">" +
+                 rom_element("sub\\t1.bin", d1) + rom_element("sub\\t2.bin", d2) +
+                 "</game>\n"
+                 "</datafile>\n");
+  const RunResult text = run_imgchk({"--dat", "faults.dat", "f"}, tree.path);
+  EXPECT_EQ(text.out,
+            "partial renamed (1 of 2 in place)\n"
+            "  misnamed r2.bin: f/renamed.zip?old.bin\n"
+            "partial bad (1 of 2 in place)\n"
+            "  wrong b2.bin: f/bad/b2.bin crc " +
+                crc_hex(crc32_of(other_b2)) +
+                "\n"
+                "partial torn (1 of 2 in place)\n"
+                "  unreadable t2.bin: f/torn.zip?t2.bin\n"
+                "missing away\n"
+                "  elsewhere a1.bin: f/misc/a1.bin\n"
+                "partial extra (1 of 2 in place)\n"
+                "  missing e2.bin size 60 crc " +
+                crc_hex(crc32_of(e2)) +
+                "\n"
+                "  unneeded f/extra.zip?x.bin\n"
+                "8 sets: 3 complete, 4 partial, 1 missing; 8 of 14 ROMs in place, 1 elsewhere; 0 unknown images; "
+                "1 unreadable\n");
+  EXPECT_NE(text.err.find("f/torn.zip?t2.bin"), std::string::npos) << text.err;
+  EXPECT_EQ(text.status, 6);
+  const RunResult json = run_imgchk({"--json", "--dat", "faults.dat", "f"}, tree.path);
+  const std::vector<std::string> lines = {
+      "\"set\":\"good\",\"rom\":\"n.bin\",\"size\":9,\"crc\":null,\"status\":\"nodump\",\"in_place\":false",
+      "\"set\":\"renamed\",\"rom\":\"r2.bin\",\"size\":52,\"crc\":\"" + crc_hex(crc32_of(r2)) +
+          "\",\"status\":\"misnamed\",\"in_place\":false,\"found\":[\"f/renamed.zip?old.bin\"]}",
+      "\"rom\":\"b2.bin\",\"size\":54,\"crc\":\"" + crc_hex(crc32_of(b2)) +
+          "\",\"status\":\"wrong\",\"in_place\":false,\"found\":[]}",
+      "\"rom\":\"t2.bin\",\"size\":300,\"crc\":\"" + crc_hex(crc32_of(t2)) +
+          "\",\"status\":\"unreadable\",\"in_place\":false,\"found\":[]}",
+      "\"rom\":\"a1.bin\",\"size\":57,\"crc\":\"" + crc_hex(crc32_of(a1)) +
+          "\",\"status\":\"elsewhere\",\"in_place\":false,\"found\":[\"f/misc/a1.bin\"]}",
+      "\"rom\":\"a2.bin\",\"size\":58,\"crc\":\"" + crc_hex(crc32_of(a2)) +
+          "\",\"status\":\"missing\",\"in_place\":false,\"found\":[]}",
+      "{\"type\":\"set\",\"dat\":\"Faults\",\"set\":\"away\",\"status\":\"missing\",\"have\":1,\"roms\":2,"
+      "\"in_place\":0,\"elsewhere\":1}\n",
+      "{\"type\":\"unneeded\",\"set\":\"extra\",\"name\":\"f/extra.zip?x.bin\",\"wanted_by\":[[\"good\",\"g.bin\"]]}\n",
+      "\"rom\":\"sub\\\\t2.bin\",\"size\":63,\"crc\":\"" + crc_hex(crc32_of(d2)) +
+          "\",\"status\":\"in_place\",\"in_place\":true,\"found\":[\"f/disc/sub/t2.bin\"]}",
+      "{\"type\":\"summary\",\"sets\":8,\"complete\":3,\"partial\":4,\"missing\":1,\"roms\":14,\"have\":10,"
+      "\"in_place\":8,\"elsewhere\":1,\"unknown\":0,\"errors\":1}\n",
+  };
+  for (const std::string& line : lines) EXPECT_NE(json.out.find(line), std::string::npos) << line << "\n" << json.out;
+  EXPECT_EQ(json.status, 6);
 }
 
 }  // namespace

@@ -95,6 +95,36 @@ TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
   }
 }
 
+// What lies in a set's place, and under which name: the innermost archive
+// or folder of the set's name decides; a backslash in a DAT name is '/'.
+TEST(AuditInPlace, NameInTheSetsPlaceAndLooseFiles) {
+  struct Case {
+    const char* image;
+    const char* set;
+    const char* name;  // "" when not in the set's place
+  };
+  const Case cases[] = {
+      {"roms/pacman.zip?pm.6e", "pacman", "pm.6e"},
+      {"roms/pacman/sub/pm.6e", "pacman", "sub/pm.6e"},
+      {"roms/pacman/sub/pm.6e", "sub", "pm.6e"},
+      {"roms/pacman/sub/pm.6e", "roms\\pacman", "sub/pm.6e"},
+      {"all.zip?pacman.zip?pm.6e", "pacman", "pm.6e"},
+      {"all.zip?pacman.zip?pm.6e", "all", ""},  // in a nested archive of another name
+      {"pacman.tar.gz?x", "pacman", "x"},
+      {"roms/mspacman.zip?pm.6e", "pacman", ""},
+      {"roms/pm.6e", "pacman", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + " " + c.set);
+    EXPECT_EQ(name_in_set(place_of(origin_of(c.image)), c.set), c.name);
+  }
+  EXPECT_TRUE(is_loose_as(place_of(origin_of("a/b/Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_TRUE(is_loose_as(place_of(origin_of("a/disc/t1.bin")), "disc\\t1.bin"));
+  EXPECT_FALSE(is_loose_as(place_of(origin_of("a/x.zip?Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_FALSE(is_loose_as(place_of(origin_of("a/My Game (World).lnx")), "Game (World).lnx"));
+  EXPECT_TRUE(in_set("roms/disc/sub/t1.bin", "disc", "sub\\t1.bin"));
+}
+
 const std::string sha1_x = "1111111111111111111111111111111111111111";
 const std::string sha1_y = "2222222222222222222222222222222222222222";
 
@@ -165,16 +195,16 @@ TEST(AuditReport, ListsWhatIsLackingOrElsewhere) {
   const std::string out = capture_stdout(
       [&] { print_audit(&audited.dat, 1, audited.images.data(), audited.images.size(), audited.result); });
   EXPECT_EQ(out,
-            "complete moved (2 of 2)\n"
+            "partial moved (1 of 2 in place)\n"
             "  elsewhere m1: loose/m1\n"
-            "partial half (1 of 2)\n"
-            "  missing h2 size 8 crc 00000006\n"
+            "partial half (1 of 2 in place)\n"
+            "  wrong h2: half/h2 crc 00000006\n"
             "missing gone\n"
-            "complete cart (1 of 1)\n"
+            "missing cart\n"
             "  elsewhere cart.nes: nes/Cart (E).nes\n"
-            "unknown half/h2\n"
             "unknown unknown.bin\n"
-            "8 sets: 6 complete, 1 partial, 1 missing; 9 of 11 ROMs; 2 unknown images\n");
+            "8 sets: 4 complete, 2 partial, 2 missing; 7 of 11 ROMs in place, 2 elsewhere; 1 unknown images; "
+            "0 unreadable\n");
 }
 
 TEST(AuditReport, ImagesMatchingSeveralRomsAndNamesEscaped) {
@@ -189,21 +219,22 @@ TEST(AuditReport, ImagesMatchingSeveralRomsAndNamesEscaped) {
   // UTF-8 as stored; controls (C1 ones too), stray, cut and overlong bytes,
   // and surrogates as %XX.
   const std::vector<AuditImage> images = {
-      image("b/a", 1, 1), image("tab\there", 1, 7), image("\xE3\x83\x89\xF0\x9F\x8E\xAE ok", 1, 8),
+      image("b.zip?a", 1, 1), image("tab\there", 1, 7), image("\xE3\x83\x89\xF0\x9F\x8E\xAE ok", 1, 8),
       image("c1\xC2\x9B[2J nbsp\xC2\xA0", 1, 9), image("bad\xFF\xE3\x83 \xC0\xAF \xED\xA0\x80%", 1, 10)};
   AuditResult result;
   ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
   EXPECT_EQ(out,
-            "complete caf\xC3\xA9 (1 of 1)\n"
-            "  elsewhere a: b/a\n"
-            "partial b (1 of 2)\n"
+            "missing caf\xC3\xA9\n"
+            "  elsewhere a: b.zip?a\n"
+            "partial b (1 of 2 in place)\n"
             "  missing x size 1 crc 00000002\n"
             "unknown tab%09here\n"
             "unknown \xE3\x83\x89\xF0\x9F\x8E\xAE ok\n"
             "unknown c1%C2%9B[2J nbsp\xC2\xA0\n"
             "unknown bad%FF%E3%83 %C0%AF %ED%A0%80%\n"
-            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 4 unknown images\n");
+            "2 sets: 0 complete, 1 partial, 1 missing; 1 of 3 ROMs in place, 1 elsewhere; 4 unknown images; "
+            "0 unreadable\n");
 }
 
 // A libretro-style DAT repeats a set's name for each alternative dump: one
@@ -232,9 +263,10 @@ TEST(AuditReport, RepeatedSetNamesAreOneSetWithAlternatives) {
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
   EXPECT_EQ(out,
             "missing Other\n"
-            "partial Third (1 of 2)\n"
+            "partial Third (1 of 2 in place)\n"
             "  missing t.c size 4 crc 00000008\n"
-            "4 sets: 2 complete, 1 partial, 1 missing; 3 of 5 ROMs; 0 unknown images\n");
+            "4 sets: 2 complete, 1 partial, 1 missing; 3 of 5 ROMs in place, 0 elsewhere; 0 unknown images; "
+            "0 unreadable\n");
   DatFile fixdat;
   ASSERT_TRUE(build_fixdat(&dat, 1, result, fixdat));
   std::string sets;
@@ -329,7 +361,7 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
   std::vector<CataloguedImage> catalogued;
   for (const AuditImage& made : images) catalogued.push_back({&made, 1, static_cast<int32_t>(catalogued.size())});
   DatFile dat;
-  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, false, dat));
   std::string sets;
   for (const DatSet& set : dat.sets) {
     sets += dat_text(dat, set.name);
@@ -341,7 +373,9 @@ TEST(AuditDir2dat, WhatItWritesAuditsCompleteAndInPlace) {
   AuditResult result;
   ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
-  EXPECT_EQ(out, "3 sets: 3 complete, 0 partial, 0 missing; 4 of 4 ROMs; 0 unknown images\n");
+  EXPECT_EQ(
+      out,
+      "3 sets: 3 complete, 0 partial, 0 missing; 4 of 4 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n");
 }
 
 // Containers of one name: the one the walk reached first keeps it, the
@@ -354,7 +388,7 @@ TEST(AuditDir2dat, ContainersOfOneNameGetSetsOfTheirOwn) {
   std::vector<CataloguedImage> catalogued;
   for (size_t k = 0; k < images.size(); ++k) catalogued.push_back({&images[k], 1, walk_orders[k]});
   DatFile dat;
-  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, dat));
+  ASSERT_TRUE(build_dir2dat(catalogued.data(), catalogued.size(), false, false, dat));
   std::string sets;
   for (const DatSet& set : dat.sets) {
     sets += dat_text(dat, set.name);

@@ -119,7 +119,7 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   // The image item: kind, level count, the level (kind, flags, index, name
   // length and name), field count, then the fields.
   const size_t fields = 1 + 1 + 1 + 4 + std::strlen("dir/a.bin");
-  ASSERT_EQ(image[fields], 5);  // size, CRC-32, sum, segment sums, SHA-256
+  ASSERT_EQ(image[fields], 5);      // size, CRC-32, sum, segment sums, SHA-256
   ASSERT_EQ(image[fields + 1], 1);  // the size field's tag
   struct Case {
     const char* label;

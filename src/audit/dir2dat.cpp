@@ -45,7 +45,7 @@ bool entry_before(const Entry& a, const Entry& b) {
   return a.index < b.index;
 }
 
-DatRom rom_of(const AuditForm& form, bool with_md5) {
+DatRom rom_of(const AuditForm& form, bool with_sha256, bool with_md5) {
   DatRom rom{};
   rom.size = form.size;
   rom.crc = form.crc;
@@ -54,7 +54,7 @@ DatRom rom_of(const AuditForm& form, bool with_md5) {
     rom.fields |= dat_has_sha1;
     std::memcpy(rom.sha1, form.sha1, dat_sha1_size);
   }
-  if (form.sha256 != nullptr) {
+  if (with_sha256 && form.sha256 != nullptr) {
     rom.fields |= dat_has_sha256;
     std::memcpy(rom.sha256, form.sha256, dat_sha256_size);
   }
@@ -153,7 +153,7 @@ SetAndRom set_and_rom_of(const Provenance& origin, size_t given_size) {
   return names;
 }
 
-bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_md5, DatFile& dat) {
+bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_sha256, bool with_md5, DatFile& dat) {
   if (!begin_dat(dat)) return false;
   std::map<std::string, Container> containers;
   std::vector<SetAndRom> names(count);
@@ -177,7 +177,7 @@ bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_md5, D
       DatSet set{};
       if (!add_dat_text(dat, entry.set->data(), entry.set->size(), set.name) || !add_dat_set(dat, set)) return false;
     }
-    DatRom rom = rom_of(images[entry.index].image->whole, with_md5);
+    DatRom rom = rom_of(images[entry.index].image->whole, with_sha256, with_md5);
     if (!add_dat_text(dat, entry.rom.c_str(), rom.name) || !add_dat_rom(dat, rom)) return false;
   }
   return finish_dat(dat);

@@ -33,10 +33,10 @@ struct SetAndRom {
 SetAndRom set_and_rom_of(const Provenance& origin, size_t given_size);
 
 // Fills `dat` (released first) with one set per container, sets in name
-// order, ROMs in name order, each with its size, CRC-32 and the digests
-// taken (MD5 only when `with_md5`). Two containers never share a set: the
+// order, ROMs in name order, each with its size, CRC-32 and SHA-1 (SHA-256
+// too when `with_sha256`, MD5 when `with_md5`). Two containers never share a set: the
 // one the walk reached first keeps the name, and a later one takes more of
 // its path ("zip/a/x" and "7z/a/x" for a/x.zip and a/x.7z under the paths
 // zip and 7z), or when its whole path is taken ("a/x.zip" and "a/x.7z"),
 // is named "NAME (2)", then "NAME (3)", and so on. False when out of memory.
-bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_md5, DatFile& dat);
+bool build_dir2dat(const CataloguedImage* images, size_t count, bool with_sha256, bool with_md5, DatFile& dat);

@@ -73,9 +73,11 @@ bool match_disks(const DatFile* dats, size_t dat_count, const AuditImage* images
     if (images[i].chd_sha1 == nullptr) continue;
     const DiskKey probe{images[i].chd_sha1, 0, 0};
     const auto range = std::equal_range(index.begin(), index.end(), probe, sha1_before);
+    if (range.first == range.second) continue;
+    const ImagePlace place = place_of(*images[i].origin);
     for (const DiskKey* key = range.first; key != range.second; ++key) {
       const DatFile& dat = dats[key->dat];
-      const bool in_place = is_disk_in_place(dat, dat.disks[key->disk], place_of(*images[i].origin));
+      const bool in_place = is_disk_in_place(dat, dat.disks[key->disk], place);
       if (!push_back(result.disk_matches, AuditMatch{static_cast<uint32_t>(i), key->disk, key->dat, in_place})) {
         return false;
       }

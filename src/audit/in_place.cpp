@@ -67,9 +67,10 @@ ImagePlace place_of(const Provenance& origin) {
   return place;
 }
 
-namespace {
-
-bool is_in_set_as_named(const ImagePlace& place, const char* set_name, const char* rom_name) {
+bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name) {
+  if (std::strchr(set_name, '\\') != nullptr || std::strchr(rom_name, '\\') != nullptr) {
+    return is_in_set(place, with_slashes(set_name).c_str(), with_slashes(rom_name).c_str());
+  }
   const size_t size = place.name.size();
   // The ROM lies within the last level.
   const size_t last_level = place.boundaries.empty() ? 0 : place.boundaries.back() + 1;
@@ -91,16 +92,47 @@ bool is_in_set_as_named(const ImagePlace& place, const char* set_name, const cha
   return false;
 }
 
-}  // namespace
+std::string_view name_in_set(const ImagePlace& place, const char* set_name) {
+  if (std::strchr(set_name, '\\') != nullptr) return name_in_set(place, with_slashes(set_name).c_str());
+  const size_t size = place.name.size();
+  const size_t last_level = place.boundaries.empty() ? 0 : place.boundaries.back() + 1;
+  for (size_t start = size; start-- > std::max<size_t>(last_level, 1);) {
+    if (!may_start_at(place, start)) continue;
+    const size_t separator = start - 1;
+    bool found = false;
+    if (is_boundary(place, separator)) {
+      const size_t suffix_size = archive_suffix_length(place.name.data(), separator);
+      found = suffix_size != 0 && ends_with_set(place, separator - suffix_size, set_name, false);
+    } else {
+      size_t container_end = separator;
+      while (container_end > 0 && place.name[container_end - 1] == '/') --container_end;
+      found = ends_with_set(place, container_end, set_name, true);
+    }
+    if (found) return std::string_view(place.name).substr(start);
+  }
+  if (last_level == 0 && !place.name.empty() && ends_with_set(place, 0, set_name, true)) return place.name;
+  return {};
+}
 
-// A DAT may write '\' between a ROM's folders; archives and the rebuild
-// store '/'.
-bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name) {
-  if (is_in_set_as_named(place, set_name, rom_name)) return true;
-  if (std::strchr(rom_name, '\\') == nullptr) return false;
-  std::string with_slashes(rom_name);
-  std::replace(with_slashes.begin(), with_slashes.end(), '\\', '/');
-  return is_in_set_as_named(place, set_name, with_slashes.c_str());
+bool is_loose_as(const ImagePlace& place, const char* rom_name) {
+  if (!place.boundaries.empty()) return false;
+  if (std::strchr(rom_name, '\\') != nullptr) return is_loose_as(place, with_slashes(rom_name).c_str());
+  const size_t size = place.name.size();
+  for (size_t start = 0; start < size; ++start) {
+    if (may_start_at(place, start) && part_is(place, start, size, rom_name)) return true;
+  }
+  return false;
+}
+
+std::string with_slashes(const char* name) {
+  std::string text(name);
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+std::string_view last_name_part(std::string_view name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
 std::string folder_name(std::string_view folder) {

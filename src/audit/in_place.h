@@ -23,11 +23,28 @@ ImagePlace place_of(const Provenance& origin);
 // True when the image is the entry ROM of an archive named SET plus an
 // archive suffix, or the file ROM in a folder named SET, where SET is the
 // whole name of that archive or folder or its end after a '/' or a level.
+// A backslash in either DAT name stands for '/'.
 // A ROM may hold '/' (a folder in the set), never a level. Names are
 // compared as they are (a '\' in the ROM's name also as '/'), and also in
 // the form a DAT written by --dir2dat gives them back (bytes that are not
 // clean UTF-8 as %XX).
 bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name);
+
+// Where in the set's place the image lies: the ROM name it has there (the
+// rest of its name after the set's archive or folder), or empty when it
+// lies in no archive or folder of the set's name. The innermost container
+// that bears the name wins.
+std::string_view name_in_set(const ImagePlace& place, const char* set_name);
+
+// Whether the image is a plain file (in no archive) named `rom_name`, in
+// any folder: where a set of one ROM may keep it.
+bool is_loose_as(const ImagePlace& place, const char* rom_name);
+
+// A DAT name as this program compares it: '\' is a folder separator too.
+std::string with_slashes(const char* name);
+
+// The last part of a set or container name: what follows its last '/'.
+std::string_view last_name_part(std::string_view name);
 
 // The name of the folder `folder` (a path as given): its last part, or, when
 // the path does not say it ("", ".", ".."), the last part of what it

@@ -14,6 +14,7 @@
 
 #include "audit/disk_matching.h"
 #include "audit/in_place.h"
+#include "audit/rom_verdicts.h"
 
 namespace {
 
@@ -69,20 +70,13 @@ bool form_matches(const DatRom& rom, const AuditForm& form) {
          same_digest(rom.fields & dat_has_md5, rom.md5, form.md5, dat_md5_size);
 }
 
-// The set, then the sets its cloneof and romof name, and theirs: a clone's
-// ROM may sit in its parent's archive, a BIOS ROM in the BIOS's.
-constexpr int max_related_sets = 8;
-
 }  // namespace
 
-bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
-                    const ImagePlace& place) {
-  uint32_t related[max_related_sets] = {set_index};
+int related_sets(const DatFile& dat, uint32_t set_index, uint32_t* related) {
+  related[0] = set_index;
   int count = 1;
   for (int k = 0; k < count; ++k) {
     const DatSet& set = dat.sets[related[k]];
-    if (is_in_set(place, dat_text(dat, set.name), name)) return true;
-    if (k != 0 && *merge != '\0' && is_in_set(place, dat_text(dat, set.name), merge)) return true;
     for (const DatText parent : {set.cloneof, set.romof}) {
       if (parent == 0 || count == max_related_sets) continue;
       const int64_t found = find_dat_set(dat, dat_text(dat, parent));
@@ -90,12 +84,28 @@ bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, co
       related[count++] = static_cast<uint32_t>(found);
     }
   }
+  return count;
+}
+
+bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
+                    const ImagePlace& place) {
+  uint32_t related[max_related_sets];
+  const int count = related_sets(dat, set_index, related);
+  for (int k = 0; k < count; ++k) {
+    const char* set_name = dat_text(dat, dat.sets[related[k]].name);
+    if (is_in_set(place, set_name, name)) return true;
+    if (k != 0 && *merge != '\0' && is_in_set(place, set_name, merge)) return true;
+  }
   return false;
 }
 
 namespace {
 
+// A set of one ROM may also keep it as a plain file of its name, in any
+// folder.
 bool is_in_place(const DatFile& dat, const DatRom& rom, const ImagePlace& place) {
+  const DatSet& set = dat.sets[rom.set];
+  if (set.rom_count == 1 && set.disk_count == 0 && is_loose_as(place, dat_text(dat, rom.name))) return true;
   return is_in_place_as(dat, rom.set, dat_text(dat, rom.name), dat_text(dat, rom.merge), place);
 }
 
@@ -158,8 +168,37 @@ bool index_matches(const DatFile* dats, size_t dat_count, AuditResult& result) {
 
 }  // namespace
 
+namespace {
+
+bool mark_in_place(const AuditResult& result, size_t image_count, GrowArray<uint8_t>& in_place) {
+  if (!reserve_more(in_place, image_count)) return false;
+  std::memset(in_place.items, 0, image_count);
+  in_place.count = image_count;
+  for (const GrowArray<AuditMatch>* matches : {&result.matches, &result.disk_matches}) {
+    for (const AuditMatch& match : *matches) in_place[match.image] |= match.in_place ? 1 : 0;
+  }
+  return true;
+}
+
+// An image under a ROM's name in its set's place is that ROM's, however
+// wrong its bytes: it is reported there, not as unknown.
+void claim_wrong_images(const DatFile* dats, size_t dat_count, AuditResult& result) {
+  SetJudgement judged;
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      if (dats[d].sets[s].rom_count == 0) continue;
+      judge_set_by_place(dats[d], result, static_cast<uint32_t>(d), s, judged);
+      for (const RomJudgement& rom : judged.roms) {
+        if (rom.verdict == RomVerdict::Wrong) result.image_known[rom.place] = 1;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
-                  AuditResult& result) {
+                  AuditResult& result, const Provenance* failures, size_t failure_count) {
   GrowArray<RomKey> index;
   if (!build_index(dats, dat_count, index)) return false;
   if (!reserve_more(result.image_known, image_count)) return false;
@@ -174,7 +213,13 @@ bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* image
     if (!match_form(dats, index, images[i], form, image_index, result)) return false;
   }
   std::stable_sort(result.matches.begin(), result.matches.end(), match_before);
-  return index_matches(dats, dat_count, result) && match_disks(dats, dat_count, images, image_count, result);
+  if (!index_matches(dats, dat_count, result) || !match_disks(dats, dat_count, images, image_count, result)) {
+    return false;
+  }
+  if (!mark_in_place(result, image_count, result.image_in_place)) return false;
+  index_set_places(images, image_count, failures, failure_count, result.places);
+  claim_wrong_images(dats, dat_count, result);
+  return true;
 }
 
 RomMatches rom_matches(const AuditResult& result, uint32_t dat, uint32_t rom) {
@@ -186,35 +231,30 @@ RomMatches rom_matches(const AuditResult& result, uint32_t dat, uint32_t rom) {
 }
 
 SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index) {
-  const DatSet& set = dat.sets[set_index];
-  SetVerdict verdict{0, 0, true, SetState::Complete};
-  for (uint32_t k = 0; k < set.rom_count; ++k) {
-    const uint32_t rom = set.first_rom + k;
-    if (!is_required_rom(dat.roms[rom])) continue;
-    ++verdict.required;
-    const RomMatches matches = rom_matches(result, dat_index, rom);
-    if (matches.count == 0) continue;
-    ++verdict.have;
-    verdict.all_in_place = verdict.all_in_place && matches.in_place;
+  SetJudgement judged;
+  judge_set_by_place(dat, result, dat_index, set_index, judged);
+  SetVerdict verdict{0, 0, true, SetState::Complete, 0, 0};
+  for (const std::vector<RomJudgement>* list : {&judged.roms, &judged.disks}) {
+    for (const RomJudgement& rom : *list) {
+      if (rom.verdict == RomVerdict::Nodump) continue;
+      ++verdict.required;
+      verdict.have += rom.verdict == RomVerdict::InPlace ? 1 : 0;
+      verdict.elsewhere += rom.verdict == RomVerdict::Elsewhere ? 1 : 0;
+      const bool found = rom.verdict == RomVerdict::InPlace || rom.verdict == RomVerdict::Misnamed ||
+                         rom.verdict == RomVerdict::Elsewhere;
+      verdict.found += found ? 1 : 0;
+    }
   }
-  for (uint32_t k = 0; k < set.disk_count; ++k) {
-    const uint32_t disk = set.first_disk + k;
-    if (!is_required_disk(dat.disks[disk])) continue;
-    ++verdict.required;
-    const RomMatches matches = disk_matches_of(result, dat_index, disk);
-    if (matches.count == 0) continue;
-    ++verdict.have;
-    verdict.all_in_place = verdict.all_in_place && matches.in_place;
-  }
-  if (verdict.have < verdict.required) verdict.state = verdict.have == 0 ? SetState::Missing : SetState::Partial;
+  verdict.all_in_place = verdict.have == verdict.required;
+  if (!verdict.all_in_place) verdict.state = judged.anything_in_place ? SetState::Partial : SetState::Missing;
   return verdict;
 }
 
 namespace {
 
-// Higher is better: in place, then found, then the count found.
+// Higher is better: complete, then something in its place, then the count in place.
 uint64_t rank_of(const SetVerdict& verdict) {
-  const uint64_t state = verdict.state != SetState::Complete ? 0 : verdict.all_in_place ? 2 : 1;
+  const uint64_t state = verdict.state == SetState::Complete ? 2 : verdict.state == SetState::Partial ? 1 : 0;
   return state << 32 | verdict.have;
 }
 
@@ -237,7 +277,7 @@ bool judge_reported_set(const DatFile& dat, const AuditResult& result, uint32_t 
 }
 
 bool lacks_rom_in_place(const SetVerdict& verdict) {
-  return verdict.state != SetState::Complete || !verdict.all_in_place;
+  return verdict.state != SetState::Complete;
 }
 
 bool any_rom_out_of_place(const DatFile* dats, size_t dat_count, const AuditResult& result) {

@@ -6,6 +6,7 @@
 
 #include "audit/audit_image.h"
 #include "audit/in_place.h"
+#include "audit/set_places.h"
 #include "base/grow_array.h"
 #include "dat/dat_file.h"
 
@@ -26,18 +27,29 @@ struct AuditResult {
   GrowArray<AuditMatch> disk_matches;
   GrowArray<size_t> dat_disk_base;
   GrowArray<uint32_t> first_disk_match;
+  GrowArray<uint8_t> image_in_place;  // per image: 1 when it sits in place for some ROM or disk
+  SetPlaces places;                   // the images' places, then the failures'
 };
 
 // Matches every image against every required ROM of the DATs: equal size
 // and CRC-32, and each digest that both the ROM and the image have equal;
 // either form of an image with a copier header may match. CHDs are matched
-// against the disks. False when out of memory.
+// against the disks. `failures` are what the walk could not read, by where
+// they lie: one in a set's place under a ROM's name makes it unreadable.
+// An image in a set's place under a ROM's name with other bytes is that
+// ROM's wrong image, and not unknown. False when out of memory.
 bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
-                  AuditResult& result);
+                  AuditResult& result, const Provenance* failures = nullptr, size_t failure_count = 0);
 
-// Whether the image sits where set `set_index` keeps `name`: in the set,
-// or in a set up its cloneof and romof chain (there also as `merge`, when
-// not empty).
+// The set, then the sets its cloneof and romof name, and theirs: a clone's
+// ROM may sit in its parent's archive, a BIOS ROM in the BIOS's. Fills
+// `related` (max_related_sets of them at most) and gives their count.
+constexpr int max_related_sets = 8;
+int related_sets(const DatFile& dat, uint32_t set_index, uint32_t* related);
+
+// Whether an image at `place` sits where set `set_index` keeps `name`: in
+// the set, or in a set up its cloneof and romof chain (there also as
+// `merge`, when not empty).
 bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
                     const ImagePlace& place);
 
@@ -51,11 +63,15 @@ RomMatches rom_matches(const AuditResult& result, uint32_t dat, uint32_t rom);
 
 enum class SetState : uint8_t { Complete, Partial, Missing };
 
+// Complete when every required ROM and disk is in place; Missing when
+// nothing is in place and nothing lies in the set's place; else Partial.
 struct SetVerdict {
-  uint32_t required;  // ROMs and disks the set needs (is_required_rom, is_required_disk)
-  uint32_t have;      // of those, found anywhere
-  bool all_in_place;  // every found one has an image in its set
-  SetState state;     // Complete also for a set that needs nothing
+  uint32_t required;   // ROMs and disks the set needs (is_required_rom, is_required_disk)
+  uint32_t have;       // of those, in place
+  bool all_in_place;   // have == required
+  SetState state;      // Complete also for a set that needs nothing
+  uint32_t elsewhere;  // of those, found only outside the set's place
+  uint32_t found;      // of those, found anywhere (in place, misnamed or elsewhere)
 };
 SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index);
 
@@ -73,8 +89,8 @@ struct ReportedSet {
 bool judge_reported_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index,
                         ReportedSet& reported);
 
-// Whether some required ROM of the set is not where it belongs: absent, or
-// found only outside the set. The exit status's test of a set.
+// Whether some required ROM or disk of the set is not in place: the exit
+// status's test of a set.
 bool lacks_rom_in_place(const SetVerdict& verdict);
 
 // Whether any set of the DATs lacks a ROM in place.

@@ -24,6 +24,7 @@
 #include "report/audit_json.h"
 #include "report/audit_report.h"
 #include "report/messages.h"
+#include "report/walk_reporting.h"
 
 const char audit_option_lines[] =
     "  --dat FILE   audit against the DAT FILE instead of listing (repeatable);\n"
@@ -32,6 +33,7 @@ const char audit_option_lines[] =
     "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
     "  --dir2dat FILE  write what the run catalogues as a DAT\n"
     "  --header FILE   read copier headers by these rules, not the built-in ones\n"
+    "  --sha256     give the ROMs of --dir2dat their SHA-256 too\n"
     "  --md5        give the ROMs of --dir2dat their MD5 too\n";
 
 namespace {
@@ -42,6 +44,7 @@ struct AuditSettings {
   const char* dir2dat_path = nullptr;
   const char* header_path = nullptr;
   bool md5 = false;
+  bool sha256 = false;
 };
 
 AuditSettings g_settings;
@@ -103,6 +106,10 @@ AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
     g_settings.md5 = true;
     return AuditOptionUse::Taken;
   }
+  if (std::strcmp(argv[*index], "--sha256") == 0) {
+    g_settings.sha256 = true;
+    return AuditOptionUse::Taken;
+  }
   struct ValueOption {
     const char* name;
     const char** value;
@@ -143,6 +150,10 @@ bool check_audit_options(const char* mode_option) {
     write_option_needs("--md5", "--dir2dat");
     return false;
   }
+  if (g_settings.sha256 && g_settings.dir2dat_path == nullptr) {
+    write_option_needs("--sha256", "--dir2dat");
+    return false;
+  }
   return outputs_are_apart();
 }
 
@@ -172,23 +183,30 @@ bool load_header_rules_asked() {
   return false;
 }
 
-// SHA-1 always (SHA-256 is only for duplicates, which an audit does not
-// mark); SHA-256 when some ROM gives it; MD5 when some ROM gives nothing
-// stronger. --dir2dat writes SHA-1 and SHA-256, and MD5 with --md5.
+// A ROM is matched by its strongest digest (SHA-256, else SHA-1, else MD5):
+// only those are taken, besides what --dir2dat writes (SHA-1, and SHA-256
+// or MD5 when asked) and the SHA-256 a printed listing marks duplicates by.
 void plan_digests() {
   bool any_sha256 = false;
+  bool sha1_strongest = false;
   bool md5_alone = false;
   bool any_disk = false;
   for (const DatFile& dat : g_dats) {
     for (const DatDisk& disk : dat.disks) any_disk = any_disk || is_required_disk(disk);
     for (const DatRom& rom : dat.roms) {
-      any_sha256 = any_sha256 || (rom.fields & dat_has_sha256) != 0;
-      md5_alone = md5_alone || (rom.fields & (dat_has_md5 | dat_has_sha1 | dat_has_sha256)) == dat_has_md5;
+      if (!is_required_rom(rom)) continue;
+      if (rom.fields & dat_has_sha256) {
+        any_sha256 = true;
+      } else if (rom.fields & dat_has_sha1) {
+        sha1_strongest = true;
+      } else if (rom.fields & dat_has_md5) {
+        md5_alone = true;
+      }
     }
   }
   const bool dir2dat = g_settings.dir2dat_path != nullptr;
-  g_digest_plan.sha256 = any_sha256 || dir2dat || g_dats.empty();
-  g_digest_plan.sha1 = true;
+  g_digest_plan.sha256 = any_sha256 || (dir2dat && g_settings.sha256) || g_dats.empty();
+  g_digest_plan.sha1 = sha1_strongest || dir2dat;
   g_digest_plan.md5 = md5_alone || g_settings.md5;
   g_digest_plan.header_rules = g_dats.empty() ? nullptr : &g_header_rules;
   g_digest_plan.chd = any_disk;
@@ -248,7 +266,7 @@ bool write_dir2dat(const std::vector<AuditImage>& images, char* const* paths, in
         {&images[static_cast<size_t>(slot)], given_size_of(*rom.origin.file, paths, path_count), rom.order});
   }
   DatFile dat;
-  if (!build_dir2dat(catalogued.data(), catalogued.size(), g_settings.md5, dat)) {
+  if (!build_dir2dat(catalogued.data(), catalogued.size(), g_settings.sha256, g_settings.md5, dat)) {
     write_out_of_memory();
     return false;
   }
@@ -314,7 +332,9 @@ bool finish_audit(char* const* paths, int path_count, bool* lacking) {
   if (g_settings.dir2dat_path != nullptr) written = write_dir2dat(images, paths, path_count);
   if (g_dats.empty()) return written;
   AuditResult result;
-  if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result)) {
+  const std::vector<Provenance>& failures = walk_failure_origins();
+  if (!audit_images(g_dats.data(), g_dats.size(), images.data(), images.size(), result, failures.data(),
+                    failures.size())) {
     write_out_of_memory();
     return false;
   }

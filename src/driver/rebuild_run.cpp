@@ -141,7 +141,8 @@ void run_round(const RebuildTarget& target, std::vector<SetTask>& tasks, bool la
 bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& result) {
   for (size_t d = 0; d < dat_count; ++d) {
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      if (judge_set(dats[d], result, static_cast<uint32_t>(d), s).state != SetState::Complete) return true;
+      const SetVerdict verdict = judge_set(dats[d], result, static_cast<uint32_t>(d), s);
+      if (verdict.found < verdict.required) return true;
     }
   }
   return false;
@@ -208,7 +209,7 @@ bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* image
   for (size_t d = 0; d < dat_count; ++d) {
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
       const SetVerdict verdict = judge_set(dats[d], result, static_cast<uint32_t>(d), s);
-      if (verdict.have == 0 || (g_rebuild.complete_only && verdict.state != SetState::Complete)) continue;
+      if (verdict.found == 0 || (g_rebuild.complete_only && verdict.found < verdict.required)) continue;
       const bool taken = !names.emplace(dat_text(dats[d], dats[d].sets[s].name)).second;
       tasks.push_back(SetTask{static_cast<uint32_t>(d), s, taken, false, false, false, false, {}});
     }

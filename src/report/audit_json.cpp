@@ -8,6 +8,7 @@
 #include <string>
 
 #include "audit/disk_matching.h"
+#include "audit/rom_verdicts.h"
 #include "report/json_listing.h"
 #include "report/json_text.h"
 
@@ -20,13 +21,10 @@ struct JsonCounts {
   uint64_t missing = 0;
   uint64_t roms = 0;
   uint64_t have = 0;
+  uint64_t in_place = 0;
+  uint64_t elsewhere = 0;
   uint64_t unknown = 0;
 };
-
-const char* rom_status(const DatRom& rom, const RomMatches& matches) {
-  if (!is_required_rom(rom)) return "nodump";
-  return matches.count != 0 ? "have" : "missing";
-}
 
 void append_found(std::string& line, const AuditImage* images, const RomMatches& matches) {
   line += ",\"found\":[";
@@ -47,7 +45,7 @@ void append_found(std::string& line, const AuditImage* images, const RomMatches&
 }
 
 void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
-               const AuditResult& result, uint32_t dat_index) {
+               const AuditResult& result, uint32_t dat_index, const RomJudgement& judged) {
   const DatRom& rom = dat.roms[index];
   const RomMatches matches = rom_matches(result, dat_index, index);
   std::string line = "{\"type\":\"rom\",";
@@ -63,16 +61,16 @@ void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const Audi
     line += ",\"crc\":null";
   }
   line += ",\"status\":\"";
-  line += rom_status(rom, matches);
+  line += rom_verdict_word(judged.verdict);
   line += '"';
-  append_json_bool(line, "in_place", matches.in_place);
+  append_json_bool(line, "in_place", judged.verdict == RomVerdict::InPlace);
   append_found(line, images, matches);
   line += '}';
   write_json_line(line);
 }
 
 void print_disk(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
-                const AuditResult& result, uint32_t dat_index) {
+                const AuditResult& result, uint32_t dat_index, const RomJudgement& judged) {
   const DatDisk& disk = dat.disks[index];
   const RomMatches matches = disk_matches_of(result, dat_index, index);
   std::string line = "{\"type\":\"disk\",";
@@ -87,10 +85,41 @@ void print_disk(const DatFile& dat, const DatSet& set, uint32_t index, const Aud
     line += ",\"sha1\":null";
   }
   line += ",\"status\":\"";
-  line += !is_required_disk(disk) ? "nodump" : matches.count != 0 ? "have" : "missing";
+  line += rom_verdict_word(judged.verdict);
   line += '"';
-  append_json_bool(line, "in_place", matches.in_place);
+  append_json_bool(line, "in_place", judged.verdict == RomVerdict::InPlace);
   append_found(line, images, matches);
+  line += '}';
+  write_json_line(line);
+}
+
+// The sets and ROMs whose bytes the image holds, wherever they belong.
+void append_wanted_by(std::string& line, const AuditResult& result, uint32_t image, const DatFile* dats) {
+  line += ",\"wanted_by\":[";
+  bool first = true;
+  for (const AuditMatch& match : result.matches) {
+    if (match.image != image) continue;
+    const DatFile& dat = dats[match.dat];
+    const DatRom& rom = dat.roms[match.rom];
+    line += first ? "[" : ",[";
+    first = false;
+    append_json_string(line, dat_text(dat, dat.sets[rom.set].name));
+    line += ',';
+    append_json_string(line, dat_text(dat, rom.name));
+    line += ']';
+  }
+  line += ']';
+}
+
+const DatFile* g_dats = nullptr;
+
+void print_unneeded(const DatFile& dat, const DatSet& set, const AuditImage& image, uint32_t place,
+                    const AuditResult& result) {
+  std::string line = "{\"type\":\"unneeded\",";
+  append_json_name(line, "set", dat_text(dat, set.name));
+  line += ',';
+  append_json_name(line, "name", display_name(*image.origin).c_str());
+  append_wanted_by(line, result, place, g_dats);
   line += '}';
   write_json_line(line);
 }
@@ -112,12 +141,21 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   ReportedSet reported{};
   if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
   const DatSet& set = dat.sets[reported.set];
-  for (uint32_t k = 0; k < set.rom_count; ++k) print_rom(dat, set, set.first_rom + k, images, result, dat_index);
-  for (uint32_t k = 0; k < set.disk_count; ++k) print_disk(dat, set, set.first_disk + k, images, result, dat_index);
+  SetJudgement judged;
+  judge_set_by_place(dat, result, dat_index, reported.set, judged);
+  for (uint32_t k = 0; k < set.rom_count; ++k) {
+    print_rom(dat, set, set.first_rom + k, images, result, dat_index, judged.roms[k]);
+  }
+  for (uint32_t k = 0; k < set.disk_count; ++k) {
+    print_disk(dat, set, set.first_disk + k, images, result, dat_index, judged.disks[k]);
+  }
   const SetVerdict& verdict = reported.verdict;
+  for (const uint32_t place : judged.unneeded) print_unneeded(dat, set, images[place], place, result);
   ++counts.sets;
   counts.roms += verdict.required;
-  counts.have += verdict.have;
+  counts.have += verdict.found;
+  counts.in_place += verdict.have;
+  counts.elsewhere += verdict.elsewhere;
   counts.complete += verdict.state == SetState::Complete;
   counts.partial += verdict.state == SetState::Partial;
   counts.missing += verdict.state == SetState::Missing;
@@ -128,8 +166,10 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   line += ",\"status\":\"";
   line += set_status(verdict.state);
   line += '"';
-  append_json_number(line, "have", verdict.have);
+  append_json_number(line, "have", verdict.found);
   append_json_number(line, "roms", verdict.required);
+  append_json_number(line, "in_place", verdict.have);
+  append_json_number(line, "elsewhere", verdict.elsewhere);
   line += '}';
   write_json_line(line);
 }
@@ -140,12 +180,14 @@ void print_unknown(const AuditImage& image) {
   append_json_number(line, "size", image.whole.size);
   append_json_hex(line, "crc", image.whole.crc, 8);
   if (image.whole.sha1 != nullptr) append_json_hex_bytes(line, "sha1", image.whole.sha1, dat_sha1_size);
+  if (image.whole.sha256 != nullptr) append_json_hex_bytes(line, "sha256", image.whole.sha256, dat_sha256_size);
+  if (image.whole.md5 != nullptr) append_json_hex_bytes(line, "md5", image.whole.md5, dat_md5_size);
   line += '}';
   write_json_line(line);
 }
 
 // `dat` is null for the run's total, which alone counts unknown images.
-void print_summary(const JsonCounts& counts, const DatFile* dat) {
+void print_summary(const JsonCounts& counts, const DatFile* dat, size_t errors) {
   std::string line = "{\"type\":\"summary\"";
   if (dat != nullptr) {
     line += ',';
@@ -157,7 +199,10 @@ void print_summary(const JsonCounts& counts, const DatFile* dat) {
   append_json_number(line, "missing", counts.missing);
   append_json_number(line, "roms", counts.roms);
   append_json_number(line, "have", counts.have);
+  append_json_number(line, "in_place", counts.in_place);
+  append_json_number(line, "elsewhere", counts.elsewhere);
   if (dat == nullptr) append_json_number(line, "unknown", counts.unknown);
+  if (dat == nullptr) append_json_number(line, "errors", errors);
   line += '}';
   write_json_line(line);
 }
@@ -169,6 +214,8 @@ void add_counts(JsonCounts& total, const JsonCounts& part) {
   total.missing += part.missing;
   total.roms += part.roms;
   total.have += part.have;
+  total.in_place += part.in_place;
+  total.elsewhere += part.elsewhere;
 }
 
 }  // namespace
@@ -177,13 +224,14 @@ void add_counts(JsonCounts& total, const JsonCounts& part) {
 // "dat"; the last summary is the run's.
 void print_audit_json(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
                       const AuditResult& result) {
+  g_dats = dats;
   JsonCounts counts;
   for (size_t d = 0; d < dat_count; ++d) {
     JsonCounts dat_counts;
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
       print_set(dats[d], s, images, result, static_cast<uint32_t>(d), dat_counts);
     }
-    if (dat_count > 1) print_summary(dat_counts, &dats[d]);
+    if (dat_count > 1) print_summary(dat_counts, &dats[d], 0);
     add_counts(counts, dat_counts);
   }
   for (size_t i = 0; i < image_count; ++i) {
@@ -192,5 +240,5 @@ void print_audit_json(const DatFile* dats, size_t dat_count, const AuditImage* i
     print_unknown(images[i]);
   }
   print_json_failures();
-  print_summary(counts, nullptr);
+  print_summary(counts, nullptr, result.places.places.size() - result.places.image_count);
 }

@@ -7,7 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "audit/disk_matching.h"
+#include "audit/rom_verdicts.h"
 #include "catalogue/name_escaping.h"
 
 namespace {
@@ -19,6 +19,7 @@ struct AuditCounts {
   uint64_t missing = 0;
   uint64_t roms = 0;
   uint64_t have = 0;
+  uint64_t elsewhere = 0;
   uint64_t unknown = 0;
 };
 
@@ -26,14 +27,31 @@ void print_name(const char* name) {
   print_escaped_name(name, EscapedBytes::ControlsAndInvalidUtf8);
 }
 
-void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* images, const AuditResult& result,
-                     uint32_t dat_index) {
+// The name of an image, or of a failure past the images.
+void print_place(const AuditImage* images, const AuditResult& result, uint32_t place) {
+  if (place < result.places.image_count) {
+    print_name(display_name(*images[place].origin).c_str());
+  } else {
+    print_name(result.places.places[place].name.c_str());
+  }
+}
+
+void print_rom_line(const char* name, const RomJudgement& judged, const AuditImage* images, const AuditResult& result) {
+  std::printf("  %s ", rom_verdict_word(judged.verdict));
+  print_name(name);
+  std::fputs(": ", stdout);
+  print_place(images, result, judged.place);
+}
+
+void print_rom_lines(const DatFile& dat, const DatSet& set, const SetJudgement& judged, const AuditImage* images,
+                     const AuditResult& result, bool only_elsewhere) {
   for (uint32_t k = 0; k < set.rom_count; ++k) {
-    const uint32_t index = set.first_rom + k;
-    const DatRom& rom = dat.roms[index];
-    if (!is_required_rom(rom)) continue;
-    const RomMatches matches = rom_matches(result, dat_index, index);
-    if (matches.count == 0) {
+    const DatRom& rom = dat.roms[set.first_rom + k];
+    const RomJudgement& verdict = judged.roms[k];
+    const bool elsewhere = verdict.verdict == RomVerdict::Elsewhere;
+    if (verdict.verdict == RomVerdict::InPlace || verdict.verdict == RomVerdict::Nodump) continue;
+    if (only_elsewhere && !elsewhere) continue;
+    if (verdict.verdict == RomVerdict::Missing) {
       std::fputs("  missing ", stdout);
       print_name(dat_text(dat, rom.name));
       std::printf(" size %" PRIu64, rom.size);
@@ -42,34 +60,30 @@ void print_rom_lines(const DatFile& dat, const DatSet& set, const AuditImage* im
       } else {
         std::fputs(" crc -\n", stdout);
       }
-    } else if (!matches.in_place) {
-      std::fputs("  elsewhere ", stdout);
-      print_name(dat_text(dat, rom.name));
-      std::fputs(": ", stdout);
-      print_name(display_name(*images[matches.first[0].image].origin).c_str());
-      std::putchar('\n');
+      continue;
     }
+    print_rom_line(dat_text(dat, rom.name), verdict, images, result);
+    if (verdict.verdict == RomVerdict::Wrong) std::printf(" crc %08" PRIx32, images[verdict.place].whole.crc);
+    std::putchar('\n');
   }
 }
 
-void print_disk_lines(const DatFile& dat, const DatSet& set, const AuditImage* images, const AuditResult& result,
-                      uint32_t dat_index) {
+void print_disk_lines(const DatFile& dat, const DatSet& set, const SetJudgement& judged, const AuditImage* images,
+                      const AuditResult& result, bool only_elsewhere) {
   for (uint32_t k = 0; k < set.disk_count; ++k) {
-    const uint32_t index = set.first_disk + k;
-    const DatDisk& disk = dat.disks[index];
-    if (!is_required_disk(disk)) continue;
-    const RomMatches matches = disk_matches_of(result, dat_index, index);
-    if (matches.count == 0) {
+    const DatDisk& disk = dat.disks[set.first_disk + k];
+    const RomJudgement& verdict = judged.disks[k];
+    if (verdict.verdict == RomVerdict::Missing && !only_elsewhere) {
       std::fputs("  missing disk ", stdout);
       print_name(dat_text(dat, disk.name));
       std::fputs(" sha1 ", stdout);
       for (const uint8_t byte : disk.sha1) std::printf("%02x", byte);
       std::putchar('\n');
-    } else if (!matches.in_place) {
+    } else if (verdict.verdict == RomVerdict::Elsewhere) {
       std::fputs("  elsewhere disk ", stdout);
       print_name(dat_text(dat, disk.name));
       std::fputs(": ", stdout);
-      print_name(display_name(*images[matches.first[0].image].origin).c_str());
+      print_place(images, result, verdict.place);
       std::putchar('\n');
     }
   }
@@ -83,6 +97,7 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   ++counts.sets;
   counts.roms += verdict.required;
   counts.have += verdict.have;
+  counts.elsewhere += verdict.elsewhere;
   const DatSet& set = dat.sets[reported.set];
   switch (verdict.state) {
     case SetState::Missing:
@@ -90,27 +105,33 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
       std::fputs("missing ", stdout);
       print_name(dat_text(dat, set.name));
       std::putchar('\n');
-      return;
+      break;
     case SetState::Partial:
       ++counts.partial;
       std::fputs("partial ", stdout);
+      print_name(dat_text(dat, set.name));
+      std::printf(" (%" PRIu32 " of %" PRIu32 " in place)\n", verdict.have, verdict.required);
       break;
     case SetState::Complete:
       ++counts.complete;
-      if (verdict.all_in_place) return;
-      std::fputs("complete ", stdout);
-      break;
+      return;
   }
-  print_name(dat_text(dat, set.name));
-  std::printf(" (%" PRIu32 " of %" PRIu32 ")\n", verdict.have, verdict.required);
-  print_rom_lines(dat, set, images, result, dat_index);
-  print_disk_lines(dat, set, images, result, dat_index);
+  SetJudgement judged;
+  judge_set_by_place(dat, result, dat_index, reported.set, judged);
+  const bool only_elsewhere = verdict.state == SetState::Missing;
+  print_rom_lines(dat, set, judged, images, result, only_elsewhere);
+  print_disk_lines(dat, set, judged, images, result, only_elsewhere);
+  for (const uint32_t place : judged.unneeded) {
+    std::fputs("  unneeded ", stdout);
+    print_place(images, result, place);
+    std::putchar('\n');
+  }
 }
 
 void print_counts(const AuditCounts& counts) {
   std::printf("%" PRIu64 " sets: %" PRIu64 " complete, %" PRIu64 " partial, %" PRIu64 " missing; %" PRIu64
-              " of %" PRIu64 " ROMs",
-              counts.sets, counts.complete, counts.partial, counts.missing, counts.have, counts.roms);
+              " of %" PRIu64 " ROMs in place, %" PRIu64 " elsewhere",
+              counts.sets, counts.complete, counts.partial, counts.missing, counts.have, counts.roms, counts.elsewhere);
 }
 
 void add_counts(AuditCounts& total, const AuditCounts& part) {
@@ -120,6 +141,7 @@ void add_counts(AuditCounts& total, const AuditCounts& part) {
   total.missing += part.missing;
   total.roms += part.roms;
   total.have += part.have;
+  total.elsewhere += part.elsewhere;
 }
 
 }  // namespace
@@ -153,5 +175,6 @@ void print_audit(const DatFile* dats, size_t dat_count, const AuditImage* images
     std::putchar('\n');
   }
   print_counts(counts);
-  std::printf("; %" PRIu64 " unknown images\n", counts.unknown);
+  std::printf("; %" PRIu64 " unknown images; %zu unreadable\n", counts.unknown,
+              result.places.places.size() - result.places.image_count);
 }

@@ -15,9 +15,11 @@ void print_comment_line(const char* archive_name, const char* comment) {
 }
 
 std::atomic<bool> g_had_failures{false};
+std::vector<Provenance> g_failure_origins;  // written by the thread that reports, read after the walk
 
 void write_and_count_failure(const WalkFailure& failure) {
   g_had_failures.store(true, std::memory_order_relaxed);
+  if (failure.origin != nullptr) g_failure_origins.push_back(*failure.origin);
   write_walk_failure(failure);
 }
 
@@ -44,4 +46,8 @@ WalkObserver reporting_walk_observer(bool json) {
 
 bool walk_had_failures() {
   return g_had_failures.load(std::memory_order_relaxed);
+}
+
+const std::vector<Provenance>& walk_failure_origins() {
+  return g_failure_origins;
 }

@@ -2,6 +2,9 @@
 // messages, and the -pzc comments, as text or as JSON Lines.
 #pragma once
 
+#include <vector>
+
+#include "base/provenance.h"
 #include "walk/walk_observer.h"
 
 // With `json`, failures are also kept for the JSON listing.
@@ -10,3 +13,7 @@ WalkObserver reporting_walk_observer(bool json);
 // Whether a path or entry could not be read, or --recheck found bytes that
 // changed, so far in the run; for the exit status.
 bool walk_had_failures();
+
+// Where each failure so far lies, in the order reported: the audit places
+// them in sets.
+const std::vector<Provenance>& walk_failure_origins();
