@@ -7,7 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "catalogue/name_escaping.h"
+#include "report/name_escaping.h"
 
 namespace {
 

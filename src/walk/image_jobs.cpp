@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
+#include "walk/commit_consumer.h"
 #include "walk/image_reading.h"
 #include "walk/test_seams.h"
 #include "walk/walk_observer.h"
@@ -125,26 +126,41 @@ void run_job(Job& job) {
   }
 }
 
+std::vector<CommitConsumer> g_consumers;
+
 // The display name is made here, as the failure is told.
 void tell_failure(WalkFailure failure, const Provenance& origin) {
   const std::string name = display_name(origin);
   failure.name = name.c_str();
   failure.origin = &origin;
-  record_failure(failure);
-  if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
+  for (const CommitConsumer& consumer : g_consumers) {
+    if (consumer.failure != nullptr) consumer.failure(failure);
+  }
 }
 
 void tell_comment(const Provenance& archive, const char* comment) {
-  record_comment(archive, comment);
-  if (g_walk_observer.archive_comment != nullptr) {
-    g_walk_observer.archive_comment(display_name(archive).c_str(), comment);
+  for (const CommitConsumer& consumer : g_consumers) {
+    if (consumer.comment != nullptr) consumer.comment(archive, comment);
   }
 }
 
 void commit_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  record_image(origin, summary, plans_audit_digests() ? audit : nullptr);
-  add_summarised_rom(origin, summary, admitted, plans_audit_digests() ? audit : nullptr);
-  if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
+  const AuditDigests* taken = plans_audit_digests() ? audit : nullptr;
+  for (const CommitConsumer& consumer : g_consumers) {
+    if (consumer.image != nullptr) consumer.image(origin, summary, admitted, taken);
+  }
+}
+
+void start_file(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
+  for (const CommitConsumer& consumer : g_consumers) {
+    if (consumer.file_start != nullptr) consumer.file_start(file, std::move(unit));
+  }
+}
+
+void end_file() {
+  for (const CommitConsumer& consumer : g_consumers) {
+    if (consumer.file_end != nullptr) consumer.file_end();
+  }
 }
 
 void commit_results(WalkResults& results) {
@@ -168,7 +184,7 @@ void commit_results(WalkResults& results) {
 // one result.
 void commit_read_image(Job& job) {
   const bool records = job.unit != nullptr;
-  if (records) begin_recording(job.origin, std::move(job.unit));
+  if (records) start_file(job.origin, std::move(job.unit));
   if (job.succeeded) {
     commit_image(job.origin, job.summary, job.admitted, &job.audit);
   } else if (job.kind == JobKind::File) {
@@ -177,14 +193,14 @@ void commit_read_image(Job& job) {
     tell_failure(failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.origin),
                  job.origin);
   }
-  if (records) end_recording();
+  if (records) end_file();
 }
 
 void commit_job(Job& job) {
   if (job.kind == JobKind::UnitStart) {
-    begin_recording(job.origin, std::move(job.unit));
+    start_file(job.origin, std::move(job.unit));
   } else if (job.kind == JobKind::UnitEnd) {
-    end_recording();
+    end_file();
   } else if (job.kind == JobKind::Failure) {
     tell_failure(job.failure, job.origin);
   } else if (job.kind == JobKind::Comment) {
@@ -360,6 +376,37 @@ size_t ring_size_within_open_file_limit() {
 }
 
 }  // namespace
+
+namespace {
+
+void observe_image(const Provenance& /*origin*/, const ImageSummary& summary, bool /*admitted*/,
+                   const AuditDigests* /*audit*/) {
+  if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
+}
+
+void observe_failure(const WalkFailure& failure) {
+  if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
+}
+
+void observe_comment(const Provenance& archive, const char* comment) {
+  if (g_walk_observer.archive_comment != nullptr) {
+    g_walk_observer.archive_comment(display_name(archive).c_str(), comment);
+  }
+}
+
+}  // namespace
+
+CommitConsumer observer_consumer() {
+  return CommitConsumer{observe_image, observe_failure, observe_comment, nullptr, nullptr};
+}
+
+void install_commit_consumer(const CommitConsumer& consumer) {
+  g_consumers.push_back(consumer);
+}
+
+void clear_commit_consumers() {
+  g_consumers.clear();
+}
 
 void start_image_workers(int count) {
   if (count < 2) return;

@@ -10,6 +10,7 @@
 #include "archive/archive_kind.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "walk/commit_consumer.h"
 #include "walk/file_cache.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
@@ -27,6 +28,10 @@ struct OpenArchive {
   OpenArchive(const OpenArchive&) = delete;
   OpenArchive& operator=(const OpenArchive&) = delete;
 };
+
+// The walk observer's part in committed results (g_walk_observer's
+// image_done, failure and archive_comment) as the ring's consumer.
+CommitConsumer observer_consumer();
 
 // Starts up to `count` worker threads; with fewer than 2, or before this is
 // called, every job runs at once on the walking thread. If threads cannot
