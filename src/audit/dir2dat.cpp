@@ -20,8 +20,9 @@ std::string_view without_archive_suffix(std::string_view name) {
 // The name of what lies at path[0, end), below the path given or by its own
 // last part.
 std::string below_given(std::string_view path, size_t end, size_t given_size) {
-  if (given_size < end && path[given_size] == '/')
+  if (given_size < end && path[given_size] == '/') {
     return std::string(path.substr(given_size + 1, end - given_size - 1));
+  }
   return folder_name(path.substr(0, std::min(given_size, end)));
 }
 
@@ -88,7 +89,8 @@ std::vector<std::string> wider_names(const Provenance& origin) {
   }
   std::vector<std::string> names;
   for (size_t start = place.name.size(); start-- > 0;) {
-    const bool after_level = start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
+    const bool after_level =
+        start != 0 && std::binary_search(place.boundaries.begin(), place.boundaries.end(), start - 1);
     const bool may_start = start == 0 || place.name[start - 1] == '/' || after_level;
     if (may_start && place.name[start] != '/') names.push_back(place.name.substr(start));
   }
@@ -98,6 +100,7 @@ std::vector<std::string> wider_names(const Provenance& origin) {
 // Each container its set name, in the order the walk reached them.
 void name_sets(std::map<std::string, Container>& containers) {
   std::vector<Container*> order;
+  order.reserve(containers.size());
   for (auto& [key, container] : containers) order.push_back(&container);
   std::stable_sort(order.begin(), order.end(),
                    [](const Container* a, const Container* b) { return a->first_found < b->first_found; });

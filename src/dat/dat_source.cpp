@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"

@@ -30,3 +30,16 @@ void install_commit_consumer(const CommitConsumer& consumer);
 
 // Removes them all; for tests that walk more than once.
 void clear_commit_consumers();
+
+// The walk observer's part in committed results (g_walk_observer's
+// image_done, failure and archive_comment) as a consumer.
+CommitConsumer observer_consumer();
+
+// The ring's side: each result handed to every consumer, in the order they
+// were installed. A failure gets its display name and `origin` here; an
+// image's audit digests go on only when the run takes them.
+void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
+void hand_failure(WalkFailure failure, const Provenance& origin);
+void hand_comment(const Provenance& archive, const char* comment);
+void hand_file_start(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+void hand_file_end();

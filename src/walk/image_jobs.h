@@ -29,10 +29,6 @@ struct OpenArchive {
   OpenArchive& operator=(const OpenArchive&) = delete;
 };
 
-// The walk observer's part in committed results (g_walk_observer's
-// image_done, failure and archive_comment) as the ring's consumer.
-CommitConsumer observer_consumer();
-
 // Starts up to `count` worker threads; with fewer than 2, or before this is
 // called, every job runs at once on the walking thread. If threads cannot
 // be created, the run goes on with those that could (or none).

@@ -13,7 +13,7 @@
 
 #include "archive/archive_kind.h"
 #include "archive/archive_reader.h"
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"

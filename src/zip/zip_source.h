@@ -3,15 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
+#include "base/malloc_block.h"
 #include "zip/zip_reader.h"
-
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
-};
-using MallocBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 
 struct OpenedFile;
 
