@@ -85,7 +85,7 @@ TEST(Ordering, SortsByUnsignedCrcThenByUnsignedName) {
 
 TEST(Ordering, EmptyCatalogueGivesAnEmptyIndexAndNoOutput) {
   build_sorted_index();
-  EXPECT_NE(g_sorted, nullptr);
+  EXPECT_TRUE(g_sorted.empty());
   EXPECT_EQ(capture_stdout([] { mark_duplicates(print_collision); }), "");
   clear_sorted_index();
 }

@@ -20,7 +20,7 @@
 #include <cstring>
 #include <vector>
 
-RomEntry** g_sorted = nullptr;
+std::vector<RomEntry*> g_sorted;
 
 namespace {
 
@@ -83,11 +83,11 @@ bool joins_group(const RomEntry& head, const RomEntry& record) {
 }
 
 void build_sorted_index() {
-  g_sorted = new RomEntry*[static_cast<size_t>(g_rom_count)];
-  int32_t slot = 0;
-  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted[slot++] = entry;
+  g_sorted.clear();
+  g_sorted.reserve(static_cast<size_t>(g_rom_count));
+  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted.push_back(entry);
   // The order is total, so any sort gives the same one.
-  std::sort(g_sorted, g_sorted + g_rom_count,
+  std::sort(g_sorted.begin(), g_sorted.end(),
             [](const RomEntry* left, const RomEntry* right) { return compare_roms(&left, &right) < 0; });
 }
 
@@ -119,6 +119,5 @@ void mark_duplicates(CollisionReport report) {
 }
 
 void clear_sorted_index() {
-  delete[] g_sorted;
-  g_sorted = nullptr;
+  std::vector<RomEntry*>().swap(g_sorted);
 }

@@ -1,10 +1,12 @@
 // Sorting the catalogue by CRC and name, and marking duplicates.
 #pragma once
 
+#include <vector>
+
 #include "catalogue/rom_entry.h"
 
 // g_rom_count record pointers in sorted order; null until build_sorted_index.
-extern RomEntry** g_sorted;
+extern std::vector<RomEntry*> g_sorted;
 
 // Fills g_sorted from g_rom_list and sorts it with compare_roms.
 void build_sorted_index();
