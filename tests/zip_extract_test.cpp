@@ -9,6 +9,8 @@
 #include "support/opened_zip.h"
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 
 namespace {}  // namespace
 
@@ -147,10 +149,16 @@ TEST(ZipEntry, IsADirectoryByNameOrByDosAttribute) {
     bool directory;
   };
   const Case cases[] = {
-      {"d/", 0, true},    {"d/", 0x81A40000, true},  // a Unix file mode, but the name says folder
-      {"d", 0x10, true},  {"d", 0x41ED0010, true},  {"d", 0x41ED0000, false},  // a Unix folder mode alone does not
-                                                                               // count
-      {"d", 0x20, false}, {"d/e", 0, false},        {"/", 0, true},           {"", 0, false},
+      {"d/", 0, true},
+      {"d/", 0x81A40000, true},  // a Unix file mode, but the name says folder
+      {"d", 0x10, true},
+      {"d", 0x41ED0010, true},
+      {"d", 0x41ED0000, false},  // a Unix folder mode alone does not
+                                 // count
+      {"d", 0x20, false},
+      {"d/e", 0, false},
+      {"/", 0, true},
+      {"", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.name << "\" " << std::hex << c.external_attributes);

@@ -14,6 +14,8 @@
 
 #include "base/opened_file.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
 #include "zip/zip_stream.h"

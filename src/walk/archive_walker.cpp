@@ -14,6 +14,8 @@
 #include "walk/nested_archives.h"
 #include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 
 namespace {
 

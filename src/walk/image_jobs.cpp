@@ -22,6 +22,7 @@
 #include "walk/ring_job.h"
 #include "walk/test_seams.h"
 #include "walk/walk_observer.h"
+#include "zip/zip_extract.h"
 
 WalkObserver g_walk_observer{};
 

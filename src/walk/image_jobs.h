@@ -15,6 +15,7 @@
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_source.h"
 
 // An archive whose entries jobs may still be reading: it is closed when the

@@ -10,6 +10,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/summariser.h"
 #include "walk/expansion_budget.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
 

@@ -13,6 +13,7 @@
 #include "walk/image_jobs.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 
 // Failure, Comment and Summarised jobs are done when submitted; an

@@ -9,6 +9,9 @@
 
 struct OpenedFile;
 
+// Reads `size` bytes at `offset` of the archive; false on a short read.
+bool zip_read_at(const ZipReader& reader, uint64_t offset, void* out, uint64_t size);
+
 // Opens the file with open_and_size. False, with nothing open, for a path
 // that can't be opened or anything but a regular file (a directory, a named
 // pipe, a device).
