@@ -20,42 +20,11 @@
 #include "report/audit_report.h"
 #include "report/messages.h"
 
-const char audit_option_lines[] =
-    "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
-    "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
-    "  --dir2dat FILE  write what the run catalogues as a DAT\n"
-    "  --header FILE   read copier headers by these rules, not the built-in ones\n"
-    "  --md5        give the ROMs of --dir2dat their MD5 too\n";
-
 namespace {
-
-struct AuditSettings {
-  std::vector<const char*> dat_paths;
-  const char* fixdat_path = nullptr;
-  const char* dir2dat_path = nullptr;
-  const char* header_path = nullptr;
-  bool md5 = false;
-};
 
 AuditSettings g_settings;
 std::vector<DatFile> g_dats;
 HeaderRules g_header_rules;
-
-// An option that takes a value, as "--name FILE" or "--name=FILE".
-bool take_value(int argc, char** argv, int* index, const char* name, const char** value, bool* missing) {
-  const char* arg = argv[*index];
-  const size_t name_size = std::strlen(name);
-  if (std::strncmp(arg, name, name_size) != 0) return false;
-  if (arg[name_size] == '=') {
-    *value = arg + name_size + 1;
-    *missing = **value == '\0';
-    return true;
-  }
-  if (arg[name_size] != '\0') return false;
-  *missing = *index + 1 >= argc;
-  if (!*missing) *value = argv[++*index];
-  return true;
-}
 
 void report_dat_error(const char* what, const char* path, const DatError& error) {
   write_unreadable_dat(what, path, error.line, error.reason);
@@ -63,31 +32,8 @@ void report_dat_error(const char* what, const char* path, const DatError& error)
 
 }  // namespace
 
-AuditOptionUse read_audit_option(int argc, char** argv, int* index) {
-  if (std::strcmp(argv[*index], "--md5") == 0) {
-    g_settings.md5 = true;
-    return AuditOptionUse::Taken;
-  }
-  struct ValueOption {
-    const char* name;
-    const char** value;
-  };
-  const char* dat_path = nullptr;
-  const ValueOption options[] = {{"--dat", &dat_path},
-                                 {"--fixdat", &g_settings.fixdat_path},
-                                 {"--dir2dat", &g_settings.dir2dat_path},
-                                 {"--header", &g_settings.header_path}};
-  for (const ValueOption& option : options) {
-    bool missing = false;
-    if (!take_value(argc, argv, index, option.name, option.value, &missing)) continue;
-    if (missing) {
-      write_option_needs_file(option.name);
-      return AuditOptionUse::MissingValue;
-    }
-    if (dat_path != nullptr) g_settings.dat_paths.push_back(dat_path);
-    return AuditOptionUse::Taken;
-  }
-  return AuditOptionUse::NotAuditOption;
+AuditSettings& audit_settings() {
+  return g_settings;
 }
 
 bool check_audit_options(const char* mode_option) {
