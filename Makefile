@@ -12,7 +12,7 @@ BENCH_ARGS ?= --growth --records
 # Options of bench/cache_bench.py, run after it; it adds its section to RESULTS.md.
 CACHE_BENCH_ARGS ?= --records
 
-.PHONY: all build run test test-normal test-sanitize test-thread lint fuzz fuzz-methods fuzz-walker fuzz-dat bench install clean
+.PHONY: all build run test test-normal test-sanitize test-thread test-heavy lint fuzz fuzz-methods fuzz-walker fuzz-dat bench install clean
 
 all: build
 
@@ -30,14 +30,22 @@ test-normal:
 	@tools/install-deps.sh test
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build
-	@ctest --test-dir build --output-on-failure --no-tests=error -j $(JOBS)
+	@ctest --test-dir build --output-on-failure --no-tests=error -j $(JOBS) -LE heavy
+
+# Tests too slow or large for every run (a 5 GiB ROM through the TorrentZip
+# writer and back); not part of `make test`.
+test-heavy:
+	@tools/install-deps.sh test
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DIMGCHK_WERROR=ON >/dev/null
+	@cmake --build build
+	@ctest --test-dir build --output-on-failure --no-tests=error -L heavy
 
 # The second compiler (clang) also keeps the code clean of its warnings.
 test-sanitize:
 	@tools/install-deps.sh test
 	@CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIMGCHK_SANITIZE=ON -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build-sanitize
-	@ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS)
+	@ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS) -LE heavy
 
 # Worker threads under ThreadSanitizer: the end-to-end tests run the
 # instrumented program, and any report fails them (it lands on stderr).

@@ -12,6 +12,7 @@
 #include "support/rar_builder.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
+#include "support/test_bytes.h"
 #include "support/zip_builder.h"
 #include "zip/zip_methods.h"
 
@@ -170,6 +171,56 @@ TEST(ArchiveWalk, ReportsBadEntriesAndGoesOnWithTheNext) {
               "imgchk: uncompress of mixed.zip?packed.bin failed\n"
               "imgchk: error opening mixed.zip?empty.zip\n"
               "imgchk: uncompress of mixed.zip?rotten.bin failed\n"});
+}
+
+// gzip files as gzip -d reads them: members joined, zero padding passed
+// over, anything else after the last member or a member that fails its own
+// trailer failing the image. A RAR 5 archive without its end block, or a
+// RAR 4 archive that ends inside a block, was cut short: the entry expected
+// next fails to stat and what was read stays listed, also inside a zip. A
+// RAR 4 archive may end after a whole block (RAR 2 wrote no end block).
+TEST(ArchiveWalk, ReadsGzipMembersAndReportsRarArchivesCutShort) {
+  TempDir tree;
+  const std::string abc = gzip_member("abc");
+  std::string lying = abc;
+  lying[lying.size() - 5] ^= 1;  // the CRC-32; the right trailer follows
+  tree.write("1-multi.bin.gz", gzip_member("1234") + gzip_member("") + gzip_member("56789"));
+  tree.write("2-padded.bin.gz", abc + std::string(1000, '\0'));
+  tree.write("3-junk.bin.gz", abc + "junk");
+  tree.write("4-lies.bin.gz", lying + abc.substr(abc.size() - 8));
+  const RarFiles files = {{"a.bin", "abc"}, {"b.bin", "123456789"}};
+  const std::string rar5 = rar5_stored(files);
+  const std::string rar4 = rar4_stored(files);
+  const size_t rar5_after_a = rar5.find("abc") + 3;
+  const size_t rar4_after_a = rar4.find("abc") + 3;
+  tree.write("5-cut.rar", rar5.substr(0, rar5_after_a));
+  tree.write("6-cut.rar", rar5.substr(0, rar5.size() - 8));  // the end block
+  tree.write("7-cut.rar", rar4.substr(0, rar4_after_a + 3));
+  tree.write("8-whole.rar", rar4.substr(0, rar4.size() - 7));
+  tree.write("9-set.zip", build_zip(zip_of({stored_entry("cut.rar", rar5.substr(0, rar5_after_a))})));
+  const std::vector<std::string> paths = {"1-multi.bin.gz", "2-padded.bin.gz", "3-junk.bin.gz",
+                                          "4-lies.bin.gz",  "5-cut.rar",       "6-cut.rar",
+                                          "7-cut.rar",      "8-whole.rar",     "9-set.zip"};
+  expect_run(tree, paths,
+             {"\n"
+              "  352441C2 0126      3 2-padded.bin.gz?2-padded.bin\n"
+              "D 352441C2 0126      3 5-cut.rar?a.bin\n"
+              "D 352441C2 0126      3 6-cut.rar?a.bin\n"
+              "D 352441C2 0126      3 7-cut.rar?a.bin\n"
+              "D 352441C2 0126      3 8-whole.rar?a.bin\n"
+              "D 352441C2 0126      3 9-set.zip?cut.rar?a.bin\n"
+              "\n"
+              "  CBF43926 01DD      9 1-multi.bin.gz?1-multi.bin\n"
+              "D CBF43926 01DD      9 6-cut.rar?b.bin\n"
+              "D CBF43926 01DD      9 8-whole.rar?b.bin\n"
+              "\n"
+              "9 ROMs, 2 unique, 7 duplicates, 0 unchecked\n",
+              "imgchk: uncompress of 3-junk.bin.gz?3-junk.bin failed\n"
+              "imgchk: uncompress of 4-lies.bin.gz?4-lies.bin failed\n"
+              "imgchk: file stat 1 of 5-cut.rar failed\n"
+              "imgchk: file stat 2 of 6-cut.rar failed\n"
+              "imgchk: file stat 1 of 7-cut.rar failed\n"
+              "imgchk: file stat 1 of 9-set.zip?cut.rar failed\n"});
 }
 
 // An entry may claim up to 1,032 times its compressed size. Claims of 1 GiB

@@ -186,17 +186,72 @@ TEST(AuditReport, ImagesMatchingSeveralRomsAndNamesEscaped) {
   DatError error{};
   ASSERT_TRUE(
       load_dat_memory(reinterpret_cast<const uint8_t*>(dat_text_bytes.data()), dat_text_bytes.size(), dat, error));
-  const std::vector<AuditImage> images = {image("b/a", 1, 1), image("tab\there", 1, 7)};
+  // UTF-8 as stored; controls (C1 ones too), stray, cut and overlong bytes,
+  // and surrogates as %XX.
+  const std::vector<AuditImage> images = {
+      image("b/a", 1, 1), image("tab\there", 1, 7), image("\xE3\x83\x89\xF0\x9F\x8E\xAE ok", 1, 8),
+      image("c1\xC2\x9B[2J nbsp\xC2\xA0", 1, 9), image("bad\xFF\xE3\x83 \xC0\xAF \xED\xA0\x80%", 1, 10)};
   AuditResult result;
   ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
   const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
   EXPECT_EQ(out,
-            "complete caf%C3%A9 (1 of 1)\n"
+            "complete caf\xC3\xA9 (1 of 1)\n"
             "  elsewhere a: b/a\n"
             "partial b (1 of 2)\n"
             "  missing x size 1 crc 00000002\n"
             "unknown tab%09here\n"
-            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 1 unknown images\n");
+            "unknown \xE3\x83\x89\xF0\x9F\x8E\xAE ok\n"
+            "unknown c1%C2%9B[2J nbsp\xC2\xA0\n"
+            "unknown bad%FF%E3%83 %C0%AF %ED%A0%80%\n"
+            "2 sets: 1 complete, 1 partial, 0 missing; 2 of 3 ROMs; 4 unknown images\n");
+}
+
+// A libretro-style DAT repeats a set's name for each alternative dump: one
+// set, reported once by the alternative that fares best, counted once.
+TEST(AuditReport, RepeatedSetNamesAreOneSetWithAlternatives) {
+  const std::string text =
+      "<datafile><header><name>Lynx</name></header>"
+      "<game name=\"2048 (World)\"><rom name=\"2048 (World).bll\" size=\"4\" crc=\"00000001\"/></game>"
+      "<game name=\"2048 (World)\"><rom name=\"2048 (World).lnx\" size=\"4\" crc=\"00000002\"/></game>"
+      "<game name=\"Other\"><rom name=\"o.lnx\" size=\"4\" crc=\"00000004\"/></game>"
+      "<game name=\"2048 (World)\"><rom name=\"2048 (World).lyx\" size=\"4\" crc=\"00000003\"/></game>"
+      "<game name=\"Other\"><rom name=\"o.lyx\" size=\"4\" crc=\"00000005\"/></game>"
+      "<game name=\"Third\"><rom name=\"t.a\" size=\"4\" crc=\"00000006\"/></game>"
+      "<game name=\"Third\"><rom name=\"t.b\" size=\"4\" crc=\"00000007\"/>"
+      "<rom name=\"t.c\" size=\"4\" crc=\"00000008\"/></game>"
+      "<game name=\"Fourth\"><rom name=\"f.a\" size=\"4\" crc=\"00000009\"/></game>"
+      "<game name=\"Fourth\"><rom name=\"f.b\" size=\"4\" crc=\"0000000a\"/></game></datafile>";
+  DatFile dat;
+  DatError error{};
+  ASSERT_TRUE(load_dat_memory(reinterpret_cast<const uint8_t*>(text.data()), text.size(), dat, error));
+  const std::vector<AuditImage> images = {image("2048 (World).zip?2048 (World).lnx", 4, 2),
+                                          image("2048 (World).zip?2048 (World).lyx", 4, 3), image("Third/t.b", 4, 7),
+                                          image("elsewhere/f.a", 4, 9), image("Fourth/f.b", 4, 10)};
+  AuditResult result;
+  ASSERT_TRUE(audit_images(&dat, 1, images.data(), images.size(), result));
+  const std::string out = capture_stdout([&] { print_audit(&dat, 1, images.data(), images.size(), result); });
+  EXPECT_EQ(out,
+            "missing Other\n"
+            "partial Third (1 of 2)\n"
+            "  missing t.c size 4 crc 00000008\n"
+            "4 sets: 2 complete, 1 partial, 1 missing; 3 of 5 ROMs; 0 unknown images\n");
+  DatFile fixdat;
+  ASSERT_TRUE(build_fixdat(&dat, 1, result, fixdat));
+  std::string sets;
+  for (const DatSet& set : fixdat.sets) {
+    sets += dat_text(fixdat, set.name);
+    for (uint32_t k = 0; k < set.rom_count; ++k)
+      sets += std::string(" ") + dat_text(fixdat, fixdat.roms[set.first_rom + k].name);
+    sets += ";";
+  }
+  EXPECT_EQ(sets, "Other o.lnx;Third t.c;");
+  // Only an alternative in place makes the set whole in place.
+  const std::vector<AuditImage> placed = {images[0], images[2], image("Third/t.c", 4, 8), image("Other/o.lyx", 4, 5),
+                                          images[4]};
+  AuditResult all;
+  ASSERT_TRUE(audit_images(&dat, 1, placed.data(), placed.size(), all));
+  EXPECT_FALSE(any_rom_out_of_place(&dat, 1, all));
+  EXPECT_TRUE(any_rom_out_of_place(&dat, 1, result));
 }
 
 TEST(AuditFixdat, HoldsOnlyTheMissingRomsAndReadsBack) {

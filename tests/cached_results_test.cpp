@@ -17,14 +17,13 @@ CachedResults sample_results() {
   CachedItem image{};
   image.kind = CachedItemKind::Image;
   image.levels = {CachedLevel{1, false, 0, "dir/a.bin"}};
-  image.image.summary.size = 0x1'0000'0001;
+  image.image.summary.size = 0x3000;  // 12 KiB: four -m1 segments
   image.image.summary.crc = 0xCBF43926;
   image.image.summary.sum = 0x1234;
   for (int k = 0; k < sha256_size; ++k) image.image.summary.sha256[k] = static_cast<uint8_t>(k * 9);
   image.image.segment_sums[0] = 0xF000;
   image.image.segment_sums[3] = 0x0001;
-  image.image.shift16 = 0x1180;
-  image.image.digests = digest_sha256;
+  image.image.digests = digest_sha256 | digest_segment_sums;
   results.items.push_back(image);
   CachedItem failure{};
   failure.kind = CachedItemKind::Failure;
@@ -43,6 +42,8 @@ CachedResults sample_results() {
   // An audit's image: SHA-1, MD5 and a header-less block, no SHA-256.
   CachedItem audited = image;
   audited.levels = {CachedLevel{1, false, 1, "headered.nes"}};
+  audited.image.summary.size = 0x1'0000'0001;  // no -m1 segments: held as zero
+  std::memset(audited.image.segment_sums, 0, sizeof audited.image.segment_sums);
   audited.image.digests = digest_sha1 | digest_md5 | digest_headerless;
   audited.image.audit.taken = taken_sha1 | taken_md5 | taken_headerless;
   for (int k = 0; k < sha1_size; ++k) audited.image.audit.sha1[k] = static_cast<uint8_t>(k + 1);
@@ -50,6 +51,14 @@ CachedResults sample_results() {
   audited.image.audit.headerless = HeaderlessSummary{0x1'0000'0001 - 16, 0x12345678, {9, 8, 7}};
   audited.image.header_rules_id = 0xFEDCBA9876543210;
   results.items.push_back(audited);
+  // A -m2 run's 2 KiB image: its shift-register checksum, no segments.
+  CachedItem small = image;
+  small.levels = {CachedLevel{1, false, 4, "small.bin"}};
+  small.image.summary.size = 0x800;
+  std::memset(small.image.segment_sums, 0, sizeof small.image.segment_sums);
+  small.image.shift16 = 0x1180;
+  small.image.digests = digest_sha256 | digest_shift16;
+  results.items.push_back(small);
   return results;
 }
 
@@ -63,14 +72,20 @@ TEST(CachedResults, DecodeGivesBackWhatWasEncoded) {
   const CachedResults results = sample_results();
   CachedResults decoded;
   ASSERT_TRUE(decodes(encode_cached_results(results), decoded));
-  ASSERT_EQ(decoded.items.size(), 4u);
+  ASSERT_EQ(decoded.items.size(), 5u);
   EXPECT_TRUE(same_cached_results(decoded, results));
-  EXPECT_EQ(decoded.items[0].image.digests, digest_sha256);
+  // What the size has not is held, as zero; the rest as written.
+  EXPECT_EQ(decoded.items[0].image.digests, uint32_t{digest_sha256 | digest_segment_sums | digest_shift16});
+  EXPECT_EQ(decoded.items[0].image.segment_sums[0], 0xF000);
+  EXPECT_EQ(decoded.items[4].image.digests, uint32_t{digest_sha256 | digest_shift16 | digest_segment_sums});
+  EXPECT_EQ(decoded.items[4].image.shift16, 0x1180);
   EXPECT_EQ(decoded.items[1].levels, results.items[1].levels);
   EXPECT_EQ(decoded.items[1].entry_index, 70000u);
   EXPECT_EQ(decoded.items[2].comment, results.items[2].comment);
   const CachedImage& audited = decoded.items[3].image;
-  EXPECT_EQ(audited.digests, uint32_t{digest_sha1 | digest_md5 | digest_headerless});
+  EXPECT_EQ(audited.digests,
+            uint32_t{digest_sha1 | digest_md5 | digest_headerless | digest_segment_sums | digest_shift16});
+  EXPECT_EQ(audited.summary.size, 0x1'0000'0001u);
   EXPECT_EQ(audited.audit.taken, taken_sha1 | taken_md5 | taken_headerless);
   EXPECT_EQ(audited.audit.headerless.size, 0x1'0000'0001u - 16);
   EXPECT_EQ(audited.audit.headerless.crc, 0x12345678u);
@@ -104,7 +119,7 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   // The image item: kind, level count, the level (kind, flags, index, name
   // length and name), field count, then the fields.
   const size_t fields = 1 + 1 + 1 + 4 + std::strlen("dir/a.bin");
-  ASSERT_EQ(image[fields], 6);
+  ASSERT_EQ(image[fields], 5);      // size, CRC-32, sum, segment sums, SHA-256
   ASSERT_EQ(image[fields + 1], 1);  // the size field's tag
   struct Case {
     const char* label;
@@ -116,10 +131,15 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   std::string unknown_tag = image;
   unknown_tag[fields + 1] = 99;  // a later version's field; then the size is missing
   std::string later_field = image;
-  later_field[fields] = 7;
+  later_field[fields] = 6;
   later_field += std::string("\x63\x02xy", 4);
   std::string without_digest = image.substr(0, image.size() - 34);
-  without_digest[fields] = 5;
+  without_digest[fields] = 4;
+  // Read by a run that took no segment sums: the field is left out.
+  const size_t segments_at = fields + 1 + 10 + 6 + 4;
+  ASSERT_EQ(image[segments_at], 4);  // the segment sums' tag
+  std::string without_segments = image.substr(0, segments_at) + image.substr(segments_at + 10);
+  without_segments[fields] = 4;
   const Case cases[] = {
       {"as written", image, true},
       {"a later version", "\x03", false},
@@ -130,6 +150,7 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
       {"a sum every image has is missing", unknown_tag, false},
       {"a field of a later version is skipped", later_field, true},
       {"an image without its digest", without_digest, true},
+      {"an image without its segment sums", without_segments, true},
       {"a name longer than the row",
        std::string("\x02\x02\x01\x01\x00\x00\x05"
                    "ab",
@@ -150,7 +171,9 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   }
   CachedResults decoded;
   ASSERT_TRUE(decodes(without_digest, decoded));
-  EXPECT_EQ(decoded.items[0].image.digests, 0u);
+  EXPECT_EQ(decoded.items[0].image.digests, uint32_t{digest_segment_sums | digest_shift16});
+  ASSERT_TRUE(decodes(without_segments, decoded));
+  EXPECT_EQ(decoded.items[0].image.digests, uint32_t{digest_sha256 | digest_shift16});
 }
 
 // A row compared with a new reading: digests only where both have them.
@@ -172,7 +195,19 @@ TEST(CachedResults, SameWhenEverySumBothHoldAgrees) {
        true},
       {"another CRC", [](CachedResults& r) { r.items[0].image.summary.crc ^= 1; }, false},
       {"another segment sum", [](CachedResults& r) { r.items[0].image.segment_sums[2] = 1; }, false},
-      {"another shift checksum", [](CachedResults& r) { r.items[0].image.shift16 = 0; }, false},
+      {"another segment sum, held by one only",
+       [](CachedResults& r) {
+         r.items[0].image.segment_sums[2] = 1;
+         r.items[0].image.digests &= ~uint32_t{digest_segment_sums};
+       },
+       true},
+      {"another shift checksum", [](CachedResults& r) { r.items[4].image.shift16 = 0; }, false},
+      {"another shift checksum, held by one only",
+       [](CachedResults& r) {
+         r.items[4].image.shift16 = 0;
+         r.items[4].image.digests &= ~uint32_t{digest_shift16};
+       },
+       true},
       {"another reason", [](CachedResults& r) { r.items[1].reason = 3; }, false},
       {"another name", [](CachedResults& r) { r.items[1].levels[0].name = "c.7z"; }, false},
       {"another entry index", [](CachedResults& r) { r.items[1].levels[1].index = 71; }, false},
@@ -224,13 +259,19 @@ TEST(CachedResults, KeepsDigestsOfAnEarlierReading) {
   CachedResults fresh = kept;
   fresh.items[0].image.digests = 0;
   std::memset(fresh.items[0].image.summary.sha256, 0, sha256_size);
+  std::memset(fresh.items[0].image.segment_sums, 0, sizeof fresh.items[0].image.segment_sums);
+  fresh.items[4].image.digests = digest_sha256;
+  fresh.items[4].image.shift16 = 0;
   CachedImage& audited = fresh.items[3].image;
   audited.digests &= ~uint32_t{digest_md5};
   audited.audit.taken &= ~taken_md5;
   std::memset(audited.audit.md5, 0, md5_size);
   add_kept_digests(kept, fresh);
-  EXPECT_EQ(fresh.items[0].image.digests, digest_sha256);
+  EXPECT_EQ(fresh.items[0].image.digests, kept.items[0].image.digests);
   EXPECT_EQ(std::memcmp(fresh.items[0].image.summary.sha256, kept.items[0].image.summary.sha256, sha256_size), 0);
+  EXPECT_EQ(fresh.items[0].image.segment_sums[0], 0xF000);
+  EXPECT_EQ(fresh.items[4].image.digests, kept.items[4].image.digests);
+  EXPECT_EQ(fresh.items[4].image.shift16, 0x1180);
   EXPECT_EQ(audited.digests, kept.items[3].image.digests);
   EXPECT_EQ(audited.audit.taken, kept.items[3].image.audit.taken);
   EXPECT_EQ(std::memcmp(audited.audit.md5, kept.items[3].image.audit.md5, md5_size), 0);

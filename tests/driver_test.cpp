@@ -1,6 +1,8 @@
 // The command line end to end: options, usage errors, exit statuses.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -9,7 +11,13 @@
 
 namespace {
 
-const std::string usage = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+const std::string usage =
+    "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
+    "              [--exclude PATTERN]... [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
+    "              [--] file/directory/zip...\n"
+    "       imgchk -h | --help | --version\n";
 const std::string empty_all = "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked\n";
 const std::string empty_filtered = "\n0 ROMs, 0 unique, 0 duplicates, 0 unchecked, 0 skipped\n\n";
 const std::string abc_listing = "\n  352441C2 0126      3 a.bin\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n";
@@ -38,6 +46,9 @@ void expect_runs(const std::vector<Case>& cases, const std::string& cwd) {
 TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
   TempDir tree;
   tree.write("a.bin", "abc");
+  tree.write("y.dat", "");
+  ASSERT_EQ(symlink("y.dat", tree.at("link.dat").c_str()), 0);
+  tree.make_dir("sub");
   expect_runs(
       {
           {{}, "", usage, 1},
@@ -65,6 +76,31 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"--dat"}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--dat="}, "", "imgchk: --dat needs a file name\n" + usage, 1},
           {{"--datx", "a.bin"}, "", "imgchk: unknown argument '--datx'\n" + usage, 1},
+          // An output may not be an input, nor the other output: by path
+          // before the file exists, by device and inode once it does.
+          {{"--dat", "x.dat", "--fixdat", "./x.dat", "a.bin"},
+           "",
+           "imgchk: --fixdat ./x.dat is the same file as --dat x.dat\n" + usage,
+           1},
+          {{"--dat=y.dat", "--dat", "x.dat", "--dir2dat", "link.dat", "a.bin"},
+           "",
+           "imgchk: --dir2dat link.dat is the same file as --dat y.dat\n" + usage,
+           1},
+          {{"--dat", "x.dat", "--header", "h.xml", "--fixdat", "sub/../h.xml", "a.bin"},
+           "",
+           "imgchk: --fixdat sub/../h.xml is the same file as --header h.xml\n" + usage,
+           1},
+          {{"--dat", "x.dat", "--fixdat", "f.dat", "--dir2dat=f.dat", "a.bin"},
+           "",
+           "imgchk: --fixdat f.dat is the same file as --dir2dat f.dat\n" + usage,
+           1},
+          // An audit of nothing is refused, as "--" with nothing after it is.
+          {{"--dat", "x.dat"}, "", usage, 1},
+          {{"--dat=x.dat", "--strict"}, "", usage, 1},
+          {{"--dat", "x.dat", "--"}, "", usage, 1},
+          {{"--exclude"}, "", "imgchk: --exclude needs a pattern\n" + usage, 1},
+          {{"--exclude=", "a.bin"}, "", "imgchk: --exclude needs a pattern\n" + usage, 1},
+          {{"--excludes", "x", "a.bin"}, "", "imgchk: unknown argument '--excludes'\n" + usage, 1},
       },
       tree.path);
 }
@@ -93,17 +129,22 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
                            "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
                            "  -pzc         list the comments of zip archives, nothing else\n"
-                           "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
+                           "  --json       write the listing (or the audit) as JSON Lines, for scripts\n"
                            "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
                            "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
                            "               again only files whose size or modification time changed\n"
                            "  --cache=FILE the same with the cache in FILE\n"
                            "  --recheck    with the cache, read every file and report those whose bytes\n"
                            "               changed while their size and modification time did not\n"
+                           "  --strict     exit with status 4 when a path or entry could not be read\n"
+                           "  --exclude PATTERN  leave out every folder, file and archive entry whose\n"
+                           "               name matches the shell pattern (repeatable; --exclude=PATTERN)\n"
                            "  --           end of options: every later argument is a path\n"
                            "  -h, --help   print this help and exit\n"
                            "  --version    print the version and exit\n"
-                           "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
+                           "  --dat FILE   audit against the DAT FILE instead of listing (repeatable);\n"
+                           "               exit status 2 when a ROM or disk is not in place, 4 when a\n"
+                           "               path or entry could not be read, 6 for both\n"
                            "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
                            "  --dir2dat FILE  write what the run catalogues as a DAT\n"
                            "  --header FILE   read copier headers by these rules, not the built-in ones\n"
@@ -173,6 +214,8 @@ TEST(CommandLine, WalkingErrorsLeaveTheExitStatusAtZero) {
       {
           {{"missing.bin"}, empty_all, "imgchk: error opening missing.bin\n", 0},
           {{"-m1", "missing.bin"}, empty_filtered, "imgchk: error opening missing.bin\n", 0},
+          {{"--strict", "missing.bin"}, empty_all, "imgchk: error opening missing.bin\n", 4},
+          {{"--strict", "a.bin"}, abc_listing, "", 0},
           {{"a.bin", "a.bin"},
            "\n  352441C2 0126      3 a.bin\nD 352441C2 0126      3 a.bin\n\n"
            "2 ROMs, 1 unique, 1 duplicates, 0 unchecked\n",

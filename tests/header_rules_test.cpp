@@ -88,6 +88,8 @@ TEST(HeaderRules, RuleFilesTestBytesAndSizes) {
 }
 
 TEST(HeaderRules, RefusesRuleFilesItCannotFollow) {
+  std::string deep;
+  for (int k = 0; k < 70; ++k) deep += "<a>";
   struct Case {
     const char* label;
     std::string file;
@@ -99,6 +101,11 @@ TEST(HeaderRules, RefusesRuleFilesItCannotFollow) {
        "rule operation \"byteswap\" is not supported"},
       {"offset not hex", "<detector><rule start_offset=\"0x10\"/></detector>", 1,
        "rule offset is not a hexadecimal number"},
+      {"offset past 64 bits", "<detector><rule end_offset=\"-10000000000000000\"/></detector>", 1,
+       "rule offset is not a hexadecimal number"},
+      {"file size past 64 bits", "<detector><rule><file size=\"10000000000000000\"/></rule></detector>", 1,
+       "test <file> is not understood"},
+      {"nested too deep", "<detector>\n" + deep, 2, "elements nested too deep"},
       {"odd value", "<detector><rule><data offset=\"0\" value=\"ABC\"/></rule></detector>", 1,
        "test <data> is not understood"},
       {"mask of another length", "<detector><rule><and offset=\"0\" mask=\"FF\" value=\"0000\"/></rule></detector>", 1,
@@ -138,7 +145,7 @@ TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
   HeaderRules rules;
   ASSERT_TRUE(use_builtin_header_rules(rules));
   const DigestPlan saved = g_digest_plan;
-  g_digest_plan = {false, true, false, &rules};
+  g_digest_plan = {false, true, false, &rules, false};
   struct Case {
     const char* label;
     std::string image;

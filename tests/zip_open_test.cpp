@@ -59,13 +59,21 @@ TEST(ZipOpen, ChecksTheEndRecordAndTheCentralDirectory) {
          put_u16(z.bytes, z.end_record_offset + end_directory_disk, 1);
        },
        false},
-      // The total counts; entries on this disk may be anything.
+      // One count that agrees is enough; the other may be anything.
       {"entries on this disk differ",
        [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 1); }, true},
       {"entries on this disk more than the directory can hold",
        [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 0xFFFF); }, true},
       {"total differs, entries on this disk right",
-       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries, 1); }, false},
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries, 1); }, true},
+      {"total more than the directory can hold, entries on this disk right",
+       [](ZipLayout& z) { put_u16(z.bytes, z.end_record_offset + end_entries, 0xFFFF); }, true},
+      {"both differ",
+       [](ZipLayout& z) {
+         put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 1);
+         put_u16(z.bytes, z.end_record_offset + end_entries, 3);
+       },
+       false},
       {"one entry more than the records",
        [](ZipLayout& z) {
          put_u16(z.bytes, z.end_record_offset + end_entries_on_disk, 3);
@@ -157,7 +165,15 @@ TEST(ZipOpen, ReadsTheZip64EndRecordWhenTheLocatorIsThere) {
       {"entries on this disk as far as 64 bits go",
        [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, UINT64_MAX); }, true},
       {"total differs, entries on this disk right",
-       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, 1); }, false},
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, 1); }, true},
+      {"total as far as 64 bits go, entries on this disk right",
+       [](ZipLayout& z) { put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, UINT64_MAX); }, true},
+      {"both differ",
+       [](ZipLayout& z) {
+         put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 3);
+         put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries, 1);
+       },
+       false},
       {"more entries than the records",
        [](ZipLayout& z) {
          put_u64(z.bytes, *z.zip64_end_record_offset + zip64_entries_on_disk, 3);
@@ -249,7 +265,8 @@ TEST(ZipOpen, TakesOffsetsFromTheStartOfTheFile) {
 }
 
 // A writer that counts entries in 16 bits writes 65,536 + N entries as N;
-// the records walked tell the truth. Any other disagreement is refused.
+// the records walked tell the truth. Both counts disagreeing otherwise is
+// refused.
 TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
   using namespace zip_field;
   constexpr uint32_t walked = 65536 + 2;
@@ -277,10 +294,11 @@ TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
   };
   const Case cases[] = {
       {"both counts wrapped", &plain, [](ZipLayout&) {}, true},
-      {"wrapped and 7 apart", &plain, [&](ZipLayout& z) { set_counts(z, 2, 9); }, false},
+      {"on this disk wrapped, total wrong", &plain, [&](ZipLayout& z) { set_counts(z, 2, 9); }, true},
       {"total wrapped, on this disk wrong", &plain, [&](ZipLayout& z) { set_counts(z, 9, 2); }, true},
       {"total wrapped, on this disk saturated", &plain, [&](ZipLayout& z) { set_counts(z, 0xFFFF, 2); }, true},
-      {"total saturated, on this disk wrapped", &plain, [&](ZipLayout& z) { set_counts(z, 2, 0xFFFF); }, false},
+      {"total saturated, on this disk wrapped", &plain, [&](ZipLayout& z) { set_counts(z, 2, 0xFFFF); }, true},
+      {"both wrong, 7 apart", &plain, [&](ZipLayout& z) { set_counts(z, 1, 8); }, false},
       {"both one short of the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 1, 1); }, false},
       {"both one past the wrap", &plain, [&](ZipLayout& z) { set_counts(z, 3, 3); }, false},
       {"both saturated", &plain, [&](ZipLayout& z) { set_counts(z, 0xFFFF, 0xFFFF); }, false},
@@ -289,9 +307,11 @@ TEST(ZipOpen, CountsEveryRecordPastA16BitWrap) {
       {"zip64, on disk wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, walked); }, true},
       {"zip64, both wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, 2, 2); }, true},
       {"zip64, one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked - 1, walked - 1); }, false},
-      {"zip64, total one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked, walked - 1); }, false},
+      {"zip64, total one fewer", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked, walked - 1); }, true},
+      {"zip64, on disk one fewer, total wrapped", &zip64, [&](ZipLayout& z) { set_zip64_counts(z, walked - 1, 2); },
+       true},
       {"zip64, wrapped by 2^32", &zip64,
-       [&](ZipLayout& z) { set_zip64_counts(z, walked, walked + (uint64_t{1} << 32)); }, false},
+       [&](ZipLayout& z) { set_zip64_counts(z, walked + (uint64_t{1} << 32), walked + (uint64_t{1} << 32)); }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

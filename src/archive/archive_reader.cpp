@@ -5,13 +5,14 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <libdeflate.h>
 #include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "archive/rar_end_block.h"
 
 namespace {
 
@@ -38,21 +39,11 @@ struct Utf8LocaleScope {
 };
 
 la_ssize_t read_source(archive*, void* client_data, const void** bytes) {
-  ArchiveSource& source = *static_cast<ArchiveSource*>(client_data);
-  if (!source.owns_fd) {
-    const uint64_t left = source.offset < source.size ? source.size - source.offset : 0;
-    *bytes = source.memory + source.offset;
-    source.offset += left;
-    return static_cast<la_ssize_t>(left);
-  }
-  for (;;) {
-    const ssize_t got = pread(source.fd, source.buffer, archive_piece_size, static_cast<off_t>(source.offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return ARCHIVE_FATAL;
-    *bytes = source.buffer;
-    source.offset += static_cast<uint64_t>(got);
-    return got;
-  }
+  const uint8_t* piece = nullptr;
+  const int64_t got = archive_source_next(*static_cast<ArchiveSource*>(client_data), &piece);
+  if (got < 0) return ARCHIVE_FATAL;
+  *bytes = piece;
+  return static_cast<la_ssize_t>(got);
 }
 
 // Never past the end: a short skip tells libarchive the archive is cut short.
@@ -84,7 +75,6 @@ bool is_tar_kind(ArchiveKind kind) {
 int filter_of(ArchiveKind kind) {
   switch (kind) {
     case ArchiveKind::TarGzip:
-    case ArchiveKind::Gzip:
       return ARCHIVE_FILTER_GZIP;
     case ArchiveKind::TarBzip2:
       return ARCHIVE_FILTER_BZIP2;
@@ -117,10 +107,6 @@ bool enable_format(archive* handle, ArchiveKind kind) {
   switch (kind) {
     case ArchiveKind::SevenZip:
       return archive_read_support_format_7zip(handle) == ARCHIVE_OK;
-    case ArchiveKind::Gzip:
-      // The raw format refuses a stream of nothing; the empty format takes it.
-      return archive_read_support_format_raw(handle) == ARCHIVE_OK &&
-             archive_read_support_format_empty(handle) == ARCHIVE_OK;
     case ArchiveKind::Rar:
       return archive_read_support_format_rar(handle) == ARCHIVE_OK &&
              archive_read_support_format_rar5(handle) == ARCHIVE_OK;
@@ -159,22 +145,39 @@ bool header_was_read(int result) {
   return result == ARCHIVE_OK || result == ARCHIVE_WARN;
 }
 
+// libarchive ends a RAR silently where its bytes run out: one whose end
+// block is missing was cut short there.
+void mark_end(ArchiveReader& reader) {
+  reader.entry = nullptr;
+  reader.at_end = true;
+  reader.cut_short = reader.kind == ArchiveKind::Rar && rar_is_cut_short(reader.source);
+}
+
+// A gzip file holds one image, whose header is the first member's.
+bool start_gzip(ArchiveReader& reader) {
+  if (!gzip_open(reader.gzip, reader.source, reader.failure)) return false;
+  reader.headers_read = 1;
+  reader.header_pending = true;
+  reader.at_end = true;
+  return true;
+}
+
 // A fresh handle on reader.source, from its first byte, with its first
 // header read.
 bool start_handle(ArchiveReader& reader) {
+  reader.source.offset = 0;
+  reader.headers_read = 0;
+  reader.header_pending = false;
+  reader.at_end = false;
+  reader.cut_short = false;
+  reader.broken = false;
+  reader.entry = nullptr;
+  if (reader.kind == ArchiveKind::Gzip) return start_gzip(reader);
   reader.handle = archive_read_new();
   if (reader.handle == nullptr) {
     reader.failure = ArchiveFailure::OutOfMemory;
     return false;
   }
-  reader.source.offset = 0;
-  reader.headers_read = 0;
-  reader.gzip_crc = 0;
-  reader.gzip_size = 0;
-  reader.header_pending = false;
-  reader.at_end = false;
-  reader.broken = false;
-  reader.entry = nullptr;
   archive* const handle = reader.handle;
   const int filter = filter_of(reader.kind);
   if (!enable_format(handle, reader.kind) || !enable_filter(handle, filter) ||
@@ -190,18 +193,14 @@ bool start_handle(ArchiveReader& reader) {
     return false;
   }
   // Without a filter libarchive reads anything as its own plain stream: a
-  // ".gz" that is not gzip must not pass as a raw image.
+  // ".tar.gz" that is no gzip must not pass as a tar.
   if (archive_filter_code(handle, 0) != filter) {
     reader.failure = ArchiveFailure::NotAnArchive;
     return false;
   }
   const int result = archive_read_next_header(handle, &reader.entry);
   if (result == ARCHIVE_EOF) {
-    reader.entry = nullptr;
-    // A gzip of nothing still holds one image, an empty one.
-    reader.header_pending = reader.kind == ArchiveKind::Gzip;
-    reader.headers_read = reader.header_pending ? 1 : 0;
-    reader.at_end = true;
+    mark_end(reader);
     return true;
   }
   if (!header_was_read(result)) {
@@ -214,6 +213,7 @@ bool start_handle(ArchiveReader& reader) {
 }
 
 void close_handle(ArchiveReader& reader) {
+  gzip_close(reader.gzip);
   if (reader.handle != nullptr) archive_read_free(reader.handle);
   reader.handle = nullptr;
   reader.entry = nullptr;
@@ -251,9 +251,18 @@ bool open_source(ArchiveReader& reader, ArchiveKind kind, const char* name) {
   return true;
 }
 
-// A null entry is the empty image of a gzip of nothing.
+// A null entry is a gzip file's one image.
 bool is_image_entry(archive_entry* entry) {
   return entry == nullptr || (archive_entry_filetype(entry) == AE_IFREG && archive_entry_hardlink(entry) == nullptr);
+}
+
+// The header that was expected after the last one read fails, once.
+ArchiveStep report_cut_short(ArchiveReader& reader) {
+  reader.cut_short = false;
+  reader.failure = ArchiveFailure::DamagedArchive;
+  reader.broken = true;
+  ++reader.headers_read;
+  return ArchiveStep::Failed;
 }
 
 // The pending or next header, whatever it is.
@@ -262,12 +271,13 @@ ArchiveStep next_header(ArchiveReader& reader) {
     reader.header_pending = false;
     return ArchiveStep::Entry;
   }
-  if (reader.handle == nullptr || reader.at_end) return ArchiveStep::End;
+  if (reader.handle == nullptr) return ArchiveStep::End;
+  if (reader.at_end) return reader.cut_short ? report_cut_short(reader) : ArchiveStep::End;
   if (reader.broken) return ArchiveStep::Failed;
   const int result = archive_read_next_header(reader.handle, &reader.entry);
   if (result == ARCHIVE_EOF) {
-    reader.at_end = true;
-    return ArchiveStep::End;
+    mark_end(reader);
+    return next_header(reader);
   }
   if (!header_was_read(result)) {
     reader.failure = header_failure_of(reader.handle);
@@ -277,30 +287,6 @@ ArchiveStep next_header(ArchiveReader& reader) {
   }
   ++reader.headers_read;
   return ArchiveStep::Entry;
-}
-
-uint32_t little_endian_u32(const uint8_t* bytes) {
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
-}
-
-// The trailer's CRC-32 and length (modulo 2^32) against what was read.
-bool matches_gzip_trailer(ArchiveReader& reader) {
-  constexpr uint64_t trailer_size = 8;
-  const ArchiveSource& source = reader.source;
-  uint8_t trailer[trailer_size];
-  bool have_trailer = source.size >= trailer_size;
-  if (have_trailer && !source.owns_fd) {
-    std::memcpy(trailer, source.memory + (source.size - trailer_size), trailer_size);
-  } else if (have_trailer) {
-    const off_t offset = static_cast<off_t>(source.size - trailer_size);
-    have_trailer = pread(source.fd, trailer, trailer_size, offset) == static_cast<ssize_t>(trailer_size);
-  }
-  if (have_trailer && little_endian_u32(trailer) == reader.gzip_crc &&
-      little_endian_u32(trailer + 4) == static_cast<uint32_t>(reader.gzip_size)) {
-    return true;
-  }
-  reader.failure = ArchiveFailure::DamagedData;
-  return false;
 }
 
 }  // namespace
@@ -337,7 +323,7 @@ ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info) {
     if (reader.kind == ArchiveKind::Gzip) {
       info.name = reader.gzip_image_name;
       info.size = 0;
-      info.size_known = reader.entry == nullptr;
+      info.size_known = false;
       return ArchiveStep::Entry;
     }
     const char* name = archive_entry_pathname(reader.entry);
@@ -352,14 +338,13 @@ ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info) {
 bool archive_read_piece(ArchiveReader& reader, uint8_t* buffer, size_t capacity, size_t& size) {
   const Utf8LocaleScope utf8;
   size = 0;
+  if (reader.kind == ArchiveKind::Gzip) {
+    return gzip_read(reader.gzip, reader.source, buffer, capacity, size, reader.failure);
+  }
   if (reader.handle == nullptr || reader.broken) return false;
-  const la_ssize_t got = reader.entry == nullptr ? 0 : archive_read_data(reader.handle, buffer, capacity);
+  const la_ssize_t got = archive_read_data(reader.handle, buffer, capacity);
   if (got >= 0) {
     size = static_cast<size_t>(got);
-    if (reader.kind != ArchiveKind::Gzip) return true;
-    if (got == 0) return matches_gzip_trailer(reader);
-    reader.gzip_crc = libdeflate_crc32(reader.gzip_crc, buffer, size);
-    reader.gzip_size += size;
     return true;
   }
   reader.failure = failure_of(reader.handle, reader.entry);

@@ -1,5 +1,6 @@
-// Reading the entries of a 7z, tar, gzip or RAR archive through libarchive,
-// in the order they are stored, one piece of an entry's data at a time.
+// Reading the entries of a 7z, tar, gzip or RAR archive, in the order they
+// are stored, one piece of an entry's data at a time: a gzip image through
+// zlib (gzip_members), every other kind through libarchive.
 //
 // An ArchiveReader is a plain record: all zero means "not open". Nothing
 // here throws or writes messages: failures come back as false or Failed,
@@ -13,21 +14,11 @@
 
 #include "archive/archive_failure.h"
 #include "archive/archive_kind.h"
+#include "archive/archive_source.h"
+#include "archive/gzip_members.h"
 
 struct archive;
 struct archive_entry;
-
-// Where the archive's bytes come from: a descriptor the reader owns, read
-// with pread at its own offset (so that the archive can be opened again),
-// or a block the caller keeps alive, read in place.
-struct ArchiveSource {
-  int fd;
-  bool owns_fd;  // false for a block in memory
-  const uint8_t* memory;
-  uint64_t size;
-  uint64_t offset;  // of the next byte handed to libarchive
-  uint8_t* buffer;  // archive_piece_size bytes for pieces of the file (malloc)
-};
 
 // What the walker learns of one entry, valid until the next step.
 struct ArchiveEntryInfo {
@@ -43,19 +34,15 @@ struct ArchiveReader {
   ArchiveKind kind;
   ArchiveSource source;
   char* gzip_image_name;  // (malloc)
+  // A gzip image's members; libarchive would check no member's trailer.
+  GzipMembers gzip;
   uint32_t headers_read;
-  // A gzip image's CRC-32 and length so far: libarchive checks neither
-  // against the gzip trailer, so the reader does.
-  uint32_t gzip_crc;
-  uint64_t gzip_size;
   bool header_pending;  // the first header, read by the open, not yet handed out
   bool at_end;          // libarchive said there are no more headers
+  bool cut_short;       // ... but a RAR's end block is missing: the next header fails
   bool broken;          // libarchive can read no further from this handle
   ArchiveFailure failure;
 };
-
-// The size of the pieces read from an archive file.
-inline constexpr size_t archive_piece_size = size_t{256} << 10;
 
 // Both take a reader whose every byte the caller set to zero, and the name
 // the archive is known by (a gzip image is named after it). True when the
@@ -75,10 +62,10 @@ enum class ArchiveStep : uint8_t { Entry, End, Failed };
 ArchiveStep archive_next_entry(ArchiveReader& reader, ArchiveEntryInfo& info);
 
 // Reads the current entry's next bytes into `buffer`; `size` 0 at its end.
-// A gzip image must match the CRC-32 and length in the file's trailer
-// (so a file of several gzip members, whose trailer is the last one's, is
-// taken as damaged). False on failure, with the reason in `failure`; `broken` tells whether
-// the handle can still go on to the next entry.
+// A gzip image is every member's data, each member matching its own
+// trailer (see gzip_members). False on failure, with the reason in
+// `failure`; `broken` tells whether the handle can still go on to the next
+// entry.
 bool archive_read_piece(ArchiveReader& reader, uint8_t* buffer, size_t capacity, size_t& size);
 
 // After the handle broke: opens the archive again from its source and

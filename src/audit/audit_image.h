@@ -21,4 +21,5 @@ struct AuditImage {
   const Provenance* origin;  // where it lies; its display name is made from it for output
   AuditForm whole;
   const HeaderlessSummary* headerless;  // the block after a copier header, or null
+  const uint8_t* chd_sha1 = nullptr;    // a CHD's header SHA-1, or null
 };

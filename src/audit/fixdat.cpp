@@ -29,6 +29,14 @@ bool copy_missing_roms(const DatFile& dat, uint32_t dat_index, const DatSet& set
   return true;
 }
 
+bool lacks_any_rom(const DatFile& dat, uint32_t dat_index, const DatSet& set, const AuditResult& result) {
+  for (uint32_t k = 0; k < set.rom_count; ++k) {
+    const uint32_t index = set.first_rom + k;
+    if (is_required_rom(dat.roms[index]) && rom_matches(result, dat_index, index).count == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool build_fixdat(const DatFile* dats, size_t dat_count, const AuditResult& result, DatFile& fixdat) {
@@ -36,10 +44,12 @@ bool build_fixdat(const DatFile* dats, size_t dat_count, const AuditResult& resu
   for (size_t d = 0; d < dat_count; ++d) {
     const auto dat_index = static_cast<uint32_t>(d);
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      const SetVerdict verdict = judge_set(dats[d], result, dat_index, s);
-      if (verdict.have == verdict.required) continue;
-      if (!copy_set(dats[d], dats[d].sets[s], fixdat) ||
-          !copy_missing_roms(dats[d], dat_index, dats[d].sets[s], result, fixdat)) {
+      ReportedSet reported{};
+      if (!judge_reported_set(dats[d], result, dat_index, s, reported)) continue;
+      const DatSet& set = dats[d].sets[reported.set];
+      // A set that lacks only disks has no ROM to write.
+      if (!lacks_any_rom(dats[d], dat_index, set, result)) continue;
+      if (!copy_set(dats[d], set, fixdat) || !copy_missing_roms(dats[d], dat_index, set, result, fixdat)) {
         return false;
       }
     }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audit/disk_matching.h"
 #include "audit/in_place.h"
 
 namespace {
@@ -72,16 +73,16 @@ bool form_matches(const DatRom& rom, const AuditForm& form) {
 // ROM may sit in its parent's archive, a BIOS ROM in the BIOS's.
 constexpr int max_related_sets = 8;
 
-bool is_in_place(const DatFile& dat, const DatRom& rom, const ImagePlace& place) {
-  uint32_t related[max_related_sets] = {rom.set};
+}  // namespace
+
+bool is_in_place_as(const DatFile& dat, uint32_t set_index, const char* name, const char* merge,
+                    const ImagePlace& place) {
+  uint32_t related[max_related_sets] = {set_index};
   int count = 1;
   for (int k = 0; k < count; ++k) {
     const DatSet& set = dat.sets[related[k]];
-    const char* rom_name = dat_text(dat, rom.name);
-    if (is_in_set(place, dat_text(dat, set.name), rom_name)) return true;
-    if (k != 0 && rom.merge != 0 && is_in_set(place, dat_text(dat, set.name), dat_text(dat, rom.merge))) {
-      return true;
-    }
+    if (is_in_set(place, dat_text(dat, set.name), name)) return true;
+    if (k != 0 && *merge != '\0' && is_in_set(place, dat_text(dat, set.name), merge)) return true;
     for (const DatText parent : {set.cloneof, set.romof}) {
       if (parent == 0 || count == max_related_sets) continue;
       const int64_t found = find_dat_set(dat, dat_text(dat, parent));
@@ -90,6 +91,12 @@ bool is_in_place(const DatFile& dat, const DatRom& rom, const ImagePlace& place)
     }
   }
   return false;
+}
+
+namespace {
+
+bool is_in_place(const DatFile& dat, const DatRom& rom, const ImagePlace& place) {
+  return is_in_place_as(dat, rom.set, dat_text(dat, rom.name), dat_text(dat, rom.merge), place);
 }
 
 struct FormKey {
@@ -167,7 +174,7 @@ bool audit_images(const DatFile* dats, size_t dat_count, const AuditImage* image
     if (!match_form(dats, index, images[i], form, image_index, result)) return false;
   }
   std::stable_sort(result.matches.begin(), result.matches.end(), match_before);
-  return index_matches(dats, dat_count, result);
+  return index_matches(dats, dat_count, result) && match_disks(dats, dat_count, images, image_count, result);
 }
 
 RomMatches rom_matches(const AuditResult& result, uint32_t dat, uint32_t rom) {
@@ -190,6 +197,56 @@ SetVerdict judge_set(const DatFile& dat, const AuditResult& result, uint32_t dat
     ++verdict.have;
     verdict.all_in_place = verdict.all_in_place && matches.in_place;
   }
+  for (uint32_t k = 0; k < set.disk_count; ++k) {
+    const uint32_t disk = set.first_disk + k;
+    if (!is_required_disk(dat.disks[disk])) continue;
+    ++verdict.required;
+    const RomMatches matches = disk_matches_of(result, dat_index, disk);
+    if (matches.count == 0) continue;
+    ++verdict.have;
+    verdict.all_in_place = verdict.all_in_place && matches.in_place;
+  }
   if (verdict.have < verdict.required) verdict.state = verdict.have == 0 ? SetState::Missing : SetState::Partial;
   return verdict;
+}
+
+namespace {
+
+// Higher is better: in place, then found, then the count found.
+uint64_t rank_of(const SetVerdict& verdict) {
+  const uint64_t state = verdict.state != SetState::Complete ? 0 : verdict.all_in_place ? 2 : 1;
+  return state << 32 | verdict.have;
+}
+
+}  // namespace
+
+bool judge_reported_set(const DatFile& dat, const AuditResult& result, uint32_t dat_index, uint32_t set_index,
+                        ReportedSet& reported) {
+  const DatSet& set = dat.sets[set_index];
+  if (set.rom_count == 0 && set.disk_count == 0) return false;
+  const DatSetRange alternatives = find_dat_sets_named(dat, dat_text(dat, set.name));
+  // Set names are sorted stably: the first of a name is its earliest.
+  if (alternatives.first != alternatives.last && *alternatives.first != set_index) return false;
+  reported = {set_index, judge_set(dat, result, dat_index, set_index)};
+  if (alternatives.first == alternatives.last) return true;
+  for (const uint32_t* other = alternatives.first + 1; other != alternatives.last; ++other) {
+    const SetVerdict verdict = judge_set(dat, result, dat_index, *other);
+    if (rank_of(verdict) > rank_of(reported.verdict)) reported = {*other, verdict};
+  }
+  return true;
+}
+
+bool lacks_rom_in_place(const SetVerdict& verdict) {
+  return verdict.state != SetState::Complete || !verdict.all_in_place;
+}
+
+bool any_rom_out_of_place(const DatFile* dats, size_t dat_count, const AuditResult& result) {
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      ReportedSet reported{};
+      if (!judge_reported_set(dats[d], result, static_cast<uint32_t>(d), s, reported)) continue;
+      if (lacks_rom_in_place(reported.verdict)) return true;
+    }
+  }
+  return false;
 }

@@ -16,7 +16,7 @@ constexpr uint64_t max_read_chunk = uint64_t{1} << 30;
 
 bool open_and_size(int directory_fd, const char* name, OpenedFile& file) {
   file = OpenedFile{
-      openat(directory_fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), FileKind::Unsized, 0, 0, 0, 0};
+      openat(directory_fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), FileKind::Unsized, 0, 0, 0, 0, 0};
   if (file.fd < 0) return false;
   struct stat status {};
   if (fstat(file.fd, &status) != 0) {
@@ -29,6 +29,7 @@ bool open_and_size(int directory_fd, const char* name, OpenedFile& file) {
   file.device = status.st_dev;
   file.inode = status.st_ino;
   file.mtime_ns = int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+  file.ctime_ns = int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec;
   if (S_ISDIR(status.st_mode)) {
     file.kind = FileKind::Directory;
     return true;

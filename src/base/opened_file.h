@@ -18,6 +18,7 @@ struct OpenedFile {
   uint64_t device;  // with `inode`, tells a file from every other
   uint64_t inode;
   int64_t mtime_ns;  // the modification time, in nanoseconds since the epoch
+  int64_t ctime_ns;  // the status-change time, likewise
 };
 
 // Opens `name` read-only (relative to `directory_fd`, or AT_FDCWD) without

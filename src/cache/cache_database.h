@@ -1,6 +1,7 @@
 // The cache file: a SQLite database of one row per file read, keyed by the
-// file's device and inode, with its size and modification time checked.
-// One connection, used by the walking thread only.
+// file's device and inode, with its size and times checked.
+// One connection, used by the walking thread and by a thread that writes
+// the rows, in turn (the functions below are the walking thread's).
 #pragma once
 
 #include <cstdint>
@@ -31,16 +32,17 @@ struct CacheRow {
 
 enum class CacheLookup { Miss, Hit, Unusable };
 
-// The row of the file with `key`, if its size and modification time match.
+// The row of the file with `key`, if its size and both times match.
 // A hit marks the row seen by this run. Unusable after a read problem (see
 // take_cache_problem); the cache is closed then.
 CacheLookup find_cache_row(const FileKey& key, CacheWalk walk, CacheRow& row);
 
 // Writes the file's row, replacing any older row of the same device and
 // inode: whole, in one transaction with the rows stored shortly before it
-// (within a quarter second), at the latest when the cache is closed. Skipped
-// when another run holds the database past the busy timeout, and after a
-// write problem, which closes the cache to writing only.
+// (within a quarter second), at the latest when the cache is closed; the
+// writing thread does it while the walk goes on. Skipped when another run
+// holds the database past the busy timeout, and after a write problem,
+// which closes the cache to writing only.
 void store_cache_row(const FileKey& key, CacheWalk walk, CacheRow&& row);
 
 // The first problem since the cache was opened, once: true only the first

@@ -1,7 +1,9 @@
-// The cache's default place, and its folders.
+// The cache's default place, its folders and its file.
 #include "cache/cache_location.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -21,4 +23,25 @@ bool make_cache_folders(const std::string& file_path) {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   return true;
+}
+
+// The file is created here, so that it gets mode 0600 whatever the umask;
+// SQLite gives its log files the same mode. An existing file is untouched,
+// and so is a symbolic link: no file is made where a link points.
+bool make_private_cache_file(const char* path, CacheProblem& problem) {
+  const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    struct stat status {};
+    const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    close(fd);
+    if (!regular) problem = CacheProblem::CannotOpen;
+    return regular;
+  }
+  if (errno == ELOOP) {
+    problem = CacheProblem::SymbolicLink;
+    return false;
+  }
+  const bool readable = (errno == EACCES || errno == EROFS || errno == EPERM) && access(path, R_OK) == 0;
+  problem = readable ? CacheProblem::ReadOnly : CacheProblem::CannotOpen;
+  return false;
 }

@@ -14,4 +14,5 @@ enum class CacheProblem : uint8_t {
   ReadOnly,      // the file or its folder cannot be written
   Busy,          // another run held it past the busy timeout while it was opened
   NoHome,        // neither XDG_CACHE_HOME nor HOME says where it goes
+  SymbolicLink,  // the name is a symbolic link, which is never followed
 };

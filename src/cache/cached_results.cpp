@@ -3,7 +3,9 @@
 //   item   = kind:u8 count:varint level* body
 //   level  = archive_kind:u8 flags:u8 index:varint name:text
 //   text   = length:varint bytes
-//   Image   body = count:u8 (tag:u8 length:u8 bytes)*, numbers little-endian
+//   Image   body = count:u8 (tag:u8 length:u8 bytes)*, numbers little-endian;
+//                  the segment sums and the shift-register checksum only
+//                  where taken and where the size has them
 //   Failure body = message:u8 reason:u8 entry_index:varint
 //   Comment body = text
 // Every length is checked against the bytes left before it is used: a cache
@@ -11,6 +13,8 @@
 #include "cache/cached_results.h"
 
 #include <cstring>
+
+#include "catalogue/sums.h"
 
 namespace {
 
@@ -35,8 +39,7 @@ enum FieldTag : uint8_t {
 
 constexpr uint8_t headerless_field_size = 1 + 8 + 4 + sha1_size + 8;
 
-constexpr uint32_t required_fields =
-    1u << tag_size | 1u << tag_crc32 | 1u << tag_sum16 | 1u << tag_segment_sums | 1u << tag_shift16;
+constexpr uint32_t required_fields = 1u << tag_size | 1u << tag_crc32 | 1u << tag_sum16;
 
 void put_varint(std::string& out, uint64_t value) {
   while (value >= 0x80) {
@@ -85,18 +88,22 @@ int bit_count(uint32_t bits) {
 }
 
 void put_image(std::string& out, const CachedImage& image) {
-  const uint32_t held = image.digests & (digest_sha256 | digest_sha1 | digest_md5 | digest_headerless);
-  out += static_cast<char>(5 + bit_count(held));
+  constexpr uint32_t known =
+      digest_sha256 | digest_sha1 | digest_md5 | digest_headerless | digest_segment_sums | digest_shift16;
+  const uint32_t held = image.digests & known & ~mode_sums_held_by_size(image.summary.size);
+  out += static_cast<char>(3 + bit_count(held));
   put_field(out, tag_size, image.summary.size, 8);
   put_field(out, tag_crc32, image.summary.crc, 4);
   put_field(out, tag_sum16, image.summary.sum, 2);
-  out += static_cast<char>(tag_segment_sums);
-  out += static_cast<char>(8);
-  for (const uint16_t sum : image.segment_sums) {
-    out += static_cast<char>(sum & 0xFF);
-    out += static_cast<char>(sum >> 8);
+  if ((held & digest_segment_sums) != 0) {
+    out += static_cast<char>(tag_segment_sums);
+    out += static_cast<char>(8);
+    for (const uint16_t sum : image.segment_sums) {
+      out += static_cast<char>(sum & 0xFF);
+      out += static_cast<char>(sum >> 8);
+    }
   }
-  put_field(out, tag_shift16, image.shift16, 2);
+  if ((held & digest_shift16) != 0) put_field(out, tag_shift16, image.shift16, 2);
   if ((held & digest_sha256) != 0) put_bytes(out, tag_sha256, image.summary.sha256, sha256_size);
   if ((held & digest_sha1) != 0) put_bytes(out, tag_sha1, image.audit.sha1, sha1_size);
   if ((held & digest_md5) != 0) put_bytes(out, tag_md5, image.audit.md5, md5_size);
@@ -170,10 +177,12 @@ bool read_field(uint8_t tag, const uint8_t* bytes, uint8_t length, CachedImage& 
     case tag_segment_sums:
       if (length != 8) return false;
       for (size_t k = 0; k < 4; ++k) image.segment_sums[k] = static_cast<uint16_t>(little_endian(bytes + 2 * k, 2));
+      image.digests |= digest_segment_sums;
       return true;
     case tag_shift16:
       if (length != 2) return false;
       image.shift16 = static_cast<uint16_t>(little_endian(bytes, length));
+      image.digests |= digest_shift16;
       return true;
     case tag_sha256:
       if (length != sha256_size) return false;
@@ -213,7 +222,13 @@ bool take_image(Cursor& in, CachedImage& image) {
     if (tag < 32) seen |= 1u << tag;
     in.pos += length;
   }
-  return (seen & required_fields) == required_fields;
+  if ((seen & required_fields) != required_fields) return false;
+  // Sums the size has not are zero, and held.
+  const uint32_t not_kept = mode_sums_held_by_size(image.summary.size);
+  if ((not_kept & digest_segment_sums) != 0) std::memset(image.segment_sums, 0, sizeof image.segment_sums);
+  if ((not_kept & digest_shift16) != 0) image.shift16 = 0;
+  image.digests |= not_kept;
+  return true;
 }
 
 bool take_failure(Cursor& in, CachedItem& item) {
@@ -258,11 +273,14 @@ bool take_item(Cursor& in, CachedItem& item) {
 }
 
 bool same_images(const CachedImage& a, const CachedImage& b) {
-  if (a.summary.size != b.summary.size || a.summary.crc != b.summary.crc || a.summary.sum != b.summary.sum ||
-      a.shift16 != b.shift16 || std::memcmp(a.segment_sums, b.segment_sums, sizeof a.segment_sums) != 0) {
+  if (a.summary.size != b.summary.size || a.summary.crc != b.summary.crc || a.summary.sum != b.summary.sum) {
     return false;
   }
   const uint32_t both = a.digests & b.digests;
+  if ((both & digest_shift16) != 0 && a.shift16 != b.shift16) return false;
+  if ((both & digest_segment_sums) != 0 && std::memcmp(a.segment_sums, b.segment_sums, sizeof a.segment_sums) != 0) {
+    return false;
+  }
   if ((both & digest_sha256) != 0 && std::memcmp(a.summary.sha256, b.summary.sha256, sha256_size) != 0) return false;
   if ((both & digest_sha1) != 0 && std::memcmp(a.audit.sha1, b.audit.sha1, sha1_size) != 0) return false;
   if ((both & digest_md5) != 0 && std::memcmp(a.audit.md5, b.audit.md5, md5_size) != 0) return false;
@@ -287,6 +305,13 @@ bool same_items(const CachedItem& a, const CachedItem& b) {
 }
 
 }  // namespace
+
+uint32_t mode_sums_held_by_size(uint64_t size) {
+  uint32_t bits = 0;
+  if (m1_layout_of(size) == nullptr) bits |= digest_segment_sums;
+  if (size != m2_image_size) bits |= digest_shift16;
+  return bits;
+}
 
 std::string encode_cached_results(const CachedResults& results) {
   std::string out(1, static_cast<char>(format_version));
@@ -352,6 +377,8 @@ void add_kept_digests(const CachedResults& kept, CachedResults& fresh) {
     if (kept.items[k].kind != CachedItemKind::Image || fresh.items[k].kind != CachedItemKind::Image) continue;
     const uint32_t missing = from.digests & ~to.digests;
     if ((missing & digest_sha256) != 0) std::memcpy(to.summary.sha256, from.summary.sha256, sha256_size);
+    if ((missing & digest_segment_sums) != 0) std::memcpy(to.segment_sums, from.segment_sums, sizeof to.segment_sums);
+    if ((missing & digest_shift16) != 0) to.shift16 = from.shift16;
     if ((missing & digest_sha1) != 0) std::memcpy(to.audit.sha1, from.audit.sha1, sha1_size);
     if ((missing & digest_md5) != 0) std::memcpy(to.audit.md5, from.audit.md5, md5_size);
     if ((missing & digest_headerless) != 0) {

@@ -8,17 +8,20 @@
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
 
-// Digests a row may hold besides the sums every row has; a run that needs
-// one the row lacks reads the file again.
+// Digests and sums a row may hold besides the size, CRC-32 and 16-bit sum
+// every row has; a run that needs one the row lacks reads the file again.
 enum DigestBits : uint32_t {
   digest_sha256 = 1u << 0,
   digest_sha1 = 1u << 1,
   digest_md5 = 1u << 2,
   digest_headerless = 1u << 3,  // the summary of an image without its copier header
+  // A size without -m1 segments, or other than -m2's, holds these as zero.
+  digest_segment_sums = 1u << 4,  // the -m1 segment sums
+  digest_shift16 = 1u << 5,       // the -m2 shift-register checksum
 };
 
-// Every mode's sums of one image, whatever the run's mode: a row serves
-// runs in all of them.
+// The sums of one image that the run that read it took: a run in another
+// mode is served when the row holds what it shows.
 struct CachedImage {
   ImageSummary summary;  // mode_sums and shift16 unused: see below
   uint16_t segment_sums[4];
@@ -29,6 +32,10 @@ struct CachedImage {
   uint64_t header_rules_id;
   uint32_t digests;  // DigestBits held; digest_headerless: the rules were tried
 };
+
+// The mode sums an image of `size` bytes holds whoever read it: those its
+// size has not, which are zero (and are not written).
+uint32_t mode_sums_held_by_size(uint64_t size);
 
 enum class CachedItemKind : uint8_t { Image = 1, Failure = 2, Comment = 3 };
 

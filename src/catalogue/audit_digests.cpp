@@ -10,7 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
-DigestPlan g_digest_plan = {true, false, false, nullptr};
+#include "catalogue/chd_header.h"
+
+static_assert(header_rule_window >= chd_header_size_max, "the head kept holds a CHD header");
+
+DigestPlan g_digest_plan = {true, false, false, nullptr, false};
 
 namespace {
 
@@ -44,8 +48,13 @@ bool feed_headerless(AuditDigester& digester, const uint8_t* bytes, uint64_t off
   return EVP_DigestUpdate(digester.headerless_sha1, inside, inside_size) == 1;
 }
 
+// The first bytes are in: the CHD header, then the header rules.
 bool decide(AuditDigester& digester) {
   digester.decided = true;
+  if (g_digest_plan.chd && read_chd_sha1(digester.head, digester.head_size, digester.digests.chd_sha1)) {
+    digester.digests.taken |= taken_chd;
+  }
+  if (g_digest_plan.header_rules == nullptr) return true;
   digester.skip =
       decide_header_skip(*g_digest_plan.header_rules, digester.head, digester.head_size, digester.image_size);
   if (!digester.skip.applies) return true;
@@ -71,7 +80,7 @@ bool begin_audit_digests(AuditDigester& digester, uint64_t size) {
   digester.done = 0;
   digester.image_size = size;
   digester.head_size = 0;
-  digester.decided = g_digest_plan.header_rules == nullptr;
+  digester.decided = g_digest_plan.header_rules == nullptr && !g_digest_plan.chd;
   digester.skip = HeaderSkip{};
   digester.skip.end = size;
   digester.head_wanted = size < header_rule_window ? static_cast<size_t>(size) : header_rule_window;

@@ -17,6 +17,7 @@ enum DigestTaken : uint8_t {
   taken_sha1 = 1,
   taken_md5 = 2,
   taken_headerless = 4,  // a header rule applied: `headerless` holds the block's sums
+  taken_chd = 8,         // the image is a CHD: `chd_sha1` holds its header's SHA-1
 };
 
 struct HeaderlessSummary {
@@ -30,6 +31,7 @@ struct AuditDigests {
   uint8_t sha1[sha1_size];
   uint8_t md5[md5_size];
   HeaderlessSummary headerless;
+  uint8_t chd_sha1[sha1_size];
 };
 
 // Which digests every image costs; the driver sets it before the walk.
@@ -38,12 +40,13 @@ struct DigestPlan {
   bool sha1;    // with md5 and header_rules: what makes audit digests
   bool md5;
   const HeaderRules* header_rules;  // null: no header-less summary
+  bool chd;                         // a DAT has disks: look for a CHD header
 };
 extern DigestPlan g_digest_plan;
 
 // Whether images get AuditDigests at all.
 inline bool plans_audit_digests() {
-  return g_digest_plan.sha1 || g_digest_plan.md5 || g_digest_plan.header_rules != nullptr;
+  return g_digest_plan.sha1 || g_digest_plan.md5 || g_digest_plan.header_rules != nullptr || g_digest_plan.chd;
 }
 
 // One image's audit digests under way; contexts and the header window are

@@ -11,8 +11,9 @@ struct ImageSummary {
   uint16_t sum;                 // 16-bit sum of all bytes
   uint16_t mode_sums[4];        // -m1: the segment sums; -m2: [0] is the shift-register checksum
   uint8_t sha256[sha256_size];  // stands for the bytes when images are compared
-  // When every mode's sums are taken (for the cache): the -m2 checksum of a
-  // 2 KiB image, and mode_sums holds the -m1 segment sums but in -m2 runs.
+  // When every image is summed (for the cache): the -m2 checksum of a 2 KiB
+  // image in -m2 runs, where mode_sums holds it too; elsewhere mode_sums
+  // holds the -m1 segment sums (zero but in -m1 runs).
   // In the padding the other fields leave: no record grows.
   uint16_t shift16;
 };

@@ -77,12 +77,12 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
   if (summariser.takes_crc) summariser.summary.crc = libdeflate_crc32(summariser.summary.crc, bytes, size);
   if (summariser.digests) {
     summariser.sum_total = add_to_sum(summariser.sum_total, size, bytes);
-    // Every mode's sums take only the sizes their modes admit: the others
-    // are never shown.
-    if (g_mode == RunMode::M1 || g_takes_every_sum) {
+    // The mode's own sums only: a cache row that lacks another mode's is
+    // read again by a run in that mode.
+    if (g_mode == RunMode::M1) {
       add_to_segment_sums(summariser.summary.size, summariser.done, bytes, size, summariser.segment_totals);
     }
-    if (g_mode == RunMode::M2 || (g_takes_every_sum && summariser.summary.size == m2_image_size)) {
+    if (g_mode == RunMode::M2 && (!g_takes_every_sum || summariser.summary.size == m2_image_size)) {
       summariser.shift = continue_shift16(summariser.shift, size, bytes);
     }
     if (g_digest_plan.sha256) check_digest_call(EVP_DigestUpdate(summariser.sha, bytes, size));

@@ -26,8 +26,9 @@ struct Summariser {
 };
 
 // Set before the walk when the cache is used: every image is summed whole,
-// whether the run mode admits it or not, with every mode's sums (see
-// ImageSummary), so that its row serves a run in any mode.
+// whether the run mode admits it or not, so that its row serves a run in
+// another mode; the run mode's own sums are taken, and no other mode's
+// (see ImageSummary).
 extern bool g_takes_every_sum;
 
 // Whether OpenSSL offers SHA-256; ask once before the first summary, which

@@ -32,7 +32,17 @@ bool add_dat_set(DatFile& dat, const DatSet& set) {
   DatSet added = set;
   added.first_rom = static_cast<uint32_t>(dat.roms.count);
   added.rom_count = 0;
+  added.first_disk = static_cast<uint32_t>(dat.disks.count);
+  added.disk_count = 0;
   return push_back(dat.sets, added);
+}
+
+bool add_dat_disk(DatFile& dat, DatDisk disk) {
+  if (dat.sets.count == 0 || dat.disks.count >= UINT32_MAX) return false;
+  disk.set = static_cast<uint32_t>(dat.sets.count - 1);
+  if (!push_back(dat.disks, disk)) return false;
+  ++dat.sets[dat.sets.count - 1].disk_count;
+  return true;
 }
 
 bool add_dat_rom(DatFile& dat, DatRom rom) {
@@ -66,6 +76,15 @@ const uint32_t* find_by(const DatFile& dat, const GrowArray<uint32_t>& order, Da
   return found;
 }
 
+// A set index or a name, for searches by name.
+const char* name_of(const DatFile& dat, uint32_t set_index) {
+  return dat_text(dat, dat.sets[set_index].name);
+}
+
+const char* name_of(const DatFile&, const char* name) {
+  return name;
+}
+
 // No-Intro's standard DATs name the parent by its numeric id.
 bool resolve_parent_ids(DatFile& dat) {
   bool any = false;
@@ -92,6 +111,7 @@ void free_dat(DatFile& dat) {
   clear_array(dat.arena);
   clear_array(dat.sets);
   clear_array(dat.roms);
+  clear_array(dat.disks);
   clear_array(dat.sets_by_name);
   dat.name = dat.detector = 0;
   dat.disk_count = 0;
@@ -101,4 +121,51 @@ void free_dat(DatFile& dat) {
 int64_t find_dat_set(const DatFile& dat, const char* name) {
   const uint32_t* found = find_by(dat, dat.sets_by_name, &DatSet::name, name);
   return found == nullptr ? -1 : int64_t{*found};
+}
+
+DatSetRange find_dat_sets_named(const DatFile& dat, const char* name) {
+  const auto range =
+      std::equal_range(dat.sets_by_name.begin(), dat.sets_by_name.end(), name,
+                       [&](const auto& a, const auto& b) { return std::strcmp(name_of(dat, a), name_of(dat, b)) < 0; });
+  return {range.first, range.second};
+}
+
+namespace {
+
+bool is_same_set(const DatSet& a, const DatSet& b) {
+  return a.name == b.name && a.description == b.description && a.cloneof == b.cloneof && a.romof == b.romof &&
+         a.first_rom == b.first_rom && a.rom_count == b.rom_count && a.first_disk == b.first_disk &&
+         a.disk_count == b.disk_count;
+}
+
+bool is_same_disk(const DatDisk& a, const DatDisk& b) {
+  return a.name == b.name && a.merge == b.merge && a.fields == b.fields && a.status == b.status &&
+         std::memcmp(a.sha1, b.sha1, sizeof a.sha1) == 0;
+}
+
+bool is_same_rom(const DatRom& a, const DatRom& b) {
+  return a.size == b.size && a.name == b.name && a.merge == b.merge && a.crc == b.crc && a.fields == b.fields &&
+         a.status == b.status && std::memcmp(a.sha1, b.sha1, sizeof a.sha1) == 0 &&
+         std::memcmp(a.sha256, b.sha256, sizeof a.sha256) == 0 && std::memcmp(a.md5, b.md5, sizeof a.md5) == 0;
+}
+
+}  // namespace
+
+// Texts are compared as arena offsets: equal arenas make them the same.
+bool is_same_dat(const DatFile& a, const DatFile& b) {
+  if (a.kind != b.kind || a.name != b.name || a.arena.count != b.arena.count || a.sets.count != b.sets.count ||
+      a.roms.count != b.roms.count || a.disks.count != b.disks.count) {
+    return false;
+  }
+  if (std::memcmp(a.arena.items, b.arena.items, a.arena.count) != 0) return false;
+  for (size_t k = 0; k < a.sets.count; ++k) {
+    if (!is_same_set(a.sets[k], b.sets[k])) return false;
+  }
+  for (size_t k = 0; k < a.roms.count; ++k) {
+    if (!is_same_rom(a.roms[k], b.roms[k])) return false;
+  }
+  for (size_t k = 0; k < a.disks.count; ++k) {
+    if (!is_same_disk(a.disks[k], b.disks[k])) return false;
+  }
+  return true;
 }

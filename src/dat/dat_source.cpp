@@ -187,7 +187,7 @@ bool pump_unless_zip(RawInput& input, const DatSink& sink, DatError& error, bool
 }
 
 struct FileOwner {
-  OpenedFile file{-1, FileKind::Unsized, 0, 0, 0, 0};
+  OpenedFile file{-1, FileKind::Unsized, 0, 0, 0, 0, 0};
   ~FileOwner() {
     if (file.fd >= 0) close(file.fd);
   }

@@ -63,7 +63,14 @@ bool fail(DatTextReader& reader, const char* reason) {
   return false;
 }
 
+// Keeps a header or set value. A NUL would end it early in every listing
+// and written DAT, so it is refused.
 bool keep(DatTextReader& reader, std::string_view text, DatText& out) {
+  if (text.find('\0') != std::string_view::npos) {
+    const char* const owner = reader.block == Block::Set ? "set" : "header";
+    set_dat_error(*reader.error, reader.word_line, "%s %.20s holds a NUL byte", owner, reader.key.c_str());
+    return false;
+  }
   if (add_dat_text(*reader.dat, text.data(), text.size(), out)) return true;
   return fail(reader, "out of memory");
 }
@@ -99,13 +106,13 @@ bool open_block(DatTextReader& reader) {
     reader.rom = RomText{};
   } else if (reader.block == Block::Disk) {
     ++reader.dat->disk_count;
+    reader.rom = RomText{};
   }
   if (reader.dat->kind == DatKind::None) reader.dat->kind = DatKind::ClrMamePro;
   return true;
 }
 
-bool close_rom(DatTextReader& reader) {
-  const RomText& text = reader.rom;
+RomFields rom_fields_of(const RomText& text) {
   RomFields fields;
   fields.name = text.name;
   if (text.has_size) fields.size = text.size;
@@ -115,7 +122,11 @@ bool close_rom(DatTextReader& reader) {
   if (text.has_sha256) fields.sha256 = text.sha256;
   if (text.has_status) fields.status = text.status;
   if (!text.merge.empty()) fields.merge = text.merge;
-  return add_rom_fields(*reader.dat, fields, reader.word_line, *reader.error);
+  return fields;
+}
+
+bool close_rom(DatTextReader& reader) {
+  return add_rom_fields(*reader.dat, rom_fields_of(reader.rom), reader.word_line, *reader.error);
 }
 
 bool close_block(DatTextReader& reader) {
@@ -130,7 +141,7 @@ bool close_block(DatTextReader& reader) {
       return close_rom(reader);
     case Block::Disk:
       reader.block = Block::Set;
-      return true;
+      return add_disk_fields(*reader.dat, rom_fields_of(reader.rom), reader.word_line, *reader.error);
     case Block::Set:
       reader.block = Block::Top;
       if (!reader.set_named) return fail(reader, "set without a name");
@@ -180,6 +191,7 @@ bool take_value(DatTextReader& reader, const std::string& value) {
       if (key == "romof") return keep(reader, value, current_set(reader).romof);
       return true;
     case Block::Rom:
+    case Block::Disk:
       take_rom_value(reader.rom, key, value);
       return true;
     default:
@@ -216,7 +228,7 @@ bool take_word(DatTextReader& reader, const std::string& word, bool quoted) {
     reader.expect = Expect::OpenParen;
     return true;
   }
-  if (reader.block == Block::Rom && is_bare_rom_flag(word)) {
+  if ((reader.block == Block::Rom || reader.block == Block::Disk) && is_bare_rom_flag(word)) {
     reader.rom.status = word;
     reader.rom.has_status = true;
     return true;

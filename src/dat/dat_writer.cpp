@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/file_replacement.h"
 #include "base/utf8.h"
 
 namespace {
@@ -134,11 +135,23 @@ bool write_dat(std::FILE* out, const DatFile& dat, const char* header_name) {
   return std::ferror(out) == 0;
 }
 
+namespace {
+
+struct DatToWrite {
+  const DatFile* dat;
+  const char* header_name;
+};
+
+bool write_dat_to(std::FILE* out, const void* context) {
+  const auto* to_write = static_cast<const DatToWrite*>(context);
+  return write_dat(out, *to_write->dat, to_write->header_name);
+}
+
+}  // namespace
+
 bool write_dat_file(const char* path, const DatFile& dat, const char* header_name) {
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return false;
-  const bool written = write_dat(out, dat, header_name);
-  return std::fclose(out) == 0 && written;
+  const DatToWrite to_write{&dat, header_name};
+  return replace_file_atomically(path, write_dat_to, &to_write);
 }
 
 std::string dat_form_of_name(std::string_view name) {

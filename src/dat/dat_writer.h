@@ -13,7 +13,8 @@
 // False when writing failed.
 bool write_dat(std::FILE* out, const DatFile& dat, const char* header_name);
 
-// The same into the file at `path` (created or truncated).
+// The same into the file at `path`, whole or not at all: written beside it
+// and renamed over it (see base/file_replacement.h).
 bool write_dat_file(const char* path, const DatFile& dat, const char* header_name);
 
 // Whether the bytes are valid UTF-8 with no control character, so that they

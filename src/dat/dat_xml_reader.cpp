@@ -33,17 +33,10 @@ struct DatXmlReader {
 
 namespace {
 
-std::string_view find_attribute(const XML_Char** attributes, const char* name) {
-  for (const XML_Char** pair = attributes; pair[0] != nullptr; pair += 2) {
-    if (std::strcmp(pair[0], name) == 0) return pair[1];
-  }
-  return {};
-}
-
-bool has_overlong_attribute(DatXmlReader& reader, const XML_Char** attributes) {
-  for (const XML_Char** pair = attributes; pair[0] != nullptr; pair += 2) {
-    if (std::strlen(pair[1]) > max_kept_text_size) {
-      stop_safe_xml(reader.xml, "attribute %.40s too long", pair[0]);
+bool has_overlong_attribute(DatXmlReader& reader, const GivenAttributes& attributes) {
+  for (int k = 0; k + 1 < attributes.entry_count; k += 2) {
+    if (std::strlen(attributes.entries[k + 1]) > max_kept_text_size) {
+      stop_safe_xml(reader.xml, "attribute %.40s too long", attributes.entries[k]);
       return true;
     }
   }
@@ -56,7 +49,7 @@ bool keep_text(DatXmlReader& reader, std::string_view text, DatText& out) {
   return false;
 }
 
-void open_root(DatXmlReader& reader, const char* name, const XML_Char** attributes) {
+void open_root(DatXmlReader& reader, const char* name, const GivenAttributes& attributes) {
   if (std::strcmp(name, "datafile") == 0) {
     reader.dat->kind = DatKind::Logiqx;
     return;
@@ -69,7 +62,7 @@ void open_root(DatXmlReader& reader, const char* name, const XML_Char** attribut
   stop_safe_xml(reader.xml, "not a DAT: the root element is <%.40s>", name);
 }
 
-void open_set(DatXmlReader& reader, const XML_Char** attributes) {
+void open_set(DatXmlReader& reader, const GivenAttributes& attributes) {
   const std::string_view name = find_attribute(attributes, "name");
   if (name.empty()) {
     stop_safe_xml(reader.xml, "set without a name");
@@ -89,7 +82,7 @@ void open_set(DatXmlReader& reader, const XML_Char** attributes) {
   reader.in_set = true;
 }
 
-void open_rom(DatXmlReader& reader, const XML_Char** attributes) {
+RomFields rom_fields_of(const GivenAttributes& attributes) {
   RomFields fields;
   fields.name = find_attribute(attributes, "name");
   fields.size = find_attribute(attributes, "size");
@@ -99,22 +92,35 @@ void open_rom(DatXmlReader& reader, const XML_Char** attributes) {
   fields.sha256 = find_attribute(attributes, "sha256");
   fields.status = find_attribute(attributes, "status");
   fields.merge = find_attribute(attributes, "merge");
-  if (!add_rom_fields(*reader.dat, fields, XML_GetCurrentLineNumber(reader.xml.parser), *reader.error)) {
+  return fields;
+}
+
+void open_rom(DatXmlReader& reader, const GivenAttributes& attributes) {
+  if (!add_rom_fields(*reader.dat, rom_fields_of(attributes), XML_GetCurrentLineNumber(reader.xml.parser),
+                      *reader.error)) {
     stop_safe_xml(reader.xml, "bad rom");
   }
 }
 
-void open_in_set(DatXmlReader& reader, const char* name, const XML_Char** attributes) {
+void open_disk(DatXmlReader& reader, const GivenAttributes& attributes) {
+  if (!add_disk_fields(*reader.dat, rom_fields_of(attributes), XML_GetCurrentLineNumber(reader.xml.parser),
+                       *reader.error)) {
+    stop_safe_xml(reader.xml, "bad disk");
+  }
+}
+
+void open_in_set(DatXmlReader& reader, const char* name, const GivenAttributes& attributes) {
   if (std::strcmp(name, "rom") == 0) {
     open_rom(reader, attributes);
   } else if (std::strcmp(name, "disk") == 0) {
     ++reader.dat->disk_count;
+    open_disk(reader, attributes);
   } else if (std::strcmp(name, "description") == 0) {
     reader.capture = Capture::SetDescription;
   }
 }
 
-void open_in_header(DatXmlReader& reader, const char* name, const XML_Char** attributes) {
+void open_in_header(DatXmlReader& reader, const char* name, const GivenAttributes& attributes) {
   if (std::strcmp(name, "name") == 0) {
     reader.capture = Capture::DatName;
   } else if (std::strcmp(name, "clrmamepro") == 0) {
@@ -122,15 +128,16 @@ void open_in_header(DatXmlReader& reader, const char* name, const XML_Char** att
   }
 }
 
-void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** attributes) {
+void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** attribute_entries) {
   SafeXml& xml = *static_cast<SafeXml*>(data);
   note_xml_event(xml);
   DatXmlReader& reader = *static_cast<DatXmlReader*>(xml.owner);
-  ++reader.depth;
+  if (++reader.depth > max_xml_depth) return stop_safe_xml(xml, "elements nested too deep");
   // Most of a -listxml is elements below the ROMs: leave them at once.
   if (reader.depth > 3) return;
   reader.text.clear();
   reader.capture = Capture::None;
+  const GivenAttributes attributes = given_attributes(xml, attribute_entries);
   if (has_overlong_attribute(reader, attributes)) return;
   if (reader.depth == 1) return open_root(reader, name, attributes);
   if (reader.depth == 2) {
@@ -181,7 +188,7 @@ void DatXmlReaderDeleter::operator()(DatXmlReader* reader) const {
   delete reader;
 }
 
-DatXmlReaderOwner begin_dat_xml(DatFile& dat, DatError& error) {
+DatXmlReaderOwner begin_dat_xml(DatFile& dat, DatError& error, bool utf8_by_mark) {
   DatXmlReaderOwner reader(new (std::nothrow) DatXmlReader{});
   if (reader == nullptr) {
     set_dat_error(error, 0, "out of memory");
@@ -189,7 +196,7 @@ DatXmlReaderOwner begin_dat_xml(DatFile& dat, DatError& error) {
   }
   reader->dat = &dat;
   reader->error = &error;
-  if (!begin_safe_xml(reader->xml, error, reader.get())) return nullptr;
+  if (!begin_safe_xml(reader->xml, error, reader.get(), utf8_by_mark)) return nullptr;
   XML_SetElementHandler(reader->xml.parser, open_element, close_element);
   XML_SetCharacterDataHandler(reader->xml.parser, take_text);
   return reader;

@@ -17,8 +17,10 @@ struct DatXmlReaderDeleter {
 using DatXmlReaderOwner = std::unique_ptr<DatXmlReader, DatXmlReaderDeleter>;
 
 // A reader that fills `dat` (begun with begin_dat); null when out of memory,
-// with the reason in `error`. Both must outlive the reader.
-DatXmlReaderOwner begin_dat_xml(DatFile& dat, DatError& error);
+// with the reason in `error`. Both must outlive the reader. With
+// `utf8_by_mark` the bytes are read as UTF-8 whatever the XML declaration
+// names (a byte order mark decided the encoding).
+DatXmlReaderOwner begin_dat_xml(DatFile& dat, DatError& error, bool utf8_by_mark);
 
 // The next piece of the file; `last` for the final one (which may be
 // empty). False once the DAT is known bad, with the reason in `error`.

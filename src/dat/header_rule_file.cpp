@@ -20,13 +20,6 @@ struct DetectorReader {
   bool saw_root;
 };
 
-std::string_view find_attribute(const XML_Char** attributes, const char* name) {
-  for (const XML_Char** pair = attributes; pair[0] != nullptr; pair += 2) {
-    if (std::strcmp(pair[0], name) == 0) return pair[1];
-  }
-  return {};
-}
-
 bool parse_hex_number(std::string_view text, uint64_t& out) {
   if (text.empty() || text.size() > 16) return false;
   uint64_t value = 0;
@@ -63,7 +56,7 @@ bool parse_result(std::string_view text, bool& out) {
   return text == "false";
 }
 
-void open_rule(DetectorReader& reader, const XML_Char** attributes) {
+void open_rule(DetectorReader& reader, const GivenAttributes& attributes) {
   const std::string_view operation = find_attribute(attributes, "operation");
   if (operation.data() != nullptr && operation != "none") {
     stop_safe_xml(reader.xml, "rule operation \"%.20s\" is not supported", operation.data());
@@ -86,7 +79,7 @@ bool parse_test_bytes(std::string_view text, uint8_t* out, uint32_t& size) {
   return parse_hex_bytes(text, out, size);
 }
 
-bool parse_file_test(HeaderTest& test, const XML_Char** attributes) {
+bool parse_file_test(HeaderTest& test, const GivenAttributes& attributes) {
   test.kind = HeaderTestKind::FileSize;
   const std::string_view size = find_attribute(attributes, "size");
   const std::string_view comparison = find_attribute(attributes, "operator");
@@ -103,7 +96,7 @@ bool parse_file_test(HeaderTest& test, const XML_Char** attributes) {
   return test.power_of_two || parse_hex_number(size, test.file_size);
 }
 
-bool parse_byte_test(HeaderTest& test, const char* name, const XML_Char** attributes) {
+bool parse_byte_test(HeaderTest& test, const char* name, const GivenAttributes& attributes) {
   const struct {
     const char* name;
     HeaderTestKind kind;
@@ -126,7 +119,7 @@ bool parse_byte_test(HeaderTest& test, const char* name, const XML_Char** attrib
   return parse_test_bytes(find_attribute(attributes, "mask"), test.mask, mask_size) && mask_size == test.value_size;
 }
 
-void open_test(DetectorReader& reader, const char* name, const XML_Char** attributes) {
+void open_test(DetectorReader& reader, const char* name, const GivenAttributes& attributes) {
   HeaderTest test{};
   if (!parse_result(find_attribute(attributes, "result"), test.wanted_result)) {
     stop_safe_xml(reader.xml, "test result is neither true nor false");
@@ -146,16 +139,17 @@ void open_test(DetectorReader& reader, const char* name, const XML_Char** attrib
   ++rules.rules[rules.rules.count - 1].test_count;
 }
 
-void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** attributes) {
+void XMLCALL open_element(void* data, const XML_Char* name, const XML_Char** attribute_entries) {
   SafeXml& xml = *static_cast<SafeXml*>(data);
   note_xml_event(xml);
   DetectorReader& reader = *static_cast<DetectorReader*>(xml.owner);
-  ++reader.depth;
+  if (++reader.depth > max_xml_depth) return stop_safe_xml(xml, "elements nested too deep");
   if (reader.depth == 1) {
     reader.saw_root = std::strcmp(name, "detector") == 0;
     if (!reader.saw_root) stop_safe_xml(xml, "not a header rule file: the root element is <%.40s>", name);
     return;
   }
+  const GivenAttributes attributes = given_attributes(xml, attribute_entries);
   if (reader.depth == 2 && std::strcmp(name, "rule") == 0) return open_rule(reader, attributes);
   if (reader.depth == 3 && reader.in_rule) open_test(reader, name, attributes);
 }
@@ -189,7 +183,7 @@ bool load_with(Pump pump, const void* source, size_t size, HeaderRules& rules, D
   clear_array(rules.tests);
   DetectorReader reader{};
   reader.rules = &rules;
-  if (!begin_safe_xml(reader.xml, error, &reader)) return false;
+  if (!begin_safe_xml(reader.xml, error, &reader, false)) return false;
   XML_SetElementHandler(reader.xml.parser, open_element, close_element);
   XML_SetCharacterDataHandler(reader.xml.parser, note_text);
   const bool loaded = pump(source, size, DatSink{&reader, take_piece}, error);

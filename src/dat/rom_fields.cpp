@@ -88,17 +88,21 @@ bool parse_hex_bytes(std::string_view text, uint8_t* out, size_t byte_count) {
   return true;
 }
 
-bool parse_decimal_size(std::string_view text, uint64_t& out) {
+DecimalSize parse_decimal_size(std::string_view text, uint64_t& out) {
   constexpr uint64_t largest = uint64_t{1} << 62;
-  if (text.empty()) return false;
+  if (text.empty()) return DecimalSize::NotANumber;
   uint64_t value = 0;
+  bool too_large = false;
   for (const char digit : text) {
-    if (digit < '0' || digit > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(digit - '0');
-    if (value > largest) return false;
+    if (digit < '0' || digit > '9') return DecimalSize::NotANumber;
+    const auto digit_value = static_cast<uint64_t>(digit - '0');
+    // Compared before multiplying, so that no value can wrap into range.
+    too_large = too_large || value > (largest - digit_value) / 10;
+    if (!too_large) value = value * 10 + digit_value;
   }
+  if (too_large) return DecimalSize::OutOfRange;
   out = value;
-  return true;
+  return DecimalSize::Parsed;
 }
 
 bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error) {
@@ -106,16 +110,20 @@ bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatErr
     set_dat_error(error, line, "rom without a name");
     return false;
   }
-  if (fields.name.find('\0') != std::string_view::npos) {
-    set_dat_error(error, line, "rom name holds a NUL byte");
+  // A NUL would end the name early in every listing and written DAT.
+  const bool name_holds_nul = fields.name.find('\0') != std::string_view::npos;
+  if (name_holds_nul || fields.merge.find('\0') != std::string_view::npos) {
+    set_dat_error(error, line, "rom %s holds a NUL byte", name_holds_nul ? "name" : "merge");
     return false;
   }
   DatRom rom{};
   if (fields.size.data() != nullptr) {
-    if (!parse_decimal_size(fields.size, rom.size)) {
+    const DecimalSize parsed = parse_decimal_size(fields.size, rom.size);
+    if (parsed != DecimalSize::Parsed) {
       char quoted[48];
       quote_value(fields.size, quoted, sizeof quoted);
-      set_dat_error(error, line, "size \"%s\" is not a number", quoted);
+      const char* const fault = parsed == DecimalSize::OutOfRange ? "is out of range" : "is not a number";
+      set_dat_error(error, line, "size \"%s\" %s", quoted, fault);
       return false;
     }
     rom.fields |= dat_has_size;
@@ -128,6 +136,30 @@ bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatErr
   }
   if (!add_dat_text(dat, fields.name.data(), fields.name.size(), rom.name) ||
       !add_dat_text(dat, fields.merge.data(), fields.merge.size(), rom.merge) || !add_dat_rom(dat, rom)) {
+    set_dat_error(error, line, "out of memory");
+    return false;
+  }
+  return true;
+}
+
+bool add_disk_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error) {
+  if (fields.name.empty() || fields.name.find('\0') != std::string_view::npos) {
+    set_dat_error(error, line, fields.name.empty() ? "disk without a name" : "disk name holds a NUL byte");
+    return false;
+  }
+  DatDisk disk{};
+  if (fields.sha1.data() != nullptr) {
+    if (!parse_hex_bytes(fields.sha1, disk.sha1, dat_sha1_size)) {
+      char quoted[48];
+      quote_value(fields.sha1, quoted, sizeof quoted);
+      set_dat_error(error, line, "sha1 \"%s\" is not 40 hex digits", quoted);
+      return false;
+    }
+    disk.fields |= dat_has_sha1;
+  }
+  if (fields.status.data() != nullptr && parse_status(fields.status, disk.status)) disk.fields |= dat_has_status;
+  if (!add_dat_text(dat, fields.name.data(), fields.name.size(), disk.name) ||
+      !add_dat_text(dat, fields.merge.data(), fields.merge.size(), disk.merge) || !add_dat_disk(dat, disk)) {
     set_dat_error(error, line, "out of memory");
     return false;
   }

@@ -2,6 +2,7 @@
 // compact record.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "dat/dat_error.h"
@@ -24,9 +25,17 @@ struct RomFields {
 // False with the reason in `error` (at `line`).
 bool add_rom_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error);
 
+// Checks a disk's fields (a name; SHA-1 of 40 hex digits when given; the
+// others are not read) and adds the disk to the DAT's last set. False with
+// the reason in `error` (at `line`).
+bool add_disk_fields(DatFile& dat, const RomFields& fields, uint64_t line, DatError& error);
+
 // Parses `digits` hex digits into bytes; false for any other length or a
 // byte that is not a hex digit.
 bool parse_hex_bytes(std::string_view text, uint8_t* out, size_t byte_count);
 
-// A decimal size up to 2^62; false for anything else (signs, spaces, hex).
-bool parse_decimal_size(std::string_view text, uint64_t& out);
+enum class DecimalSize : uint8_t { Parsed, NotANumber, OutOfRange };
+
+// A decimal size up to 2^62. Signs, spaces and hex are not numbers; digits
+// worth more are out of range, told before they could wrap.
+DecimalSize parse_decimal_size(std::string_view text, uint64_t& out);

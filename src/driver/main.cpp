@@ -55,14 +55,16 @@ bool has_digest_algorithm() {
   return false;
 }
 
-// False when a DAT asked for could not be written.
-bool finish_run(char* const* paths, int path_count) {
+// False when a DAT asked for could not be written; *lacking when the audit
+// found a required ROM not in place.
+bool finish_run(char* const* paths, int path_count, bool* lacking) {
+  *lacking = false;
   if (g_mode == RunMode::Pzc) {
     if (g_json_output) print_json_failures();
     return true;
   }
   build_sorted_index();
-  if (is_auditing()) return finish_audit(paths, path_count);
+  if (is_auditing()) return finish_audit(paths, path_count, lacking);
   // In JSON each image says whether its group has a collision.
   mark_duplicates(g_json_output ? nullptr : print_collision);
   if (g_json_output) {
@@ -70,7 +72,15 @@ bool finish_run(char* const* paths, int path_count) {
   } else {
     print_report();
   }
-  return finish_audit(paths, path_count);
+  return finish_audit(paths, path_count, lacking);
+}
+
+// The audit's exit status adds 2 for a required ROM not in place and 4 for
+// anything that could not be read; the listing only the 4, with --strict.
+int run_status(bool lacking) {
+  int status = lacking ? 2 : 0;
+  if (walk_had_failures() && (is_auditing() || g_strict)) status += 4;
+  return status;
 }
 
 // A listing cut short by a full disk or a closed pipe must not pass for a
@@ -153,10 +163,12 @@ int main(int argc, char** argv) {
   finish_file_cache();
   stop_image_workers();
   progress_stop();
-  const bool dats_written = finish_run(argv + first_path, argc - first_path);
+  bool lacking = false;
+  const bool dats_written = finish_run(argv + first_path, argc - first_path, &lacking);
 #ifdef IMGCHK_TEST_HOOKS
   write_opened_count_hook();
 #endif
   const int output_status = finish_output();
-  return dats_written ? output_status : 1;
+  if (!dats_written || output_status != 0) return 1;
+  return run_status(lacking);
 }

@@ -9,6 +9,7 @@
 #include "catalogue/run_mode.h"
 #include "driver/audit_run.h"
 #include "report/messages.h"
+#include "walk/exclusion.h"
 
 #ifndef IMGCHK_VERSION
 #error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
@@ -19,32 +20,48 @@ bool g_json_output = false;
 bool g_cache_wanted = false;
 const char* g_cache_file = "";
 bool g_recheck = false;
+bool g_strict = false;
 
 namespace {
 
+struct Option {
+  const char* text;
+  RunMode mode;
+};
+
+constexpr Option mode_options[] = {
+    {"-m1", RunMode::M1},
+    {"-m2", RunMode::M2},
+    {"-pzc", RunMode::Pzc},
+};
+
 constexpr int max_workers = 1024;
 
-constexpr char usage_line[] = "usage: imgchk [-m1] [-m2] [-pzc] file/directory/zip\n";
+constexpr char usage_line[] =
+    "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
+    "              [--exclude PATTERN]... [--] file/directory/zip...\n"
+    "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
+    "              [--] file/directory/zip...\n"
+    "       imgchk -h | --help | --version\n";
 
 constexpr char option_lines[] =
     "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
     "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
     "  -pzc         list the comments of zip archives, nothing else\n"
-    "  --json       write the listing as JSON Lines, one object per image, for scripts\n"
+    "  --json       write the listing (or the audit) as JSON Lines, for scripts\n"
     "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
     "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
     "               again only files whose size or modification time changed\n"
     "  --cache=FILE the same with the cache in FILE\n"
     "  --recheck    with the cache, read every file and report those whose bytes\n"
     "               changed while their size and modification time did not\n"
+    "  --strict     exit with status 4 when a path or entry could not be read\n"
+    "  --exclude PATTERN  leave out every folder, file and archive entry whose\n"
+    "               name matches the shell pattern (repeatable; --exclude=PATTERN)\n"
     "  --           end of options: every later argument is a path\n"
     "  -h, --help   print this help and exit\n"
-    "  --version    print the version and exit\n"
-    "  --dat FILE   audit against the DAT FILE instead of listing (repeatable)\n"
-    "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
-    "  --dir2dat FILE  write what the run catalogues as a DAT\n"
-    "  --header FILE   read copier headers by these rules, not the built-in ones\n"
-    "  --md5        give the ROMs of --dir2dat their MD5 too\n";
+    "  --version    print the version and exit\n";
 
 // -jN with N from 1 to 1024, digits only, no leading zero; 0 otherwise.
 int parse_workers(const char* arg) {
@@ -60,122 +77,26 @@ int parse_workers(const char* arg) {
   return count;
 }
 
-// How an option is written and what it does.
-enum class OptionKind : uint8_t {
-  EndOfOptions,   // "--"
-  Help,           // print the help and exit
-  Version,        // print the version and exit
-  Mode,           // sets the run mode; the last one given wins
-  Flag,           // exactly the name
-  Value,          // "NAME VALUE" or "NAME=VALUE"; a missing or empty value is a usage error
-  AttachedValue,  // the name with a value that is not empty right after it
-  Workers,        // -jN
-};
-
-struct OptionSpec {
-  const char* name;
-  OptionKind kind;
-  RunMode mode;                      // Mode
-  void (*apply)(const char* value);  // Flag (with null), Value and AttachedValue
-};
-
-void set_json(const char* /*unused*/) {
-  g_json_output = true;
-}
-
-void set_default_cache(const char* /*unused*/) {
-  g_cache_wanted = true;
-  g_cache_file = "";
-}
-
-void set_cache_file(const char* file) {
-  g_cache_wanted = true;
-  g_cache_file = file;
-}
-
-void set_recheck(const char* /*unused*/) {
-  g_cache_wanted = true;
-  g_recheck = true;
-}
-
-void set_md5(const char* /*unused*/) {
-  audit_settings().md5 = true;
-}
-
-void add_dat(const char* file) {
-  audit_settings().dat_paths.push_back(file);
-}
-
-void set_fixdat(const char* file) {
-  audit_settings().fixdat_path = file;
-}
-
-void set_dir2dat(const char* file) {
-  audit_settings().dir2dat_path = file;
-}
-
-void set_header(const char* file) {
-  audit_settings().header_path = file;
-}
-
-// Every option, tried in this order.
-constexpr OptionSpec option_table[] = {
-    {"--", OptionKind::EndOfOptions, RunMode::All, nullptr},
-    {"--help", OptionKind::Help, RunMode::All, nullptr},
-    {"-h", OptionKind::Help, RunMode::All, nullptr},
-    {"--version", OptionKind::Version, RunMode::All, nullptr},
-    {"-m1", OptionKind::Mode, RunMode::M1, nullptr},
-    {"-m2", OptionKind::Mode, RunMode::M2, nullptr},
-    {"-pzc", OptionKind::Mode, RunMode::Pzc, nullptr},
-    {"--json", OptionKind::Flag, RunMode::All, set_json},
-    {"--cache", OptionKind::Flag, RunMode::All, set_default_cache},
-    {"--cache=", OptionKind::AttachedValue, RunMode::All, set_cache_file},
-    {"--recheck", OptionKind::Flag, RunMode::All, set_recheck},
-    {"-j", OptionKind::Workers, RunMode::All, nullptr},
-    {"--md5", OptionKind::Flag, RunMode::All, set_md5},
-    {"--dat", OptionKind::Value, RunMode::All, add_dat},
-    {"--fixdat", OptionKind::Value, RunMode::All, set_fixdat},
-    {"--dir2dat", OptionKind::Value, RunMode::All, set_dir2dat},
-    {"--header", OptionKind::Value, RunMode::All, set_header},
-};
-
-// Whether `arg` is a Value option's name, alone (its value is the next
-// argument) or with "=VALUE"; the value in *value, null when missing.
-bool matches_value_option(const char* arg, const char* name, int argc, char** argv, int* index, const char** value) {
-  const size_t name_size = std::strlen(name);
-  if (std::strncmp(arg, name, name_size) != 0) return false;
-  *value = nullptr;
-  if (arg[name_size] == '=') {
-    if (arg[name_size + 1] != '\0') *value = arg + name_size + 1;
-    return true;
-  }
-  if (arg[name_size] != '\0') return false;
-  if (*index + 1 < argc) *value = argv[++*index];
-  return true;
-}
-
-// The table's entry for argv[*index], or null; a Value option's value in
-// *value (null when missing), and *index moved past it.
-const OptionSpec* find_option(int argc, char** argv, int* index, const char** value) {
+// --exclude PATTERN or --exclude=PATTERN, at argv[*index]: 1 when taken
+// (*index then at its pattern), 0 when it is another option, -1 when the
+// pattern is missing (reported).
+int take_exclude_option(int argc, char** argv, int* index) {
+  constexpr char name[] = "--exclude";
+  constexpr size_t name_size = sizeof name - 1;
   const char* arg = argv[*index];
-  for (const OptionSpec& option : option_table) {
-    switch (option.kind) {
-      case OptionKind::Value:
-        if (matches_value_option(arg, option.name, argc, argv, index, value)) return &option;
-        break;
-      case OptionKind::AttachedValue:
-        if (std::strncmp(arg, option.name, std::strlen(option.name)) == 0 && arg[std::strlen(option.name)] != '\0') {
-          *value = arg + std::strlen(option.name);
-          return &option;
-        }
-        break;
-      case OptionKind::Workers:
-        if (parse_workers(arg) != 0) return &option;
-        break;
-      default:
-        if (std::strcmp(arg, option.name) == 0) return &option;
-        break;
-    }
+  if (std::strncmp(arg, name, name_size) != 0 || (arg[name_size] != '\0' && arg[name_size] != '=')) return 0;
+  const char* pattern = arg[name_size] == '=' ? arg + name_size + 1 : (*index + 1 < argc ? argv[++*index] : "");
+  if (*pattern == '\0') {
+    write_option_needs_pattern(name);
+    return -1;
+  }
+  add_excluded_pattern(pattern);
+  return 1;
+}
+
+const Option* find_mode_option(const char* arg) {
+  for (const Option& option : mode_options) {
+    if (std::strcmp(arg, option.text) == 0) return &option;
   }
   return nullptr;
 }
@@ -198,51 +119,56 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
   const char* mode_option = nullptr;
   for (; next < argc && argv[next][0] == '-'; ++next) {
     const char* arg = argv[next];
-    const char* value = nullptr;
-    const OptionSpec* option = find_option(argc, argv, &next, &value);
-    if (option == nullptr) {
+    if (std::strcmp(arg, "--") == 0) {
+      options_ended = true;
+      ++next;
+      break;
+    }
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(usage_line, stdout);
+      std::fputs(option_lines, stdout);
+      std::fputs(audit_option_lines, stdout);
+      return OptionsOutcome::ExitOk;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::fputs("imgchk " IMGCHK_VERSION "\n", stdout);
+      return OptionsOutcome::ExitOk;
+    }
+    if (const Option* mode = find_mode_option(arg)) {
+      g_mode = mode->mode;
+      mode_option = mode->text;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      g_json_output = true;
+    } else if (std::strcmp(arg, "--cache") == 0) {
+      g_cache_wanted = true;
+      g_cache_file = "";
+    } else if (std::strncmp(arg, "--cache=", 8) == 0 && arg[8] != '\0') {
+      g_cache_wanted = true;
+      g_cache_file = arg + 8;
+    } else if (std::strcmp(arg, "--recheck") == 0) {
+      g_cache_wanted = true;
+      g_recheck = true;
+    } else if (std::strcmp(arg, "--strict") == 0) {
+      g_strict = true;
+    } else if (const int exclude = take_exclude_option(argc, argv, &next); exclude != 0) {
+      if (exclude > 0) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
+    } else if (const int workers = parse_workers(arg)) {
+      g_worker_count = workers;
+    } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
+      if (use == AuditOptionUse::Taken) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
+    } else {
       write_unknown_argument(arg);
       print_usage();
       return OptionsOutcome::UsageError;
     }
-    switch (option->kind) {
-      case OptionKind::EndOfOptions:
-        options_ended = true;
-        break;
-      case OptionKind::Help:
-        std::fputs(usage_line, stdout);
-        std::fputs(option_lines, stdout);
-        return OptionsOutcome::ExitOk;
-      case OptionKind::Version:
-        std::fputs("imgchk " IMGCHK_VERSION "\n", stdout);
-        return OptionsOutcome::ExitOk;
-      case OptionKind::Mode:
-        g_mode = option->mode;
-        mode_option = option->name;
-        break;
-      case OptionKind::Workers:
-        g_worker_count = parse_workers(arg);
-        break;
-      case OptionKind::Value:
-        if (value == nullptr) {
-          write_option_needs_file(option->name);
-          print_usage();
-          return OptionsOutcome::UsageError;
-        }
-        option->apply(value);
-        break;
-      case OptionKind::Flag:
-      case OptionKind::AttachedValue:
-        option->apply(value);
-        break;
-    }
-    if (options_ended) {
-      ++next;
-      break;
-    }
   }
-  // No arguments at all, or "--" with nothing after it.
-  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option)) {
+  // No arguments at all, "--" with nothing after it, or an audit of nothing.
+  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
+      (is_auditing() && next == argc)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }

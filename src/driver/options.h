@@ -15,6 +15,10 @@ extern bool g_cache_wanted;
 extern const char* g_cache_file;
 extern bool g_recheck;
 
+// --strict: the listing's exit status, too, says that something could not
+// be read.
+extern bool g_strict;
+
 // The number of online CPUs, at least 1: the workers when -jN is not given.
 int default_worker_count();
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cache/cache_database.h"
+#include "walk/file_cache.h"
 #include "walk/test_seams.h"
 
 namespace {
@@ -59,6 +60,8 @@ void read_stall_hook() {
 void read_cache_hooks() {
   g_kill_while_writing_row = environment_number("IMGCHK_TEST_KILL_WHILE_WRITING_ROW", -1);
   g_cache_page_limit = environment_number("IMGCHK_TEST_CACHE_PAGE_LIMIT", 0);
+  const int recent_ms = environment_number("IMGCHK_TEST_CACHE_RECENT_MS", -1);
+  if (recent_ms >= 0) g_untrusted_recent_ns = int64_t{recent_ms} * 1'000'000;
 }
 
 void write_opened_count_hook() {

@@ -24,7 +24,9 @@ TestHooks read_test_hooks(const TestHooks& defaults);
 
 // IMGCHK_TEST_KILL_WHILE_WRITING_ROW: the cache row in whose commit the run
 // kills itself; IMGCHK_TEST_CACHE_PAGE_LIMIT: the most pages the cache may
-// grow to, as if the disk were full (see cache/cache_database.h).
+// grow to, as if the disk were full (see cache/cache_database.h);
+// IMGCHK_TEST_CACHE_RECENT_MS: how recent a file's times may be for its row
+// to be stored (see walk/file_cache.h), 0 to 3,600,000.
 void read_cache_hooks();
 
 // IMGCHK_TEST_OPENED_COUNT_FILE: a file to write, at the end of the run, how

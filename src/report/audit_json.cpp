@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "audit/disk_matching.h"
 #include "report/json_listing.h"
 #include "report/json_text.h"
 
@@ -50,6 +51,8 @@ void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const Audi
   const DatRom& rom = dat.roms[index];
   const RomMatches matches = rom_matches(result, dat_index, index);
   std::string line = "{\"type\":\"rom\",";
+  append_json_name(line, "dat", dat_text(dat, dat.name));
+  line += ',';
   append_json_name(line, "set", dat_text(dat, set.name));
   line += ',';
   append_json_name(line, "rom", dat_text(dat, rom.name));
@@ -61,6 +64,30 @@ void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const Audi
   }
   line += ",\"status\":\"";
   line += rom_status(rom, matches);
+  line += '"';
+  append_json_bool(line, "in_place", matches.in_place);
+  append_found(line, images, matches);
+  line += '}';
+  write_json_line(line);
+}
+
+void print_disk(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
+                const AuditResult& result, uint32_t dat_index) {
+  const DatDisk& disk = dat.disks[index];
+  const RomMatches matches = disk_matches_of(result, dat_index, index);
+  std::string line = "{\"type\":\"disk\",";
+  append_json_name(line, "dat", dat_text(dat, dat.name));
+  line += ',';
+  append_json_name(line, "set", dat_text(dat, set.name));
+  line += ',';
+  append_json_name(line, "disk", dat_text(dat, disk.name));
+  if (disk.fields & dat_has_sha1) {
+    append_json_hex_bytes(line, "sha1", disk.sha1, dat_sha1_size);
+  } else {
+    line += ",\"sha1\":null";
+  }
+  line += ",\"status\":\"";
+  line += !is_required_disk(disk) ? "nodump" : matches.count != 0 ? "have" : "missing";
   line += '"';
   append_json_bool(line, "in_place", matches.in_place);
   append_found(line, images, matches);
@@ -82,9 +109,12 @@ const char* set_status(SetState state) {
 
 void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images, const AuditResult& result,
                uint32_t dat_index, JsonCounts& counts) {
-  const DatSet& set = dat.sets[set_index];
+  ReportedSet reported{};
+  if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
+  const DatSet& set = dat.sets[reported.set];
   for (uint32_t k = 0; k < set.rom_count; ++k) print_rom(dat, set, set.first_rom + k, images, result, dat_index);
-  const SetVerdict verdict = judge_set(dat, result, dat_index, set_index);
+  for (uint32_t k = 0; k < set.disk_count; ++k) print_disk(dat, set, set.first_disk + k, images, result, dat_index);
+  const SetVerdict& verdict = reported.verdict;
   ++counts.sets;
   counts.roms += verdict.required;
   counts.have += verdict.have;
@@ -92,6 +122,8 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   counts.partial += verdict.state == SetState::Partial;
   counts.missing += verdict.state == SetState::Missing;
   std::string line = "{\"type\":\"set\",";
+  append_json_name(line, "dat", dat_text(dat, dat.name));
+  line += ',';
   append_json_name(line, "set", dat_text(dat, set.name));
   line += ",\"status\":\"";
   line += set_status(verdict.state);
@@ -112,28 +144,47 @@ void print_unknown(const AuditImage& image) {
   write_json_line(line);
 }
 
-void print_summary(const JsonCounts& counts) {
+// `dat` is null for the run's total, which alone counts unknown images.
+void print_summary(const JsonCounts& counts, const DatFile* dat) {
   std::string line = "{\"type\":\"summary\"";
+  if (dat != nullptr) {
+    line += ',';
+    append_json_name(line, "dat", dat_text(*dat, dat->name));
+  }
   append_json_number(line, "sets", counts.sets);
   append_json_number(line, "complete", counts.complete);
   append_json_number(line, "partial", counts.partial);
   append_json_number(line, "missing", counts.missing);
   append_json_number(line, "roms", counts.roms);
   append_json_number(line, "have", counts.have);
-  append_json_number(line, "unknown", counts.unknown);
+  if (dat == nullptr) append_json_number(line, "unknown", counts.unknown);
   line += '}';
   write_json_line(line);
 }
 
+void add_counts(JsonCounts& total, const JsonCounts& part) {
+  total.sets += part.sets;
+  total.complete += part.complete;
+  total.partial += part.partial;
+  total.missing += part.missing;
+  total.roms += part.roms;
+  total.have += part.have;
+}
+
 }  // namespace
 
+// With several DATs, each one's objects end with its own summary, carrying
+// "dat"; the last summary is the run's.
 void print_audit_json(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
                       const AuditResult& result) {
   JsonCounts counts;
   for (size_t d = 0; d < dat_count; ++d) {
+    JsonCounts dat_counts;
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      print_set(dats[d], s, images, result, static_cast<uint32_t>(d), counts);
+      print_set(dats[d], s, images, result, static_cast<uint32_t>(d), dat_counts);
     }
+    if (dat_count > 1) print_summary(dat_counts, &dats[d]);
+    add_counts(counts, dat_counts);
   }
   for (size_t i = 0; i < image_count; ++i) {
     if (result.image_known[i]) continue;
@@ -141,5 +192,5 @@ void print_audit_json(const DatFile* dats, size_t dat_count, const AuditImage* i
     print_unknown(images[i]);
   }
   print_json_failures();
-  print_summary(counts);
+  print_summary(counts, nullptr);
 }

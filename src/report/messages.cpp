@@ -58,9 +58,10 @@ constexpr const char* cache_problem_texts[] = {
     "read-only",                               // ReadOnly
     "busy in another run",                     // Busy
     "neither XDG_CACHE_HOME nor HOME is set",  // NoHome
+    "a symbolic link",                         // SymbolicLink
 };
 static_assert(sizeof cache_problem_texts / sizeof *cache_problem_texts ==
-              static_cast<size_t>(CacheProblem::NoHome) + 1);
+              static_cast<size_t>(CacheProblem::SymbolicLink) + 1);
 
 constexpr char message_prefix[] = "imgchk: ";
 
@@ -128,6 +129,10 @@ void write_option_needs(const char* option, const char* needed_option) {
   write_line(std::string(option) + " needs " + needed_option);
 }
 
+void write_option_needs_pattern(const char* option) {
+  write_line(std::string(option) + " needs a pattern");
+}
+
 void write_option_needs_file(const char* option) {
   write_line(std::string(option) + " needs a file name");
 }
@@ -152,6 +157,14 @@ void write_detector_note(const char* dat_path, const char* rules_name) {
 void write_unwritable_dat(const char* path) {
   std::string text = "cannot write DAT ";
   append_escaped_name(text, path, EscapedBytes::Controls);
+  write_line(text);
+}
+
+void write_same_file(const char* option, const char* path, const char* other_option, const char* other_path) {
+  std::string text = std::string(option) + " ";
+  append_escaped_name(text, path, EscapedBytes::Controls);
+  text += std::string(" is the same file as ") + other_option + " ";
+  append_escaped_name(text, other_path, EscapedBytes::Controls);
   write_line(text);
 }
 

@@ -26,6 +26,7 @@ void write_changed_in_place(const char* name);
 
 // The driver's own messages.
 void write_unknown_argument(const char* argument);
+void write_option_needs_pattern(const char* option);
 void write_output_error();
 void write_digest_unavailable();
 // The audit's messages. `what` names the kind of file ("DAT", "header
@@ -36,6 +37,9 @@ void write_option_needs_file(const char* option);
 void write_unreadable_dat(const char* what, const char* path, uint64_t line, const char* reason);
 void write_detector_note(const char* dat_path, const char* rules_name);
 void write_unwritable_dat(const char* path);
+// "OPTION FILE is the same file as OTHER_OPTION OTHER_FILE": an output that
+// would overwrite an input or the other output.
+void write_same_file(const char* option, const char* path, const char* other_option, const char* other_path);
 void write_out_of_memory();
 
 // For the end of a run that ran out of memory: written at once, without

@@ -7,6 +7,9 @@
 enum class EscapedBytes {
   Controls,         // 0x00 to 0x1F and 0x7F; high bytes as stored
   ControlsAndHigh,  // the same and 0x80 to 0xFF
+  // Controls, and high bytes not in valid UTF-8: text as stored, the C1
+  // controls (U+0080 to U+009F, which some terminals obey) escaped too.
+  ControlsAndInvalidUtf8,
 };
 
 // Writes the NUL-terminated name to standard output, each escaped byte as

@@ -1,5 +1,6 @@
 #include "report/walk_reporting.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "report/json_listing.h"
@@ -13,9 +14,21 @@ void print_comment_line(const char* archive_name, const char* comment) {
   std::printf("%s: %s\n", archive_name, comment);
 }
 
-void write_and_keep_failure(const WalkFailure& failure) {
+std::atomic<bool> g_had_failures{false};
+
+void write_and_count_failure(const WalkFailure& failure) {
+  g_had_failures.store(true, std::memory_order_relaxed);
   write_walk_failure(failure);
+}
+
+void write_and_keep_failure(const WalkFailure& failure) {
+  write_and_count_failure(failure);
   keep_failure_for_json(failure);
+}
+
+void write_and_count_changed(const char* name) {
+  g_had_failures.store(true, std::memory_order_relaxed);
+  write_changed_in_place(name);
 }
 
 }  // namespace
@@ -23,8 +36,12 @@ void write_and_keep_failure(const WalkFailure& failure) {
 WalkObserver reporting_walk_observer(bool json) {
   if (json) {
     return {progress_set_path,  progress_image_done,  write_and_keep_failure,
-            print_json_comment, write_cache_not_used, write_changed_in_place};
+            print_json_comment, write_cache_not_used, write_and_count_changed};
   }
-  return {progress_set_path,  progress_image_done,  write_walk_failure,
-          print_comment_line, write_cache_not_used, write_changed_in_place};
+  return {progress_set_path,  progress_image_done,  write_and_count_failure,
+          print_comment_line, write_cache_not_used, write_and_count_changed};
+}
+
+bool walk_had_failures() {
+  return g_had_failures.load(std::memory_order_relaxed);
 }

@@ -6,3 +6,7 @@
 
 // With `json`, failures are also kept for the JSON listing.
 WalkObserver reporting_walk_observer(bool json);
+
+// Whether a path or entry could not be read, or --recheck found bytes that
+// changed, so far in the run; for the exit status.
+bool walk_had_failures();

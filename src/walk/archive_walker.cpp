@@ -9,6 +9,7 @@
 
 #include "archive/archive_kind.h"
 #include "catalogue/run_mode.h"
+#include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
 #include "walk/nested_archives.h"
@@ -94,7 +95,7 @@ void walk_zip_archive(const Provenance& origin, const std::shared_ptr<OpenArchiv
       sink_failure(sink, failure_at(WalkMessage::FileStat, FailureReason::DamagedArchive, origin, index));
       continue;
     }
-    if (zip_entry_is_directory(archive.reader, index)) continue;
+    if (zip_entry_is_directory(archive.reader, index) || is_excluded_entry(stat.name)) continue;
     scan_entry(origin, open_archive, index, stat, sink, budget, level);
     if (budget.exhausted) return;
   }

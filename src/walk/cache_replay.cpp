@@ -16,7 +16,8 @@ CacheWalk cache_walk() {
 }
 
 bool is_same_key(const FileKey& a, const FileKey& b) {
-  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtime_ns == b.mtime_ns;
+  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtime_ns == b.mtime_ns &&
+         a.ctime_ns == b.ctime_ns;
 }
 
 void replay_image(const Provenance& origin, const CachedImage& image) {
@@ -53,7 +54,8 @@ bool replay_if_cached(int directory_fd, const char* name, const uint64_t* direct
   struct stat status {};
   if (fstatat(directory_fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode)) return false;
   unit.key = FileKey{status.st_dev, status.st_ino, static_cast<uint64_t>(status.st_size),
-                     int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
+                     int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec,
+                     int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec};
   unit.walk = cache_walk();
   if (!find_cached_file(unit)) return false;
   replay_cached_file(Provenance{make_source_file(path, true, unit.key.device, unit.key.inode), {}}, unit.row);
@@ -62,7 +64,7 @@ bool replay_if_cached(int directory_fd, const char* name, const uint64_t* direct
 
 std::unique_ptr<CacheUnit> cache_unit_of_opened(CacheUnit& looked_up, const OpenedFile& opened) {
   auto unit = std::make_unique<CacheUnit>(std::move(looked_up));
-  const FileKey key{opened.device, opened.inode, opened.size, opened.mtime_ns};
+  const FileKey key{opened.device, opened.inode, opened.size, opened.mtime_ns, opened.ctime_ns};
   if (!is_same_key(key, unit->key)) unit->has_row = false;
   unit->key = key;
   unit->walk = cache_walk();

@@ -1,11 +1,13 @@
 // Lookups before a file is opened, rows written after its results are
 // committed, and the checks between. A row is trusted only when its key
-// (device, inode, size, modification time in nanoseconds) is the file's
-// now and the file was not modified within the last 2 seconds before the
-// run that wrote it: a write in the same clock tick as an earlier reading
-// would not change the time, so such a file is read and not stored.
+// (device, inode, size, modification and status-change times in
+// nanoseconds) is the file's now and neither time was within the last 2
+// seconds before the run that wrote it: a write in the same clock tick as
+// an earlier reading would not change the times, so such a file is read
+// and not stored.
 #include "walk/file_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,9 +18,9 @@
 #include "catalogue/sums.h"
 #include "walk/walk_observer.h"
 
-namespace {
+int64_t g_untrusted_recent_ns = int64_t{2'000'000'000};
 
-constexpr int64_t untrusted_recent_ns = int64_t{2'000'000'000};
+namespace {
 
 // A fingerprint of the header rules, field by field (a rule's bytes hold
 // padding): a header-less summary stands only for the rules it came from.
@@ -144,6 +146,8 @@ void start_file_cache(const char* path, bool recheck, int64_t run_start_ns) {
   if (g_digest_plan.sha256) wanted |= digest_sha256;
   if (g_digest_plan.sha1) wanted |= digest_sha1;
   if (g_digest_plan.md5) wanted |= digest_md5;
+  if (g_mode == RunMode::M1) wanted |= digest_segment_sums;
+  if (g_mode == RunMode::M2) wanted |= digest_shift16;
   g_file_cache.run_digests = wanted;
   if (g_digest_plan.header_rules != nullptr) {
     g_file_cache.run_digests |= digest_headerless;
@@ -222,7 +226,8 @@ void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
   Recording& recording = g_file_cache.recording;
   recording.active = true;
   recording.whole = true;
-  recording.recent = unit->key.mtime_ns > g_file_cache.run_start_ns - untrusted_recent_ns;
+  const int64_t changed_ns = std::max(unit->key.mtime_ns, unit->key.ctime_ns);
+  recording.recent = changed_ns > g_file_cache.run_start_ns - g_untrusted_recent_ns;
   recording.file = file;
   recording.unit = std::move(unit);
   recording.results.items.clear();
@@ -242,6 +247,7 @@ void record_image(const Provenance& origin, const ImageSummary& summary, const A
   }
   image.shift16 = summary.shift16;
   image.digests = g_file_cache.run_digests & ~uint32_t{digest_sha1 | digest_md5};
+  image.digests |= mode_sums_held_by_size(summary.size);
   if (audit != nullptr) {
     image.audit = *audit;
     if ((audit->taken & taken_sha1) != 0) image.digests |= digest_sha1;

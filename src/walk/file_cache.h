@@ -62,3 +62,8 @@ void end_recording();
 
 // The four above as the job ring's consumer.
 CommitConsumer cache_recording_consumer();
+
+// How shortly before the run a file's modification or status change keeps
+// it from being stored: 2 seconds. A seam for tests, whose files are all
+// new: they set it to 0, or to an hour.
+extern int64_t g_untrusted_recent_ns;

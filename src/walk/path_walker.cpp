@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,11 +16,13 @@
 
 #include "archive/archive_kind.h"
 #include "base/opened_file.h"
+#include "catalogue/audit_digests.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
 #include "walk/cache_replay.h"
 #include "walk/directory_stack.h"
+#include "walk/exclusion.h"
 #include "walk/image_jobs.h"
 #include "walk/path_names.h"
 #include "walk/stream_archive_walker.h"
@@ -67,6 +70,7 @@ std::vector<DirectoryEntry> read_directory_entries(int directory_fd) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
       at += entry->d_reclen;
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      if (is_excluded_name(entry->d_name)) continue;
       entries.push_back({entry->d_name, entry->d_type == DT_REG});
     }
   }
@@ -118,11 +122,22 @@ void read_plain_file(const Provenance& origin, FileDescriptor& file, const Opene
   file.fd = -1;
 }
 
+// An archive's row holds what one run's --exclude left of it: with
+// patterns, archives are read, never replayed nor kept. A row keeps no
+// CHD header either: while the audit looks for disks, a file named as a
+// CHD is read.
+bool is_cacheable(const char* path, ArchiveKind archive_kind) {
+  if (archive_kind != ArchiveKind::None) return !has_excluded_patterns();
+  if (!g_digest_plan.chd) return true;
+  const size_t size = std::strlen(path);
+  return size < 4 || strcasecmp(path + size - 4, ".chd") != 0;
+}
+
 // An archive's results are many jobs (or one walked in order), recorded
 // between two marks in the ring; a loose image's one job carries its unit.
 void read_regular_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind archive_kind,
                        CacheUnit& looked_up) {
-  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular;
+  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular && is_cacheable(path, archive_kind);
   std::unique_ptr<CacheUnit> unit = cached ? cache_unit_of_opened(looked_up, opened) : nullptr;
   // Every image found in the file shares this record of it.
   const Provenance origin{make_source_file(path, true, opened.device, opened.inode), {}};
@@ -150,7 +165,7 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
   // A plain file (not a link) lies on its directory's device.
   const uint64_t* directory_device = is_plain_file ? from.directory_device : nullptr;
   CacheUnit looked_up{};
-  if (is_file_cache_on() && (reads_plain_files || named_archive) &&
+  if (is_file_cache_on() && (reads_plain_files || named_archive) && is_cacheable(path, archive_kind) &&
       replay_if_cached(from.directory_fd, from.name, directory_device, path, looked_up)) {
     return;
   }

@@ -26,7 +26,7 @@ namespace {
 // What the current level is read from: the file, or a block holding the
 // entry of the level above.
 struct Container {
-  OpenedFile file{-1, FileKind::Unsized, 0, 0, 0, 0};
+  OpenedFile file{-1, FileKind::Unsized, 0, 0, 0, 0, 0};
   MallocBlock block;
   uint64_t block_size = 0;
   std::string name;  // its display name: a gzip image is named after it

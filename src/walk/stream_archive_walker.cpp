@@ -10,6 +10,7 @@
 #include "archive/archive_reader.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/run_mode.h"
+#include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_reading.h"
 #include "walk/nested_archives.h"
@@ -116,6 +117,7 @@ bool walk_entry(const Provenance& archive, ArchiveReader& reader, const ArchiveE
                 ExpansionBudget& budget, int level) {
   const ArchiveKind kind = archive_kind_of(info.name);
   if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
+  if (is_excluded_entry(info.name)) return true;
   const Provenance entry = entry_origin(archive, reader, info);
   if (kind != ArchiveKind::None) {
     return walk_nested_entry(reader, info, kind, entry, sink, budget, level);
@@ -151,6 +153,7 @@ void report_remaining_entries(const Provenance& archive, ArchiveReader& reader, 
   ArchiveEntryInfo info{};
   while (archive_next_entry(reader, info) == ArchiveStep::Entry) {
     if (g_mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
+    if (is_excluded_entry(info.name)) continue;
     report_unpack_failure(sink, entry_origin(archive, reader, info), failure);
   }
 }

@@ -137,7 +137,10 @@ bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place)
     saturated = place.size == zip64_marker_32 || place.offset == zip64_marker_32;
   }
   if (!place_directory(reader, place, !saturated)) return false;
-  return place.size / central_record_size >= place.entries;
+  // The count that is to agree with the records walked must fit the
+  // directory; either count may be the one.
+  const uint64_t fewer = place.entries < place.entries_on_disk ? place.entries : place.entries_on_disk;
+  return place.size / central_record_size >= fewer;
 }
 
 namespace {
@@ -153,8 +156,10 @@ bool count_agrees(uint64_t announced, uint64_t walked, bool is_16_bit) {
 
 }  // namespace
 
-// The count of entries on this disk is not compared: on one disk it can
-// only repeat the total, and writers that get it wrong get the total right.
+// On one disk the two counts repeat each other, and writers get one or the
+// other wrong: one that agrees ties the end records to this directory. The
+// records walked, never a count, say how many entries there are.
 bool directory_counts_agree(const ZipDirectoryPlace& place, uint64_t walked) {
-  return walked <= UINT32_MAX && count_agrees(place.entries, walked, place.counts_are_16_bit);
+  return walked <= UINT32_MAX && (count_agrees(place.entries, walked, place.counts_are_16_bit) ||
+                                  count_agrees(place.entries_on_disk, walked, place.counts_are_16_bit));
 }

@@ -20,12 +20,13 @@ struct ZipDirectoryPlace {
 // False unless the end records are sound: one disk, a consistent zip64
 // locator and record when the locator is there, and a central directory
 // inside the archive, before the end records, with room for 46 bytes per
-// entry of the total. Whether the total agrees with the records is for the
-// walk of the directory to tell (directory_counts_agree).
+// entry of the total or of the entries on this disk. Whether a count agrees
+// with the records is for the walk of the directory to tell
+// (directory_counts_agree).
 bool locate_central_directory(const ZipReader& reader, ZipDirectoryPlace& place);
 
-// True when the end records' total entry count agrees with the number of
-// central records found by walking the directory: equal, or wrapped by a
-// writer that counts in 16 bits. The count of entries on this disk may be
-// anything.
+// True when the end records' total entry count or their count of entries on
+// this disk agrees with the number of central records found by walking the
+// directory: equal, or wrapped by a writer that counts in 16 bits. The other
+// count may then be anything.
 bool directory_counts_agree(const ZipDirectoryPlace& place, uint64_t walked);

@@ -87,8 +87,11 @@ def age_tree(root):
 
 
 def run(args, cwd, env=None, opened=None):
-    """(stdout, stderr, status); with `opened`, also the number of files opened."""
-    environment = dict(os.environ, **(env or {}))
+    """(stdout, stderr, status); with `opened`, also the number of files opened.
+    Every file here is new, its status changed just now: rows are stored
+    whatever their times, unless `env` says otherwise."""
+    environment = dict(os.environ, IMGCHK_TEST_CACHE_RECENT_MS="0")
+    environment.update(env or {})
     count_file = os.path.join(cwd, ".opened")
     environment["IMGCHK_TEST_OPENED_COUNT_FILE"] = count_file
     result = subprocess.run([IMGCHK] + args, cwd=cwd, capture_output=True, check=False, env=environment)
@@ -132,42 +135,65 @@ class FileCache(unittest.TestCase):
         # The failures are replayed in their places.
         self.assertIn(b"uncompress of tree/set.zip?bad.bin failed", run(["tree"], self.dir)[1])
 
-    def test_one_run_serves_every_catalogue_mode(self):
+    def test_rows_completed_by_each_mode_serve_every_mode(self):
         self.cached(["tree"])
         for mode in MODES:
             with self.subTest(mode=mode):
                 want = run(mode + ["tree"], self.dir)
                 self.assertEqual(self.cached(mode + ["tree"])[:3], want)
-        # -pzc walks archives its own way, once; then every mode is a hit.
+        # -pzc walks archives its own way, once; -m1 and -m2 complete the
+        # rows with their sums; then every mode is a hit.
         for mode in MODES:
             self.assertEqual(self.cached(mode + ["tree"])[3], 0)
 
     def test_a_run_needing_a_digest_a_row_lacks_reads_again_and_completes_it(self):
         steps = [
-            # (arguments, files opened: all, or none)
-            (["tree"], True),
-            (["--dat", "tree-md5.dat", "tree"], True),  # SHA-1 and header-less summaries
-            (["tree"], False),
-            (["--dat", "tree-md5.dat", "tree"], False),
-            (["--dat", "tree.dat", "--json", "tree"], False),
+            # (arguments, the files opened)
+            (["tree"], "all"),
+            # The -m1 segment sums: files with an image of 12, 14 or 16 KiB
+            # (m1.bin, set.zip and four of the samples); the rest hold them
+            # as zero.
+            (["-m1", "tree"], 6),
+            # The -m2 checksum: files with a 2 KiB image (m2.bin, set.zip,
+            # set.tar.gz and three of the samples); completing set.zip and
+            # collection.zip keeps their segment sums.
+            (["-m2", "tree"], 6),
+            (["-m1", "tree"], 0),
+            (["-m2", "--json", "tree"], 0),
+            (["--dat", "tree-md5.dat", "tree"], "all"),  # SHA-1 and header-less summaries
+            (["tree"], 0),
+            (["-m1", "tree"], 0),
+            (["--dat", "tree-md5.dat", "tree"], 0),
+            (["--dat", "tree.dat", "--json", "tree"], 0),
+            # A header-less summary by other rules is taken again.
+            (["--dat", "tree.dat", "--header", "rules.xml", "tree"], "all"),
+            (["--dat", "tree.dat", "--header", "rules.xml", "tree"], 0),
         ]
+        with open(os.path.join(self.dir, "rules.xml"), "w") as f:
+            f.write('<?xml version="1.0"?>\n<detector><name>test</name>\n'
+                    '<rule start_offset="4"><data offset="0" value="48445221"/></rule>\n</detector>\n')
         for args, reads in steps:
             with self.subTest(args=args):
                 out, err, status, opened = self.cached(args)
                 self.assertEqual((out, err, status), run(args, self.dir))
-                self.assertEqual(opened > 0, reads)
+                if reads == "all":
+                    self.assertGreater(opened, 4)
+                else:
+                    self.assertEqual(opened, reads)
 
-    def test_a_renamed_file_is_a_hit_under_its_new_name(self):
+    def test_a_renamed_file_is_read_once_more_then_a_hit_under_its_new_name(self):
         self.cached(["tree"])
         os.rename(os.path.join(self.tree, "m1.bin"), os.path.join(self.tree, "moved.bin"))
         os.rename(os.path.join(self.tree, "set.zip"), os.path.join(self.tree, "samples", "set2.zip"))
-        out, err, status, opened = self.cached(["tree"])
-        self.assertEqual((out, err, status), run(["tree"], self.dir))
-        self.assertEqual(opened, 0)
-        self.assertIn(b"tree/moved.bin", out)
-        self.assertIn(b"tree/samples/set2.zip?inner.zip?b.bin", out)
+        # A rename moves the status-change time on.
+        for opened_wanted in (2, 0):
+            out, err, status, opened = self.cached(["tree"])
+            self.assertEqual((out, err, status), run(["tree"], self.dir))
+            self.assertEqual(opened, opened_wanted)
+            self.assertIn(b"tree/moved.bin", out)
+            self.assertIn(b"tree/samples/set2.zip?inner.zip?b.bin", out)
 
-    def test_a_renamed_gzip_image_takes_its_new_name_on_a_hit(self):
+    def test_a_gzip_image_takes_its_file_s_name_now_on_a_hit(self):
         folder = os.path.join(self.dir, "gz")
         os.mkdir(folder)
         data = bytes(k % 251 for k in range(3000))
@@ -175,43 +201,77 @@ class FileCache(unittest.TestCase):
             f.write(gzip.compress(data))
         age_tree(folder)
         self.cached(["gz"])
-        os.rename(os.path.join(folder, "a.bin.gz"), os.path.join(folder, "b.bin.gz"))
+        # The same file under another name: a hit, named as it is now.
+        os.symlink("a.bin.gz", os.path.join(folder, "b.bin.gz"))
         want = ("\n  %08X %04X %6X gz/b.bin.gz?b.bin\n\n1 ROMs, 1 unique, 0 duplicates, 0 unchecked\n"
                 % (zlib.crc32(data), sum(data) & 0xFFFF, len(data))).encode()
-        self.assertEqual(self.cached(["gz"]), (want, b"", 0, 0))
-        self.assertEqual(run(["gz"], self.dir), (want, b"", 0))
+        self.assertEqual(self.cached(["gz/b.bin.gz"]), (want, b"", 0, 0))
+        self.assertEqual(run(["gz/b.bin.gz"], self.dir), (want, b"", 0))
         # Nothing changed in place: the name is no part of the row.
-        self.assertEqual(self.cached(["--recheck", "gz"])[:3], (want, b"", 0))
+        self.assertEqual(self.cached(["--recheck", "gz/b.bin.gz"])[:3], (want, b"", 0))
+        # Renamed, it is read once more (its status changed) under its new name.
+        os.remove(os.path.join(folder, "b.bin.gz"))
+        os.rename(os.path.join(folder, "a.bin.gz"), os.path.join(folder, "c.bin.gz"))
+        self.assertEqual(self.cached(["gz"])[:3], (want.replace(b"b.bin.gz?b.bin", b"c.bin.gz?c.bin"), b"", 0))
 
     def test_new_bytes_are_read_again(self):
         self.cached(["tree"])
         path = os.path.join(self.tree, "m2.bin")
         cases = [
-            # (what is done to the file, files opened by the next cached run, recheck's message)
+            # (what is done to the file, files opened by the next cached run, a stale listing)
             ("new bytes, same size, new time", lambda: self.rewrite(path, OLD + 10**9), 1, False),
-            ("new bytes, same size, old time restored", lambda: self.rewrite(path, None), 0, True),
+            # As unpacking an archive over the old copy leaves it; the
+            # status-change time tells.
+            ("new bytes, same size, old time restored", lambda: self.rewrite(path, None), 1, False),
+            ("a new file on the old one's inode, same size and time", lambda: self.refill(path), 1, False),
+            # Only a row that lies about its file is stale.
+            ("a row that is not its file's", lambda: self.swap_rows(path, os.path.join(self.tree, "m1.bin")), 0,
+             True),
         ]
         for label, change, opened, stale in cases:
             with self.subTest(label):
                 before = self.cached(["tree"])[0]
+                self.assertEqual(before, run(["tree"], self.dir)[0])
                 change()
                 want = run(["tree"], self.dir)
                 out, err, status, count = self.cached(["tree"])
                 self.assertEqual(count, opened)
-                self.assertEqual(out == before, stale)
+                self.assertEqual(out != want[0], stale)
                 if not stale:
                     self.assertEqual((out, err, status), want)
                     continue
                 # Only --recheck sees it, tells it, lists the new bytes and
                 # mends the row.
-                out, err, status, count = self.cached(["--recheck", "tree"])
+                out, err, status, count = self.cached(["--strict", "--recheck", "tree"])
                 self.assertEqual(out, want[0])
+                self.assertEqual(status, 4)  # --strict: changed bytes count as a fault
                 message = b"imgchk: changed without a new modification time: tree/m2.bin\n"
                 self.assertEqual(err.count(message), 1)
                 self.assertEqual(err.replace(message, b""), want[1])
                 self.assertGreater(count, 1)
                 self.assertEqual(self.cached(["--recheck", "tree"])[:3], want)
                 self.assertEqual(self.cached(["tree"]), want + (0,))
+
+    def refill(self, path):
+        """Truncates the file and writes new bytes of the same size into the
+        same inode, the time set back: as ext4 may give a deleted file's
+        inode to a new one."""
+        status = os.stat(path)
+        with open(path, "r+b") as f:
+            data = bytearray(f.read())
+            f.truncate(0)
+            f.seek(0)
+            f.write(bytes(b ^ 0x33 for b in data))
+        os.utime(path, ns=(status.st_mtime_ns, status.st_mtime_ns))
+        self.assertEqual(os.stat(path).st_ino, status.st_ino)
+
+    def swap_rows(self, path, other):
+        """Gives the row of `path` the results of the row of `other`."""
+        database = sqlite3.connect(self.cache)
+        results = database.execute("SELECT results FROM files WHERE inode = ?", (os.stat(other).st_ino,)).fetchone()
+        database.execute("UPDATE files SET results = ? WHERE inode = ?", (results[0], os.stat(path).st_ino))
+        database.commit()
+        database.close()
 
     def rewrite(self, path, mtime_ns):
         """Changes a byte and sets the time, or restores it when None."""
@@ -223,12 +283,21 @@ class FileCache(unittest.TestCase):
             f.write(data)
         os.utime(path, ns=(mtime_ns, mtime_ns))
 
-    def test_a_file_modified_just_before_the_run_is_not_kept(self):
-        os.utime(os.path.join(self.tree, "m1.bin"))
+    def test_a_file_changed_just_before_the_run_is_not_kept(self):
+        path = os.path.join(self.tree, "m1.bin")
+        # A window of an hour: every file of the tree had its status changed
+        # within it, whatever its modification time, and none is kept.
+        hour = {"IMGCHK_TEST_CACHE_RECENT_MS": "3600000"}
+        every = self.cached(["tree"], env=hour)[3]
+        self.assertEqual(self.cached(["tree"], env=hour)[3], every)
+        # Without a window, a modification time after the run's start still
+        # keeps the file from being stored.
+        future = 4_000_000_000 * 10**9
+        os.utime(path, ns=(future, future))
         self.cached(["tree"])
         self.assertEqual(self.cached(["tree"])[3], 1)
         # touch -d sets an old time, and the file is kept from then on.
-        subprocess.run(["touch", "-d", "2001-02-03 04:05:06", os.path.join(self.tree, "m1.bin")], check=True)
+        subprocess.run(["touch", "-d", "2001-02-03 04:05:06", path], check=True)
         self.cached(["tree"])
         self.assertEqual(self.cached(["tree"])[3], 0)
 
@@ -240,7 +309,7 @@ class FileCache(unittest.TestCase):
         other.close()
         newer = sqlite3.connect(os.path.join(self.dir, "newer.db"))
         newer.execute("PRAGMA application_id = 1768777571")
-        newer.execute("PRAGMA user_version = 2")
+        newer.execute("PRAGMA user_version = 3")
         newer.execute("CREATE TABLE files(x)")
         newer.commit()
         newer.close()
@@ -261,7 +330,13 @@ class FileCache(unittest.TestCase):
             ("newer.db", "written by a newer imgchk"),
             ("missing/cache.db", "cannot be opened"),
             (".", "cannot be opened"),
+            # A link is never followed, dangling or not: nothing is made
+            # where it points, and the cache it points to stays as it was.
+            ("dangling.db", "a symbolic link"),
+            ("link.db", "a symbolic link"),
         ]
+        os.symlink("nowhere.db", os.path.join(self.dir, "dangling.db"))
+        os.symlink("damaged.db", os.path.join(self.dir, "link.db"))
         for name, reason in cases:
             with self.subTest(name):
                 path = os.path.join(self.dir, name)
@@ -320,6 +395,25 @@ class FileCache(unittest.TestCase):
             return sorted(os.listdir(self.dir))
         with open(path, "rb") as f:
             return f.read(), sorted(os.listdir(self.dir))
+
+    def test_a_cache_of_the_first_version_is_upgraded_and_its_rows_dropped(self):
+        # Version 1 kept no status-change time: its rows, however well they
+        # match their files, are not trusted.
+        self.cached(["tree"])
+        want = run(["tree"], self.dir)
+        database = sqlite3.connect(self.cache)
+        database.execute("ALTER TABLE files DROP COLUMN ctime_ns")
+        database.execute("UPDATE files SET results = x'01'")  # an empty listing, were it trusted
+        database.execute("PRAGMA user_version = 1")
+        database.commit()
+        database.close()
+        out, err, status, opened = self.cached(["tree"])
+        self.assertEqual((out, err, status), want)
+        self.assertGreater(opened, 4)
+        self.assertEqual(self.cached(["tree"]), want + (0,))
+        database = sqlite3.connect(self.cache)
+        self.assertEqual(database.execute("PRAGMA user_version").fetchone(), (2,))
+        database.close()
 
     def test_the_default_place_is_made_private(self):
         cases = [

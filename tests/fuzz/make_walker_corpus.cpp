@@ -130,10 +130,17 @@ Seeds seeds() {
   out.emplace_back("deep", build_zip(with_comment(deep, "deep 0")));
   out.emplace_back("zeros", build_zip(zeros));
   // RAR: no tool here writes it; the other formats read through libarchive
-  // come from make_archive_seeds.sh.
+  // come from make_archive_seeds.sh, but for gzip files of several members.
   const RarFiles rar_files = {{"a.bin", text_bytes(2048)}, {"inner.zip", sized}, {"e.bin", ""}};
   out.emplace_back("stored4.rar", rar4_stored(rar_files));
   out.emplace_back("stored5.rar", rar5_stored(rar_files));
+  // Cut after its first file: no end of archive header.
+  const std::string stored5 = rar5_stored(rar_files);
+  const std::string& first = rar_files[0].second;
+  out.emplace_back("cut5.rar", stored5.substr(0, stored5.find(first) + first.size()));
+  // gzip: members one after the other, a member of nothing, zero padding.
+  out.emplace_back("members.gz",
+                   gzip_member(text_bytes(3000)) + gzip_member("") + gzip_member(sized) + std::string(16, '\0'));
   return out;
 }
 

@@ -322,13 +322,23 @@ class RealArchives(unittest.TestCase):
                 self.assertIn(b"?./links/sparse.img", result.stdout)
         shutil.rmtree(extra)
 
-    # gzip alone: one image, named after the file.
+    # gzip alone: one image, named after the file, and what gzip -d gives
+    # of members written one after the other (zero bytes after them too).
     def test_gzip_files(self):
         data = self.fixture.files["big.rom"]
-        for name, command in (("big.rom.gz", ["gzip", "-9", "-c"]), ("BIG.ROM.GZ", ["gzip", "-1", "-c"])):
+        half = len(data) // 2
+
+        def gzip(level, part):
+            return subprocess.run(["gzip", level, "-c"], input=part, capture_output=True, check=True).stdout
+
+        files = (("big.rom.gz", gzip("-9", data)), ("BIG.ROM.GZ", gzip("-1", data)),
+                 ("parts.rom.gz", gzip("-6", data[:half]) + gzip("-1", b"") + gzip("-9", data[half:]) + bytes(512)))
+        for name, packed in files:
             with self.subTest(name):
+                self.assertEqual(subprocess.run(["gzip", "-dc"], input=packed, capture_output=True,
+                                                check=True).stdout, data)
                 with open(self.archive(name), "wb") as out:
-                    out.write(subprocess.run(command, input=data, capture_output=True, check=True).stdout)
+                    out.write(packed)
                 result = self.listed(name)
                 self.assertEqual(result.stderr, b"")
                 self.assertEqual(listing_of(result.stdout),

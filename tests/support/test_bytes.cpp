@@ -10,6 +10,7 @@
 #include "support/test_bytes.h"
 
 #include <libdeflate.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <array>
@@ -86,4 +87,22 @@ std::string zstd_frame(const std::string& bytes) {
   if (ZSTD_isError(size)) throw std::runtime_error("zstd compression failed");
   frame.resize(size);
   return frame;
+}
+
+std::string gzip_member(const std::string& bytes) {
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::string member(deflateBound(&stream, bytes.size()), '\0');
+  std::string input = bytes;
+  stream.next_in = reinterpret_cast<Bytef*>(input.data());
+  stream.avail_in = static_cast<uInt>(input.size());
+  stream.next_out = reinterpret_cast<Bytef*>(member.data());
+  stream.avail_out = static_cast<uInt>(member.size());
+  const int result = deflate(&stream, Z_FINISH);
+  member.resize(stream.total_out);
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("gzip compression failed");
+  return member;
 }

@@ -25,3 +25,7 @@ std::string with_crc(std::string bytes, uint32_t crc);
 
 // One Zstandard frame of `bytes`, with its checksum, from libzstd.
 std::string zstd_frame(const std::string& bytes);
+
+// One gzip member of `bytes` (header, deflate data, CRC-32 and length),
+// from zlib.
+std::string gzip_member(const std::string& bytes);
