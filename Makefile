@@ -53,7 +53,7 @@ test-thread:
 	@tools/install-deps.sh test
 	@CXX=clang++ cmake -S . -B build-thread -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMGCHK_TSAN=ON -DIMGCHK_WERROR=ON >/dev/null
 	@cmake --build build-thread
-	@TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|AuditRun|CommandLine|StatusLine|real_archives|json_lines|file_cache)'
+	@TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tools/tsan.supp" ctest --test-dir build-thread --output-on-failure -j $(JOBS) -R '^(ArchiveWalk|AuditRun|CommandLine|StatusLine|real_archives|json_lines|file_cache)'
 
 # Formatting, clang-tidy and the include rule over src/; not part of `make test`.
 # clang-tidy reads the compile commands of the plain build.

@@ -53,7 +53,7 @@ CachedResults sample_results() {
   results.items.push_back(audited);
   // A -m2 run's 2 KiB image: its shift-register checksum, no segments.
   CachedItem small = image;
-  small.levels = {CachedLevel{1, false, 4, "small.bin"}};
+  small.levels = {CachedLevel{1, false, 2, "small.bin"}};
   small.image.summary.size = 0x800;
   std::memset(small.image.segment_sums, 0, sizeof small.image.segment_sums);
   small.image.shift16 = 0x1180;
@@ -119,7 +119,7 @@ TEST(CachedResults, ChecksVersionKindsAndFields) {
   // The image item: kind, level count, the level (kind, flags, index, name
   // length and name), field count, then the fields.
   const size_t fields = 1 + 1 + 1 + 4 + std::strlen("dir/a.bin");
-  ASSERT_EQ(image[fields], 5);      // size, CRC-32, sum, segment sums, SHA-256
+  ASSERT_EQ(image[fields], 5);  // size, CRC-32, sum, segment sums, SHA-256
   ASSERT_EQ(image[fields + 1], 1);  // the size field's tag
   struct Case {
     const char* label;

@@ -15,6 +15,8 @@ const std::string usage =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
     "              [--exclude PATTERN]... [--] file/directory/zip...\n"
     "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--rebuild OUT [--merge nonmerged|split] [--complete-only] [--rebuild-as zip|dir]\n"
+    "              [--backup DIR] [--dry-run]]\n"
     "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
     "              [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
@@ -148,7 +150,16 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputWhereverTheOptionsAre) {
                            "  --fixdat FILE   write the ROMs the audit finds missing as a DAT\n"
                            "  --dir2dat FILE  write what the run catalogues as a DAT\n"
                            "  --header FILE   read copier headers by these rules, not the built-in ones\n"
-                           "  --md5        give the ROMs of --dir2dat their MD5 too\n";
+                           "  --md5        give the ROMs of --dir2dat their MD5 too\n"
+                           "  --rebuild OUT   after the audit, write each set found (even in part) as\n"
+                           "               the TorrentZip archive OUT/SET.zip; OUT is walked first\n"
+                           "  --merge nonmerged|split  nonmerged: a set holds every ROM listed under it\n"
+                           "               (the default); split: a clone leaves out its parent's ROMs\n"
+                           "  --complete-only  write only the sets whose every ROM was found\n"
+                           "  --rebuild-as zip|dir  dir: write the ROMs as plain files OUT/SET/ROM\n"
+                           "  --backup DIR    move a file the rebuild replaces and that holds images\n"
+                           "               the set does not into DIR, instead of refusing\n"
+                           "  --dry-run    say what the rebuild would write; write nothing\n";
   const std::string version = std::string("imgchk ") + IMGCHK_EXPECTED_VERSION + "\n";
   expect_runs(
       {

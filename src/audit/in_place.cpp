@@ -67,7 +67,9 @@ ImagePlace place_of(const Provenance& origin) {
   return place;
 }
 
-bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name) {
+namespace {
+
+bool is_in_set_as_named(const ImagePlace& place, const char* set_name, const char* rom_name) {
   const size_t size = place.name.size();
   // The ROM lies within the last level.
   const size_t last_level = place.boundaries.empty() ? 0 : place.boundaries.back() + 1;
@@ -87,6 +89,18 @@ bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_na
     if (ends_with_set(place, container_end, set_name, true)) return true;
   }
   return false;
+}
+
+}  // namespace
+
+// A DAT may write '\' between a ROM's folders; archives and the rebuild
+// store '/'.
+bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name) {
+  if (is_in_set_as_named(place, set_name, rom_name)) return true;
+  if (std::strchr(rom_name, '\\') == nullptr) return false;
+  std::string with_slashes(rom_name);
+  std::replace(with_slashes.begin(), with_slashes.end(), '\\', '/');
+  return is_in_set_as_named(place, set_name, with_slashes.c_str());
 }
 
 std::string folder_name(std::string_view folder) {

@@ -24,8 +24,9 @@ ImagePlace place_of(const Provenance& origin);
 // archive suffix, or the file ROM in a folder named SET, where SET is the
 // whole name of that archive or folder or its end after a '/' or a level.
 // A ROM may hold '/' (a folder in the set), never a level. Names are
-// compared as they are, and also in the form a DAT written by --dir2dat
-// gives them back (bytes that are not clean UTF-8 as %XX).
+// compared as they are (a '\' in the ROM's name also as '/'), and also in
+// the form a DAT written by --dir2dat gives them back (bytes that are not
+// clean UTF-8 as %XX).
 bool is_in_set(const ImagePlace& place, const char* set_name, const char* rom_name);
 
 // The name of the folder `folder` (a path as given): its last part, or, when

@@ -20,6 +20,7 @@
 #include "dat/dat_writer.h"
 #include "dat/header_rule_file.h"
 #include "driver/options.h"
+#include "driver/rebuild_run.h"
 #include "report/audit_json.h"
 #include "report/audit_report.h"
 #include "report/messages.h"
@@ -323,6 +324,7 @@ bool finish_audit(char* const* paths, int path_count, bool* lacking) {
     print_audit(g_dats.data(), g_dats.size(), images.data(), images.size(), result);
   }
   *lacking = any_rom_out_of_place(g_dats.data(), g_dats.size(), result);
+  written = rebuild_sets(g_dats.data(), g_dats.size(), images.data(), result, lacking) && written;
   if (g_settings.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(g_dats.data(), g_dats.size(), result, fixdat)) {

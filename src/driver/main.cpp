@@ -16,6 +16,7 @@
 #include "driver/audit_run.h"
 #include "driver/interruption.h"
 #include "driver/options.h"
+#include "driver/rebuild_run.h"
 #include "report/json_listing.h"
 #include "report/listing.h"
 #include "report/messages.h"
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
   }
   if (!has_digest_algorithm()) return 1;
   // Every DAT is read before any path, so a bad one ends the run at once.
-  if (!prepare_audit()) return 1;
+  if (!prepare_audit() || !prepare_rebuild()) return 1;
   const int64_t run_start_ns = now_ns();
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
   read_worker_starts_hook();
   read_stall_hook();
   read_cache_hooks();
+  read_rebuild_hooks();
 #endif
   g_walk_observer = reporting_walk_observer(g_json_output);
   // Each committed result: recorded for the cache, admitted to the
@@ -158,7 +160,11 @@ int main(int argc, char** argv) {
   start_cache(run_start_ns);
   if (status_line_wanted()) progress_start(delay_ms);
   start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());
-  for (int i = first_path; i < argc; ++i) scan_path(argv[i]);
+  // The rebuild's output folder is part of the collection: walked first, once.
+  if (const char* out = rebuild_folder_to_walk()) scan_path(out);
+  for (int i = first_path; i < argc; ++i) {
+    if (!is_rebuild_folder(argv[i])) scan_path(argv[i]);
+  }
   finish_image_jobs();
   finish_file_cache();
   stop_image_workers();

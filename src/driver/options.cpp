@@ -8,6 +8,7 @@
 
 #include "catalogue/run_mode.h"
 #include "driver/audit_run.h"
+#include "driver/rebuild_options.h"
 #include "report/messages.h"
 #include "walk/exclusion.h"
 
@@ -41,6 +42,8 @@ constexpr char usage_line[] =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
     "              [--exclude PATTERN]... [--] file/directory/zip...\n"
     "       imgchk [--dat FILE]... [--fixdat FILE] [--header FILE] [--dir2dat FILE [--md5]]\n"
+    "              [--rebuild OUT [--merge nonmerged|split] [--complete-only] [--rebuild-as zip|dir]\n"
+    "              [--backup DIR] [--dry-run]]\n"
     "              [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict] [--exclude PATTERN]...\n"
     "              [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
@@ -128,6 +131,7 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       std::fputs(usage_line, stdout);
       std::fputs(option_lines, stdout);
       std::fputs(audit_option_lines, stdout);
+      std::fputs(rebuild_option_lines, stdout);
       return OptionsOutcome::ExitOk;
     }
     if (std::strcmp(arg, "--version") == 0) {
@@ -160,15 +164,21 @@ OptionsOutcome read_options(int argc, char** argv, int* first_path) {
       if (use == AuditOptionUse::Taken) continue;
       print_usage();
       return OptionsOutcome::UsageError;
+    } else if (const AuditOptionUse rebuild_use = read_rebuild_option(argc, argv, &next);
+               rebuild_use != AuditOptionUse::NotAuditOption) {
+      if (rebuild_use == AuditOptionUse::Taken) continue;
+      print_usage();
+      return OptionsOutcome::UsageError;
     } else {
       write_unknown_argument(arg);
       print_usage();
       return OptionsOutcome::UsageError;
     }
   }
-  // No arguments at all, "--" with nothing after it, or an audit of nothing.
+  // No arguments at all, "--" with nothing after it, or an audit of nothing
+  // (a rebuild walks its output folder).
   if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
-      (is_auditing() && next == argc)) {
+      !check_rebuild_options(is_auditing()) || (is_auditing() && next == argc && g_rebuild.out_path == nullptr)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "cache/cache_database.h"
+#include "driver/image_sources.h"
+#include "rebuild/file_output.h"
 #include "walk/file_cache.h"
 #include "walk/test_seams.h"
 
@@ -27,6 +29,16 @@ const char* g_stall_path = nullptr;
 
 void stall_at_chosen_path(const char* path) {
   if (std::strcmp(path, g_stall_path) != 0) return;
+  for (;;) pause();
+}
+
+const char* g_pause_set = nullptr;
+
+void pause_in_chosen_set(const char* set_name) {
+  if (std::strcmp(set_name, g_pause_set) != 0) return;
+  if (const char* ready = std::getenv("IMGCHK_TEST_PAUSE_READY_FILE")) {
+    if (std::FILE* file = std::fopen(ready, "w")) std::fclose(file);
+  }
   for (;;) pause();
 }
 
@@ -71,4 +83,11 @@ void write_opened_count_hook() {
     std::fprintf(file, "%llu\n", static_cast<unsigned long long>(g_files_opened));
     std::fclose(file);
   }
+}
+
+void read_rebuild_hooks() {
+  const int limit = environment_number("IMGCHK_TEST_FILE_SIZE_LIMIT", -1);
+  if (limit >= 0) set_file_size_limit_for_tests(static_cast<uint64_t>(limit));
+  g_pause_set = std::getenv("IMGCHK_TEST_PAUSE_REBUILD_SET");
+  if (g_pause_set != nullptr) g_after_rebuild_piece = pause_in_chosen_set;
 }

@@ -29,6 +29,12 @@ TestHooks read_test_hooks(const TestHooks& defaults);
 // to be stored (see walk/file_cache.h), 0 to 3,600,000.
 void read_cache_hooks();
 
+// IMGCHK_TEST_FILE_SIZE_LIMIT: the most bytes a file the rebuild writes may
+// hold, as if the disk were full past them. IMGCHK_TEST_PAUSE_REBUILD_SET:
+// a set in whose first ROM poured the run stops for good, a file half
+// written, after making the file IMGCHK_TEST_PAUSE_READY_FILE.
+void read_rebuild_hooks();
+
 // IMGCHK_TEST_OPENED_COUNT_FILE: a file to write, at the end of the run, how
 // many files the walk opened (not directories), as a decimal number.
 void write_opened_count_hook();

@@ -85,6 +85,16 @@ ReopenOutcome stream_entry(ArchiveReader& reader, SinkTarget& target) {
   }
 }
 
+// Reads the current entry to its end, its bytes dropped.
+bool drain_entry(ArchiveReader& reader) {
+  std::vector<uint8_t> piece(archive_piece_size);
+  for (;;) {
+    size_t got = 0;
+    if (!archive_read_piece(reader, piece.data(), piece.size(), got)) return false;
+    if (got == 0) return true;
+  }
+}
+
 bool is_level_name(const ChainLevel& level, const char* stored) {
   return level.named_by_container || std::string_view(stored) == std::string_view(level.name(), level.name_size);
 }
@@ -147,6 +157,9 @@ ReopenOutcome stream_archive_level(Container& container, ArchiveKind kind, const
     if (step == ArchiveStep::Failed) return ReopenOutcome::ReadFailed;
     if (step == ArchiveStep::End || info.index > level.index) return ReopenOutcome::EntryChanged;
     if (info.index == level.index) break;
+    // Entries before it are read through, as the walk read them: skipping
+    // one in a solid block can leave the next one unreadable.
+    if (!drain_entry(reader)) return ReopenOutcome::ReadFailed;
   }
   if (!is_level_name(level, info.name)) return ReopenOutcome::EntryChanged;
   if (last) return stream_entry(reader, target);

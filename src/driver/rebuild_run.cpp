@@ -1,0 +1,232 @@
+// Sets are written in two rounds. A set whose file in the output folder is
+// a source of another set's ROMs is written after every other set, one at
+// a time in DAT order, so that no set reads a file while it is replaced;
+// the rest are written in parallel, one worker a set. Reports wait until
+// all are done and come out in DAT order.
+#include "driver/rebuild_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "driver/options.h"
+#include "driver/rebuild_options.h"
+#include "driver/set_rebuild.h"
+#include "rebuild/temp_file.h"
+
+namespace {
+
+int g_out_fd = -1;
+int g_backup_fd = -1;
+std::string g_out_path;  // as given, without trailing '/'
+bool g_out_walked = false;
+dev_t g_out_device = 0;
+ino_t g_out_inode = 0;
+
+// Makes the folder and the folders above it that are missing.
+bool make_folders(const char* path) {
+  std::string partial;
+  for (const char* p = path; *p != '\0'; ++p) {
+    partial += *p;
+    if ((p[1] == '/' || p[1] == '\0') && *p != '/' && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int open_folder(const char* path) {
+  return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool open_or_make(const char* path, bool make, int& fd) {
+  if (make && !make_folders(path)) return false;
+  fd = open_folder(path);
+  return fd >= 0 || (!make && errno == ENOENT);
+}
+
+struct SetTask {
+  uint32_t dat;
+  uint32_t set;
+  bool same_file;  // an earlier task has its file name
+  bool last_round;
+  bool started;
+  bool reported;  // something of it was found under its plan
+  bool stops;
+  RebuildLine line;
+};
+
+using FileIdentity = std::pair<uint64_t, uint64_t>;
+
+// Marks for the last round each task whose files lie where another task's
+// sources are.
+void order_rounds(const RebuildTarget& target, std::vector<SetTask>& tasks) {
+  if (target.out_fd < 0) return;
+  std::map<FileIdentity, size_t> owners;
+  std::vector<std::vector<FileIdentity>> sources(tasks.size());
+  std::vector<std::string> names;
+  for (size_t t = 0; t < tasks.size(); ++t) {
+    FoundRoms found;
+    NotWrittenReason reason = NotWrittenReason::None;
+    if (tasks[t].same_file || !gather_found_roms(target, tasks[t].dat, tasks[t].set, found, reason)) continue;
+    const DatFile& dat = target.dats[tasks[t].dat];
+    target_names(target, dat_text(dat, dat.sets[tasks[t].set].name), found, names);
+    for (const std::string& name : names) {
+      struct stat status {};
+      if (fstatat(target.out_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        owners.emplace(FileIdentity{status.st_dev, status.st_ino}, t);
+      }
+    }
+    for (const ImageCandidate& candidate : found.candidates) {
+      const SourceFile* file = candidate.origin->file.get();
+      if (file != nullptr && file->identified) sources[t].emplace_back(file->device, file->inode);
+    }
+  }
+  for (size_t t = 0; t < tasks.size(); ++t) {
+    for (const FileIdentity& source : sources[t]) {
+      const auto owner = owners.find(source);
+      if (owner != owners.end() && owner->second != t) tasks[owner->second].last_round = true;
+    }
+  }
+}
+
+void run_task(const RebuildTarget& target, SetTask& task, std::atomic<bool>& stop) {
+  task.started = true;
+  if (task.same_file) {
+    const DatFile& dat = target.dats[task.dat];
+    const char* name = dat_text(dat, dat.sets[task.set].name);
+    task.line = RebuildLine{name,
+                            g_out_path + "/" + name + (target.as_folders ? "" : ".zip"),
+                            "",
+                            RebuildAction::NotWritten,
+                            NotWrittenReason::SameFile,
+                            0,
+                            0,
+                            0};
+    task.reported = true;
+    return;
+  }
+  task.reported = rebuild_set(target, task.dat, task.set, task.line, task.stops);
+  if (task.stops) stop = true;
+}
+
+// Each worker takes the next task of the round until none is left or a
+// write has failed.
+void run_round(const RebuildTarget& target, std::vector<SetTask>& tasks, bool last_round, int workers,
+               std::atomic<bool>& stop) {
+  std::atomic<size_t> next{0};
+  const auto work = [&]() {
+    for (size_t t = next++; t < tasks.size() && !stop; t = next++) {
+      if (tasks[t].last_round == last_round) run_task(target, tasks[t], stop);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int k = 1; k < workers; ++k) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+}
+
+// After a rebuild that wrote or kept every set found, each ROM found is in
+// place in the output folder: what still lacks is what was never found.
+bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& result) {
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      if (judge_set(dats[d], result, static_cast<uint32_t>(d), s).state != SetState::Complete) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool prepare_rebuild() {
+  const char* out = g_rebuild.out_path;
+  if (out == nullptr) return true;
+  g_out_path = out;
+  while (g_out_path.size() > 1 && g_out_path.back() == '/') g_out_path.pop_back();
+  const bool writing = !g_rebuild.dry_run;
+  if (!open_or_make(out, writing, g_out_fd)) {
+    write_rebuild_folder_error(out, errno);
+    return false;
+  }
+  int error_number = 0;
+  if (g_out_fd >= 0 && writing && !remove_rebuild_leftovers(g_out_fd, error_number)) {
+    write_rebuild_folder_error(out, error_number);
+    return false;
+  }
+  struct stat status {};
+  if (g_out_fd >= 0 && fstat(g_out_fd, &status) == 0) {
+    g_out_walked = true;
+    g_out_device = status.st_dev;
+    g_out_inode = status.st_ino;
+  }
+  const char* backup = g_rebuild.backup_path;
+  if (backup != nullptr && writing && !open_or_make(backup, true, g_backup_fd)) {
+    write_rebuild_folder_error(backup, errno);
+    return false;
+  }
+  return true;
+}
+
+const char* rebuild_folder_to_walk() {
+  return g_out_walked ? g_out_path.c_str() : nullptr;
+}
+
+bool is_rebuild_folder(const char* path) {
+  struct stat status {};
+  return g_out_walked && stat(path, &status) == 0 && S_ISDIR(status.st_mode) && status.st_dev == g_out_device &&
+         status.st_ino == g_out_inode;
+}
+
+bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
+                  bool* lacking) {
+  if (g_rebuild.out_path == nullptr) return true;
+  // With --backup on a dry run nothing is moved: a set that would replace
+  // another's images is then said to be written.
+  const RebuildTarget target{g_out_fd,
+                             g_rebuild.backup_path != nullptr ? (g_rebuild.dry_run ? 0 : g_backup_fd) : -1,
+                             g_out_path.c_str(),
+                             g_rebuild.as_folders,
+                             g_rebuild.dry_run,
+                             g_rebuild.merge,
+                             g_digest_plan.header_rules,
+                             dats,
+                             images,
+                             &result};
+  std::vector<SetTask> tasks;
+  std::set<std::string> names;
+  for (size_t d = 0; d < dat_count; ++d) {
+    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
+      const SetVerdict verdict = judge_set(dats[d], result, static_cast<uint32_t>(d), s);
+      if (verdict.have == 0 || (g_rebuild.complete_only && verdict.state != SetState::Complete)) continue;
+      const bool taken = !names.emplace(dat_text(dats[d], dats[d].sets[s].name)).second;
+      tasks.push_back(SetTask{static_cast<uint32_t>(d), s, taken, false, false, false, false, {}});
+    }
+  }
+  order_rounds(target, tasks);
+  std::atomic<bool> stop{false};
+  const int workers = g_worker_count != 0 ? g_worker_count : default_worker_count();
+  run_round(target, tasks, false, workers, stop);
+  run_round(target, tasks, true, 1, stop);
+  RebuildCounts counts;
+  bool placed = !g_rebuild.dry_run;
+  for (const SetTask& task : tasks) {
+    placed = placed && task.started;
+    if (!task.started || !task.reported) continue;
+    report_rebuild_line(task.line, g_json_output, counts);
+    placed = placed && (task.line.action == RebuildAction::Wrote || task.line.action == RebuildAction::Kept);
+  }
+  print_rebuild_summary(counts, g_json_output);
+  if (placed) *lacking = any_set_lacking(dats, dat_count, result);
+  return !stop;
+}
