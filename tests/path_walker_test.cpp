@@ -27,6 +27,8 @@
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
+#include "walk/commit_consumer.h"
+#include "walk/image_jobs.h"
 #include "walk/reopen_image.h"
 
 namespace {
@@ -47,6 +49,9 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
   g_walk_observer = reporting_walk_observer(false);
+  clear_commit_consumers();
+  install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+  install_commit_consumer(observer_consumer());
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
   });

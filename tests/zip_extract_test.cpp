@@ -9,6 +9,8 @@
 #include "support/opened_zip.h"
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 
 namespace {}  // namespace
 

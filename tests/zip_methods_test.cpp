@@ -15,6 +15,7 @@
 #include "support/opened_zip.h"
 #include "support/temp_dir.h"
 #include "support/test_bytes.h"
+#include "zip/zip_entry.h"
 #include "zip/zip_methods.h"
 #include "zip/zip_source.h"
 

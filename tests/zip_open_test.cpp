@@ -11,6 +11,7 @@
 #include "support/opened_zip.h"
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/test_bytes.h"
+#include "zip/zip_entry.h"
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_source.h"
 
 namespace {
 

@@ -20,16 +20,6 @@ level() {
   esac
 }
 
-# Headers of report that walk may include.
-terminal_leaves=""
-
-is_terminal_leaf() {
-  for leaf in $terminal_leaves; do
-    [ "$1" = "$leaf" ] && return 0
-  done
-  return 1
-}
-
 failed=0
 edges=$(mktemp)
 trap 'rm -f "$edges"' EXIT
@@ -42,18 +32,8 @@ for file in $(find src -name '*.h' -o -name '*.cpp' | sort); do
     to_folder=${included%%/*}
     echo "$from $included" >>"$edges"
     [ "$to_folder" = "$from_folder" ] && continue
-    [ "$from_folder" = walk ] && is_terminal_leaf "$included" && continue
     if [ "$(level "$to_folder")" -ge "$from_level" ]; then
       echo "upward or sideways include: $file includes $included"
-      failed=1
-    fi
-  done
-done
-
-for leaf in $terminal_leaves; do
-  for file in "src/$leaf" "src/${leaf%.h}.cpp"; do
-    if sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file" | grep -qv "^$leaf\$"; then
-      echo "the terminal leaf $file includes more than its own header"
       failed=1
     fi
   done

@@ -1,7 +1,8 @@
 // UTF-8 sequence lengths.
 #include "base/utf8.h"
 
-int utf8_sequence_length(const unsigned char* p) {
+int utf8_sequence_length(const unsigned char* p, size_t available) {
+  if (available == 0) return 0;
   const unsigned char lead = p[0];
   if (lead < 0x80) return 1;
   int length = 0;
@@ -20,6 +21,7 @@ int utf8_sequence_length(const unsigned char* p) {
   } else {
     return 0;
   }
+  if (available < static_cast<size_t>(length)) return 0;
   if (p[1] < low || p[1] > high) return 0;  // also the NUL at the end
   for (int k = 2; k < length; ++k) {
     if (p[k] < 0x80 || p[k] > 0xBF) return 0;

@@ -214,7 +214,6 @@ int mark_seen(const FileKey& key, CacheWalk walk) {
   return code;
 }
 
-// Every step of one write transaction; SQLITE_DONE when all went in.
 int add_device(uint64_t device) {
   sqlite3_stmt* statement = g_cache.add_device;
   sqlite3_bind_int64(statement, 1, static_cast<int64_t>(device));
@@ -223,6 +222,7 @@ int add_device(uint64_t device) {
   return code;
 }
 
+// Every step of one write transaction; SQLITE_DONE when all went in.
 int write_rows(const std::vector<PendingRow>& rows, bool with_seen_times) {
   int code = SQLITE_DONE;
   uint64_t last_device = 0;

@@ -17,13 +17,10 @@
 #include "catalogue/ordering.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "catalogue/name_escaping.h"
-
-RomEntry** g_sorted = nullptr;
+std::vector<RomEntry*> g_sorted;
 
 namespace {
 
@@ -38,10 +35,6 @@ struct Group {
   std::vector<int32_t> variant_slots;  // a slot of each distinct content
   std::vector<VariantRun> runs;        // every slot of the group, in order
 };
-
-bool joins_group(const RomEntry& head, const RomEntry& record) {
-  return record.summary.crc == head.summary.crc && record.summary.size == head.summary.size;
-}
 
 void start_group(Group& group, int32_t head_slot) {
   group.variant_slots.assign(1, head_slot);
@@ -59,31 +52,21 @@ size_t find_or_add_variant(Group& group, int32_t slot) {
   return group.variant_slots.size() - 1;
 }
 
-void report_collision(const RomEntry& earlier, const RomEntry& later) {
-  // Control bytes escaped, so that a name cannot break the report's lines;
-  // high bytes as stored, unlike in the listing.
-  std::fputs("CRC collision!\n\t", stdout);
-  print_escaped_name(display_name(earlier.origin).c_str(), EscapedBytes::Controls);
-  std::fputs("\n\t", stdout);
-  print_escaped_name(display_name(later.origin).c_str(), EscapedBytes::Controls);
-  std::putchar('\n');
-}
-
-void report_collisions_with_earlier(const Group& group, size_t variant, int32_t slot) {
+void report_collisions_with_earlier(const Group& group, size_t variant, int32_t slot, CollisionReport report) {
   for (const VariantRun& run : group.runs) {
     if (run.variant == variant) continue;
     for (int32_t earlier = run.first_slot; earlier < run.end_slot; ++earlier) {
-      report_collision(*g_sorted[earlier], *g_sorted[slot]);
+      report(*g_sorted[earlier], *g_sorted[slot]);
     }
   }
 }
 
-void add_to_group(Group& group, int32_t slot, bool write_collisions) {
+void add_to_group(Group& group, int32_t slot, CollisionReport report) {
   const size_t variant = find_or_add_variant(group, slot);
   // Only one run means every earlier record holds a single content.
   const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
   g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
-  if (!same_as_all_earlier && write_collisions) report_collisions_with_earlier(group, variant, slot);
+  if (!same_as_all_earlier && report != nullptr) report_collisions_with_earlier(group, variant, slot, report);
 
   VariantRun& last = group.runs.back();
   if (last.variant == variant) {
@@ -95,12 +78,16 @@ void add_to_group(Group& group, int32_t slot, bool write_collisions) {
 
 }  // namespace
 
+bool joins_group(const RomEntry& head, const RomEntry& record) {
+  return record.summary.crc == head.summary.crc && record.summary.size == head.summary.size;
+}
+
 void build_sorted_index() {
-  g_sorted = new RomEntry*[static_cast<size_t>(g_rom_count)];
-  int32_t slot = 0;
-  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted[slot++] = entry;
+  g_sorted.clear();
+  g_sorted.reserve(static_cast<size_t>(g_rom_count));
+  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted.push_back(entry);
   // The order is total, so any sort gives the same one.
-  std::sort(g_sorted, g_sorted + g_rom_count,
+  std::sort(g_sorted.begin(), g_sorted.end(),
             [](const RomEntry* left, const RomEntry* right) { return compare_roms(&left, &right) < 0; });
 }
 
@@ -114,7 +101,7 @@ int compare_roms(const void* a, const void* b) {
   return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);
 }
 
-void mark_duplicates(bool write_collisions) {
+void mark_duplicates(CollisionReport report) {
   if (g_rom_count == 0) return;
   Group group;
   int32_t head_slot = 0;
@@ -122,7 +109,7 @@ void mark_duplicates(bool write_collisions) {
   start_group(group, 0);
   for (int32_t slot = 1; slot < g_rom_count; ++slot) {
     if (joins_group(*g_sorted[head_slot], *g_sorted[slot])) {
-      add_to_group(group, slot, write_collisions);
+      add_to_group(group, slot, report);
       continue;
     }
     head_slot = slot;
@@ -132,6 +119,5 @@ void mark_duplicates(bool write_collisions) {
 }
 
 void clear_sorted_index() {
-  delete[] g_sorted;
-  g_sorted = nullptr;
+  std::vector<RomEntry*>().swap(g_sorted);
 }

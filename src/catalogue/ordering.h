@@ -1,10 +1,12 @@
 // Sorting the catalogue by CRC and name, and marking duplicates.
 #pragma once
 
+#include <vector>
+
 #include "catalogue/rom_entry.h"
 
 // g_rom_count record pointers in sorted order; null until build_sorted_index.
-extern RomEntry** g_sorted;
+extern std::vector<RomEntry*> g_sorted;
 
 // Fills g_sorted from g_rom_list and sorts it with compare_roms.
 void build_sorted_index();
@@ -14,9 +16,18 @@ void build_sorted_index();
 // by admission order, so that the order is total.
 int compare_roms(const void* a, const void* b);
 
-// Gives every record Unique or Duplicate and, when `write_collisions`, writes
-// the "CRC collision!" reports to standard output.
-void mark_duplicates(bool write_collisions = true);
+// Whether `record`, after `head` in sorted order, is in the group `head`
+// begins: the same CRC-32 and size. The listing's groups and duplicates go
+// by this rule.
+bool joins_group(const RomEntry& head, const RomEntry& record);
+
+// Two records of one CRC-32 and size whose bytes differ, the earlier in
+// sorted order first.
+using CollisionReport = void (*)(const RomEntry& earlier, const RomEntry& later);
+
+// Gives every record Unique or Duplicate and hands each collision to
+// `report`, when given, in sorted order.
+void mark_duplicates(CollisionReport report = nullptr);
 
 // Releases g_sorted. Only for tests, as clear_catalogue.
 void clear_sorted_index();

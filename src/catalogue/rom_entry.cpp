@@ -2,12 +2,19 @@
 // image's provenance and summary.
 #include "catalogue/rom_entry.h"
 
-#include <cstring>
+#include <deque>
 #include <memory>
 
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
 #include "catalogue/sums.h"
+
+namespace {
+
+// A deque: growing never moves a record, so the links stay good.
+std::deque<RomEntry> g_records;
+
+}  // namespace
 
 RomEntry* g_rom_list = nullptr;
 int32_t g_rom_count = 0;
@@ -33,17 +40,14 @@ void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, b
     ++g_skipped;
     return;
   }
-  auto entry = std::make_unique<RomEntry>();
-  entry->origin = origin;
-  std::unique_ptr<AuditDigests> audit_copy;
-  if (audit != nullptr) audit_copy = std::make_unique<AuditDigests>(*audit);
-
-  entry->summary = summary;
-  entry->status = RomStatus::Unchecked;
-  entry->order = g_rom_count;
-  entry->audit = audit_copy.release();
-  entry->next = g_rom_list;
-  g_rom_list = entry.release();
+  RomEntry& entry = g_records.emplace_back();
+  entry.origin = origin;
+  if (audit != nullptr) entry.audit = std::make_unique<AuditDigests>(*audit);
+  entry.summary = summary;
+  entry.status = RomStatus::Unchecked;
+  entry.order = g_rom_count;
+  entry.next = g_rom_list;
+  g_rom_list = &entry;
   ++g_rom_count;
 }
 
@@ -57,12 +61,8 @@ void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
 }
 
 void clear_catalogue() {
-  while (g_rom_list != nullptr) {
-    RomEntry* older = g_rom_list->next;
-    delete g_rom_list->audit;
-    delete g_rom_list;
-    g_rom_list = older;
-  }
+  g_rom_list = nullptr;
+  g_records.clear();
   g_rom_count = 0;
   g_skipped = 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
@@ -20,12 +21,14 @@ struct RomEntry {
   Provenance origin;  // its display name is made from it, for output
   ImageSummary summary;
   RomStatus status;
-  AuditDigests* audit;  // owned; only when the run takes audit digests
-  int32_t order;        // admission order: 0 for the first record
-  RomEntry* next;       // the next older record
+  std::unique_ptr<AuditDigests> audit;  // only when the run takes audit digests
+  int32_t order;                        // admission order: 0 for the first record
+  RomEntry* next;                       // the next older record
 };
 
-extern RomEntry* g_rom_list;  // newest first
+// The records live in the catalogue's own store, which keeps them in place
+// as it grows; g_rom_list links them, newest first.
+extern RomEntry* g_rom_list;
 extern int32_t g_rom_count;
 extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 

@@ -12,8 +12,10 @@
 #include <cstring>
 #include <memory>
 
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
 #include "zip/zip_stream.h"

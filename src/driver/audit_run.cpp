@@ -218,7 +218,7 @@ void list_images(std::vector<AuditImage>& images) {
   images.reserve(static_cast<size_t>(g_rom_count));
   for (int32_t slot = 0; slot < g_rom_count; ++slot) {
     const RomEntry& rom = *g_sorted[slot];
-    const AuditDigests* audit = rom.audit;
+    const AuditDigests* audit = rom.audit.get();
     AuditImage image{&rom.origin, {rom.summary.size, rom.summary.crc, nullptr, nullptr, nullptr}, nullptr};
     if (g_digest_plan.sha256) image.whole.sha256 = rom.summary.sha256;
     if (audit != nullptr && (audit->taken & taken_sha1)) image.whole.sha1 = audit->sha1;

@@ -1,4 +1,5 @@
-// imgchk: catalogues ROM images given as files, directories and zip archives.
+// imgchk: catalogues ROM images given as files, directories and archives of
+// every kind it reads, nested in any order; audits them against DATs.
 #include <time.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "cache/cache_location.h"
 #include "catalogue/ordering.h"
+#include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
 #include "driver/audit_run.h"
@@ -20,6 +22,7 @@
 #include "report/messages.h"
 #include "report/progress.h"
 #include "report/walk_reporting.h"
+#include "walk/commit_consumer.h"
 #include "walk/file_cache.h"
 #include "walk/image_jobs.h"
 #include "walk/path_walker.h"
@@ -64,7 +67,7 @@ bool finish_run(char* const* paths, int path_count, bool* lacking) {
   build_sorted_index();
   if (is_auditing()) return finish_audit(paths, path_count, lacking);
   // In JSON each image says whether its group has a collision.
-  mark_duplicates(!g_json_output);
+  mark_duplicates(g_json_output ? nullptr : print_collision);
   if (g_json_output) {
     print_json_report();
   } else {
@@ -149,6 +152,11 @@ int main(int argc, char** argv) {
   read_rebuild_hooks();
 #endif
   g_walk_observer = reporting_walk_observer(g_json_output);
+  // Each committed result: recorded for the cache, admitted to the
+  // catalogue, then shown.
+  install_commit_consumer(cache_recording_consumer());
+  install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+  install_commit_consumer(observer_consumer());
   start_cache(run_start_ns);
   if (status_line_wanted()) progress_start(delay_ms);
   start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());

@@ -11,10 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/opened_file.h"
 #include "rebuild/set_writing.h"
 #include "rebuild/torrentzip_check.h"
 #include "rebuild/written_check.h"
-#include "zip/opened_file.h"
 #include "zip/zip_archive.h"
 
 namespace {

@@ -11,11 +11,13 @@
 #include <climits>
 #include <cstring>
 
+#include "base/opened_file.h"
 #include "rebuild/torrentzip_format.h"
 #include "rebuild/torrentzip_writer.h"
-#include "zip/opened_file.h"
+#include "zip/zip_entry.h"
 #include "zip/zip_format.h"
 #include "zip/zip_reader.h"
+#include "zip/zip_source.h"
 
 namespace {
 

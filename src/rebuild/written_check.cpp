@@ -13,10 +13,11 @@
 #include <memory>
 
 #include "base/grow_array.h"
+#include "base/opened_file.h"
 #include "rebuild/torrentzip_check.h"
 #include "rebuild/torrentzip_writer.h"
-#include "zip/opened_file.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_source.h"
 #include "zip/zip_stream.h"
 

@@ -7,8 +7,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "audit/disk_matching.h"
 #include "audit/rom_verdicts.h"
-#include "catalogue/name_escaping.h"
+#include "report/name_escaping.h"
 
 namespace {
 

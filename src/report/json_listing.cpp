@@ -56,9 +56,7 @@ std::vector<bool> groups_with_collision() {
     const RomEntry& first = *g_sorted[head];
     int32_t end = head + 1;
     bool differs = false;
-    for (; end < g_rom_count && g_sorted[end]->summary.crc == first.summary.crc &&
-           g_sorted[end]->summary.size == first.summary.size;
-         ++end) {
+    for (; end < g_rom_count && joins_group(first, *g_sorted[end]); ++end) {
       differs =
           differs || std::memcmp(g_sorted[end]->summary.sha256, first.summary.sha256, sizeof first.summary.sha256) != 0;
     }

@@ -5,11 +5,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "catalogue/name_escaping.h"
 #include "catalogue/ordering.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "catalogue/sums.h"
+#include "report/name_escaping.h"
 
 namespace {
 
@@ -83,4 +83,14 @@ void print_report() {
     count_status(counts, rom.status);
   }
   print_summary(counts);
+}
+
+void print_collision(const RomEntry& earlier, const RomEntry& later) {
+  // Control bytes escaped, so that a name cannot break the report's lines;
+  // high bytes as stored, unlike in the listing.
+  std::fputs("CRC collision!\n\t", stdout);
+  print_escaped_name(display_name(earlier.origin).c_str(), EscapedBytes::Controls);
+  std::fputs("\n\t", stdout);
+  print_escaped_name(display_name(later.origin).c_str(), EscapedBytes::Controls);
+  std::putchar('\n');
 }

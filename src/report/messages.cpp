@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "catalogue/name_escaping.h"
+#include "report/name_escaping.h"
 #include "report/progress.h"
 
 namespace {

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/utf8.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -63,31 +65,10 @@ bool write_all(const char* bytes, size_t length) {
 // unwanted one. C1 controls (U+0080 to U+009F) count as invalid: some
 // terminals obey them.
 size_t utf8_character_length(std::string_view text) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return (lead < 0x20 || lead == 0x7F) ? 0 : 1;
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    if (lead == 0xC2) low = 0xA0;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  if (bytes[0] < 0x80) return (bytes[0] < 0x20 || bytes[0] == 0x7F) ? 0 : 1;
+  if (bytes[0] == 0xC2 && text.size() > 1 && bytes[1] < 0xA0) return 0;  // a C1 control
+  return static_cast<size_t>(utf8_sequence_length(bytes, text.size()));
 }
 
 // The path as the terminal may show it. A character never takes more

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/name_escaping.h"
 #include "report/json_text.h"
+#include "report/name_escaping.h"
 #include "report/progress.h"
 
 namespace {

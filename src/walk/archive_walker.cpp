@@ -15,6 +15,8 @@
 #include "walk/nested_archives.h"
 #include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 
 namespace {
 
@@ -50,14 +52,7 @@ void catalogue_entry(const std::shared_ptr<OpenArchive>& archive, uint32_t index
 // `recorded_size` is what the central directory says it unpacks to.
 void walk_nested_archive(const OpenArchive& archive, uint32_t index, ArchiveKind kind, uint64_t recorded_size,
                          const Provenance& entry, WalkSink sink, ExpansionBudget& budget, int level) {
-  if (level >= max_nesting_level) {
-    if (!charge_unopened_archive(budget, recorded_size)) {
-      sink_failure(sink, failure_at(WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry));
-      return;
-    }
-    sink_failure(sink, failure_at(WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry));
-    return;
-  }
+  if (refuse_too_deep(sink, budget, entry, recorded_size, level)) return;
   // Its recorded size is charged before any memory is given to it.
   ZipExtraction extraction{};
   ZipFailure failure = ZipFailure::None;

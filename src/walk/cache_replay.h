@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/opened_file.h"
 #include "walk/file_cache.h"
-#include "zip/opened_file.h"
 
 // Looks up the file `name` in `directory_fd` (AT_FDCWD for a command-line
 // path), whose display name is `path`. `directory_device`, when the file is

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 
 namespace {
 

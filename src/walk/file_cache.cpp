@@ -275,6 +275,19 @@ void record_comment(const Provenance& archive, const char* comment) {
   if (item != nullptr) item->comment = comment;
 }
 
+namespace {
+
+void record_committed_image(const Provenance& origin, const ImageSummary& summary, bool /*admitted*/,
+                            const AuditDigests* audit) {
+  record_image(origin, summary, audit);
+}
+
+}  // namespace
+
+CommitConsumer cache_recording_consumer() {
+  return CommitConsumer{record_committed_image, record_failure, record_comment, begin_recording, end_recording};
+}
+
 void end_recording() {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;

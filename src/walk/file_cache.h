@@ -8,6 +8,7 @@
 
 #include "cache/cached_results.h"
 #include "cache/file_key.h"
+#include "walk/commit_consumer.h"
 #include "walk/walk_failure.h"
 
 // Opens the cache at `path` for a run that started at `run_start_ns`; a
@@ -58,6 +59,9 @@ void record_image(const Provenance& origin, const ImageSummary& summary, const A
 void record_failure(const WalkFailure& failure);
 void record_comment(const Provenance& archive, const char* comment);
 void end_recording();
+
+// The four above as the job ring's consumer.
+CommitConsumer cache_recording_consumer();
 
 // How shortly before the run a file's modification or status change keeps
 // it from being stored: 2 seconds. A seam for tests, whose files are all

@@ -17,9 +17,12 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
+#include "walk/commit_consumer.h"
 #include "walk/image_reading.h"
+#include "walk/ring_job.h"
 #include "walk/test_seams.h"
 #include "walk/walk_observer.h"
+#include "zip/zip_extract.h"
 
 WalkObserver g_walk_observer{};
 
@@ -28,33 +31,6 @@ OpenArchive::~OpenArchive() {
 }
 
 namespace {
-
-// Failure, Comment and Summarised jobs are done when submitted; an
-// OrderedWalk job walks a whole archive into its results.
-// UnitStart and UnitEnd bound one file's results, for the cache.
-enum class JobKind : uint8_t { File, Entry, Summarised, OrderedWalk, Failure, Comment, UnitStart, UnitEnd };
-enum class JobState : uint8_t { Pending, Running, Done };
-
-struct Job {
-  JobKind kind = JobKind::Failure;
-  JobState state = JobState::Done;
-  bool succeeded = false;
-  bool admitted = false;                      // by the run mode's size filter, asked once
-  Provenance origin;                          // the image's, the failure's, or the archive's
-  std::unique_ptr<char[]> comment;            // Comment: the archive's comment
-  WalkFailure failure{};                      // Failure: of `origin`
-  ZipFailure zip_failure = ZipFailure::None;  // Entry: why it could not be read
-  int fd = -1;
-  uint64_t size = 0;
-  std::shared_ptr<OpenArchive> archive;
-  ZipExtraction extraction{};
-  ImageSummary summary{};
-  AuditDigests audit{};  // when the run takes audit digests
-  ArchiveKind archive_kind = ArchiveKind::None;
-  OrderedWalk walk = nullptr;
-  WalkResults results;              // OrderedWalk: what the walk found, in order
-  std::unique_ptr<CacheUnit> unit;  // UnitStart, or a File read for the cache
-};
 
 struct JobRing {
   std::mutex mutex;
@@ -99,104 +75,6 @@ Job image_job(JobKind kind, const Provenance& origin, uint64_t size) {
   job.admitted = is_admitted_size(size);
   job.origin = origin;
   return job;
-}
-
-void run_job(Job& job) {
-  switch (job.kind) {
-    case JobKind::File:
-      job.succeeded = summarise_file(job.fd, job.size, job.admitted, job.summary, job.audit);
-      close(job.fd);
-      job.fd = -1;
-      return;
-    case JobKind::Entry:
-      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary, job.audit,
-                                      &job.zip_failure);
-      return;
-    case JobKind::OrderedWalk:
-      job.walk(job.origin, job.fd, job.size, job.archive_kind, job.results);
-      job.fd = -1;  // the walk closed it
-      return;
-    case JobKind::Summarised:
-    case JobKind::Failure:
-    case JobKind::Comment:
-    case JobKind::UnitStart:
-    case JobKind::UnitEnd:
-      return;
-  }
-}
-
-// The display name is made here, as the failure is told.
-void tell_failure(WalkFailure failure, const Provenance& origin) {
-  const std::string name = display_name(origin);
-  failure.name = name.c_str();
-  failure.origin = &origin;
-  record_failure(failure);
-  if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
-}
-
-void tell_comment(const Provenance& archive, const char* comment) {
-  record_comment(archive, comment);
-  if (g_walk_observer.archive_comment != nullptr) {
-    g_walk_observer.archive_comment(display_name(archive).c_str(), comment);
-  }
-}
-
-void commit_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  record_image(origin, summary, plans_audit_digests() ? audit : nullptr);
-  add_summarised_rom(origin, summary, admitted, plans_audit_digests() ? audit : nullptr);
-  if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
-}
-
-void commit_results(WalkResults& results) {
-  for (WalkResult& result : results) {
-    switch (result.kind) {
-      case WalkResultKind::Image:
-        commit_image(result.origin, result.summary, result.admitted, &result.audit);
-        break;
-      case WalkResultKind::Failure:
-        tell_failure(result.failure, result.origin);
-        break;
-      case WalkResultKind::Comment:
-        tell_comment(result.origin, result.comment.get());
-        break;
-    }
-  }
-  WalkResults().swap(results);
-}
-
-// A loose image read for the cache carries its own unit: it is the file's
-// one result.
-void commit_read_image(Job& job) {
-  const bool records = job.unit != nullptr;
-  if (records) begin_recording(job.origin, std::move(job.unit));
-  if (job.succeeded) {
-    commit_image(job.origin, job.summary, job.admitted, &job.audit);
-  } else if (job.kind == JobKind::File) {
-    tell_failure(failure_at(WalkMessage::ReadError, FailureReason::ReadError, job.origin), job.origin);
-  } else {
-    tell_failure(failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(job.zip_failure), job.origin),
-                 job.origin);
-  }
-  if (records) end_recording();
-}
-
-void commit_job(Job& job) {
-  if (job.kind == JobKind::UnitStart) {
-    begin_recording(job.origin, std::move(job.unit));
-  } else if (job.kind == JobKind::UnitEnd) {
-    end_recording();
-  } else if (job.kind == JobKind::Failure) {
-    tell_failure(job.failure, job.origin);
-  } else if (job.kind == JobKind::Comment) {
-    tell_comment(job.origin, job.comment.get());
-    job.comment.reset();
-  } else if (job.kind == JobKind::OrderedWalk) {
-    commit_results(job.results);
-  } else {
-    commit_read_image(job);
-  }
-  job.origin = Provenance{};
-  job.archive.reset();  // the last job of an archive closes it, on this thread
 }
 
 Job& slot_of(uint64_t number) {
@@ -265,7 +143,7 @@ void take_batch(std::vector<Job*>& batch) {
     if (job == nullptr) return;
     job->state = JobState::Running;
     batch.push_back(job);
-    if (job->kind == JobKind::OrderedWalk) return;
+    if (job->kind == JobKind::WalkInOrder) return;
   }
 }
 
@@ -403,7 +281,7 @@ void submit_summarised_image(const Provenance& origin, const ImageSummary& summa
 }
 
 void submit_ordered_walk(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk) {
-  Job job = image_job(JobKind::OrderedWalk, origin, size);
+  Job job = image_job(JobKind::WalkInOrder, origin, size);
   job.fd = fd;
   job.size = size;
   job.archive_kind = kind;

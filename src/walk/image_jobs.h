@@ -10,10 +10,12 @@
 #include "archive/archive_kind.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "walk/commit_consumer.h"
 #include "walk/file_cache.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_source.h"
 
 // An archive whose entries jobs may still be reading: it is closed when the

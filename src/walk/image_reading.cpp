@@ -6,10 +6,11 @@
 #include <memory>
 
 #include "archive/archive_reader.h"
+#include "base/opened_file.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/summariser.h"
 #include "walk/expansion_budget.h"
-#include "zip/opened_file.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_stream.h"
 

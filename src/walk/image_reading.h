@@ -6,6 +6,7 @@
 
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_failure.h"
 
 struct ZipReader;

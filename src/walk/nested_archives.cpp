@@ -6,9 +6,21 @@
 
 #include "archive/archive_reader.h"
 #include "walk/archive_walker.h"
+#include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
 #include "walk/stream_archive_walker.h"
 #include "walk/walk_sink.h"
+
+bool refuse_too_deep(WalkSink sink, ExpansionBudget& budget, const Provenance& entry, uint64_t recorded_size,
+                     int level) {
+  if (level < max_nesting_level) return false;
+  if (!charge_unopened_archive(budget, recorded_size)) {
+    sink_failure(sink, failure_at(WalkMessage::ExpansionLimit, FailureReason::ExpansionLimit, entry));
+    return true;
+  }
+  sink_failure(sink, failure_at(WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry));
+  return true;
+}
 
 void walk_held_archive(ArchiveKind kind, const Provenance& origin, MallocBlock block, uint64_t size, WalkSink sink,
                        ExpansionBudget& budget, int level) {

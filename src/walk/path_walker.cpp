@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/archive_kind.h"
+#include "base/opened_file.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
@@ -26,7 +27,6 @@
 #include "walk/path_names.h"
 #include "walk/stream_archive_walker.h"
 #include "walk/test_seams.h"
-#include "zip/opened_file.h"
 #include "zip/zip_archive.h"
 
 namespace {

@@ -13,8 +13,10 @@
 
 #include "archive/archive_kind.h"
 #include "archive/archive_reader.h"
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_source.h"
 #include "zip/zip_stream.h"

@@ -90,14 +90,7 @@ StreamOutcome read_whole_entry(ArchiveReader& reader, const ArchiveEntryInfo& in
 // An entry that is itself an archive. True unless it could not be read.
 bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ArchiveKind kind, const Provenance& entry,
                        WalkSink sink, ExpansionBudget& budget, int level) {
-  if (level >= max_nesting_level) {
-    if (!charge_unopened_archive(budget, info.size_known ? info.size : 0)) {
-      report_expansion_limit(sink, entry);
-      return true;
-    }
-    sink_failure(sink, failure_at(WalkMessage::NestingTooDeep, FailureReason::TooDeep, entry));
-    return true;
-  }
+  if (refuse_too_deep(sink, budget, entry, info.size_known ? info.size : 0, level)) return true;
   if (!charge_entry(budget, budget.nested_left, info.size_known ? info.size : 0)) {
     report_expansion_limit(sink, entry);
     return true;

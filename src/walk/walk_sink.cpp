@@ -6,6 +6,7 @@
 #include "catalogue/rom_entry.h"
 #include "walk/image_jobs.h"
 #include "walk/image_reading.h"
+#include "zip/zip_extract.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "catalogue/image_summary.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_reader.h"
 
 struct OpenArchive;

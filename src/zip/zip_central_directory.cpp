@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zip/zip_entry.h"
 #include "zip/zip_format.h"
 #include "zip/zip_source.h"
 

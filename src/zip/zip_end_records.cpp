@@ -11,6 +11,7 @@
 
 #include "zip/zip_archive.h"
 #include "zip/zip_format.h"
+#include "zip/zip_source.h"
 
 namespace {
 

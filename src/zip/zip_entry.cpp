@@ -1,4 +1,5 @@
 // An entry's fields from its central record, with the zip64 extra block.
+#include "zip/zip_entry.h"
 #include "zip/zip_format.h"
 #include "zip/zip_reader.h"
 

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 #include "zip/zip_failure.h"
 #include "zip/zip_format.h"
 #include "zip/zip_methods.h"

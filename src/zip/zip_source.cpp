@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 #include "zip/zip_format.h"
 
 bool zip_source_open_file(ZipReader& reader, const char* path) {

@@ -3,17 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
+#include "base/malloc_block.h"
 #include "zip/zip_reader.h"
 
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
-};
-using MallocBlock = std::unique_ptr<uint8_t, FreeDeleter>;
-
 struct OpenedFile;
+
+// Reads `size` bytes at `offset` of the archive; false on a short read.
+bool zip_read_at(const ZipReader& reader, uint64_t offset, void* out, uint64_t size);
 
 // Opens the file with open_and_size. False, with nothing open, for a path
 // that can't be opened or anything but a regular file (a directory, a named

@@ -14,6 +14,7 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
+#include "walk/commit_consumer.h"
 #include "walk/expansion_budget.h"
 #include "walk/image_jobs.h"
 #include "walk/stream_archive_walker.h"
@@ -47,6 +48,11 @@ void walk_input(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   g_mode = static_cast<RunMode>(data[size - 1] & 3);
+  static const bool installed = [] {
+    install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+    return true;
+  }();
+  (void)installed;
   walk_input(data, size);
   finish_image_jobs();
   clear_catalogue();

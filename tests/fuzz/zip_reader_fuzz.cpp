@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
+#include "zip/zip_extract.h"
 
 namespace {
 

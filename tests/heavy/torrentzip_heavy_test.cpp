@@ -16,7 +16,9 @@
 #include "rebuild/torrentzip_check.h"
 #include "support/temp_dir.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_entry.h"
 #include "zip/zip_format.h"
+#include "zip/zip_source.h"
 
 namespace {
 

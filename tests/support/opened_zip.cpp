@@ -1,5 +1,6 @@
 // Archives opened for a test.
 #include "support/opened_zip.h"
+#include "zip/zip_extract.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Opening without blocking, sizing by the file's kind, and the pread loop.
-#include "zip/opened_file.h"
+#include "base/opened_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

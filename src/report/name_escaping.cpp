@@ -1,5 +1,5 @@
 // Writing names with some bytes as %XX.
-#include "catalogue/name_escaping.h"
+#include "report/name_escaping.h"
 
 #include <cstdio>
 

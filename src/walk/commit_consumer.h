@@ -1,0 +1,45 @@
+// Those the job ring hands each committed result to, in walk order: the
+// catalogue, the cache's writer, the status line and messages, and later
+// the rebuild of sets. The driver installs them; the ring knows none.
+#pragma once
+
+#include <memory>
+
+#include "base/provenance.h"
+#include "catalogue/audit_digests.h"
+#include "catalogue/image_summary.h"
+#include "walk/walk_failure.h"
+
+struct CacheUnit;
+
+// Any of these may be null: that consumer ignores that kind of result.
+struct CommitConsumer {
+  // `audit` only when the run takes audit digests; `admitted` by the run
+  // mode's size filter.
+  void (*image)(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
+  void (*failure)(const WalkFailure& failure);  // its name and origin are set
+  void (*comment)(const Provenance& archive, const char* comment);
+  // One file's results for the cache lie between these two.
+  void (*file_start)(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+  void (*file_end)();
+};
+
+// Adds a consumer after those installed before it: each result goes to
+// them in the order they were added. Before the walk starts.
+void install_commit_consumer(const CommitConsumer& consumer);
+
+// Removes them all; for tests that walk more than once.
+void clear_commit_consumers();
+
+// The walk observer's part in committed results (g_walk_observer's
+// image_done, failure and archive_comment) as a consumer.
+CommitConsumer observer_consumer();
+
+// The ring's side: each result handed to every consumer, in the order they
+// were installed. A failure gets its display name and `origin` here; an
+// image's audit digests go on only when the run takes them.
+void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
+void hand_failure(WalkFailure failure, const Provenance& origin);
+void hand_comment(const Provenance& archive, const char* comment);
+void hand_file_start(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+void hand_file_end();
