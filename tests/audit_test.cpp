@@ -21,18 +21,18 @@
 
 namespace {
 
-// The provenance a walk would give the image named `spec`, its levels
+// The provenance a walk would give the image written as `chain`, its levels
 // separated by `separator` ('|' lets names hold '?'). A level below a ".gz"
 // is the gzip image, named by its archive.
-Provenance origin_of(const std::string& spec, char separator = '?') {
-  size_t end = spec.find(separator);
-  Provenance origin{make_source_file(spec.substr(0, end), false, 0, 0), {}};
-  std::string container = spec.substr(0, end);
+Provenance origin_of(const std::string& chain, char separator = '?') {
+  size_t end = chain.find(separator);
+  Provenance origin{make_source_file(chain.substr(0, end), false, 0, 0), {}};
+  std::string container = chain.substr(0, end);
   uint32_t index = 0;
   while (end != std::string::npos) {
     const size_t start = end + 1;
-    end = spec.find(separator, start);
-    const std::string name = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    end = chain.find(separator, start);
+    const std::string name = chain.substr(start, end == std::string::npos ? std::string::npos : end - start);
     const ArchiveKind kind = archive_kind_of(container.c_str());
     origin = entry_of(origin, static_cast<uint8_t>(kind), index++, name, kind == ArchiveKind::Gzip);
     container = name;
@@ -40,8 +40,8 @@ Provenance origin_of(const std::string& spec, char separator = '?') {
   return origin;
 }
 
-bool in_set(const std::string& spec, const char* set, const char* rom, char separator = '?') {
-  return is_in_set(place_of(origin_of(spec, separator)), set, rom);
+bool in_set(const std::string& chain, const char* set, const char* rom, char separator = '?') {
+  return is_in_set(place_of(origin_of(chain, separator)), set, rom);
 }
 
 TEST(AuditInPlace, SetArchiveOrDirectoryAtAnyDepth) {
