@@ -11,6 +11,8 @@ JOBS ?= $(shell nproc)
 BENCH_ARGS ?= --growth --records
 # Options of bench/cache_bench.py, run after it; it adds its section to RESULTS.md.
 CACHE_BENCH_ARGS ?= --records
+# Options of bench/rebuild_bench.py, run last; it replaces its section of RESULTS.md.
+REBUILD_BENCH_ARGS ?= --record
 
 .PHONY: all build run test test-normal test-sanitize test-thread test-heavy lint fuzz fuzz-methods fuzz-walker fuzz-dat bench install clean
 
@@ -113,6 +115,7 @@ bench:
 	@cmake --build build -j $(JOBS)
 	bench/run.sh $(BENCH_ARGS)
 	python3 bench/cache_bench.py $(CACHE_BENCH_ARGS)
+	python3 bench/rebuild_bench.py $(REBUILD_BENCH_ARGS)
 
 install: build
 	install -D -m 755 build/imgchk $(DESTDIR)$(PREFIX)/bin/imgchk

@@ -16,6 +16,7 @@ import zlib
 import hashlib
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SECTION = "## Rebuild:"
 
 
 def make_sets(root, sets, roms, seed):
@@ -68,6 +69,19 @@ def standard_tools(root):
     return timed(["sh", "-c", script], root)
 
 
+def write_section(path, text):
+    """Puts the section in place of any earlier rebuild section, at the end."""
+    old = open(path).read() if os.path.exists(path) else ""
+    while True:
+        start = old.find("\n" + SECTION)
+        if start < 0:
+            break
+        end = old.find("\n## ", start + 1)
+        old = old[:start] + ("" if end < 0 else old[end:])
+    with open(path, "w") as f:
+        f.write(old.rstrip("\n") + "\n" + text)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--imgchk", default=os.path.join(REPO, "build", "imgchk"))
@@ -98,7 +112,7 @@ def main():
         peak = {k: max(r for _, r in v) / 1024 for k, v in rows.items()}
         lines = [
             "",
-            "## Rebuild: %d sets of %d ROMs packed as 7z (%.1f MB), rebuilt into TorrentZip" % (
+            SECTION + " %d sets of %d ROMs packed as 7z (%.1f MB), rebuilt into TorrentZip" % (
                 options.sets, options.roms, packed / 1e6),
             "",
             "Written by `bench/rebuild_bench.py` on %s, %d rounds, medians; nproc %d; load average before: %s." % (
@@ -124,8 +138,7 @@ def main():
         text = "\n".join(lines)
         print(text)
         if options.record:
-            with open(os.path.join(REPO, "bench", "RESULTS.md"), "a") as f:
-                f.write(text)
+            write_section(os.path.join(REPO, "bench", "RESULTS.md"), text)
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
