@@ -22,14 +22,15 @@
 
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_jobs.h"
 #include "report/walk_reporting.h"
 #include "support/capture_stdout.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
-#include "walk/commit_consumer.h"
-#include "walk/image_jobs.h"
 #include "walk/reopen_image.h"
+#include "walk/walk_output.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
   g_walk_observer = reporting_walk_observer(false);
+  g_walk_output = job_ring_output();
   clear_commit_consumers();
   install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
   install_commit_consumer(observer_consumer());
