@@ -39,16 +39,17 @@ void submit_summarised_image(const Provenance& origin, const ImageSummary& summa
 // commits them in the job's place. The walk takes the descriptor over.
 void submit_ordered_walk(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
 
-// A zip archive's comment for -pzc, handed to g_walk_observer in its place
-// in walk order, as failures are. The comment is copied.
+// A zip archive's comment for -pzc, handed to the consumers in its place in
+// walk order, as failures are. The comment is copied.
 void submit_archive_comment(const Provenance& archive, const char* comment);
 
 // Marks where one file's results begin and end in walk order, so that they
-// are recorded for the cache as they are committed (see cache/file_cache.h).
+// are recorded for the cache as they are committed (the consumers' file_start
+// and file_end).
 void begin_cache_unit(const Provenance& file, CacheUnitHandle unit);
 void end_cache_unit();
 
-// A failure of the walk, handed to g_walk_observer in its place in walk
+// A failure of the walk, handed to the consumers in its place in walk
 // order: at once, or after the images before it, when worker threads are
 // still reading them. Its origin is copied.
 void report_failure(const WalkFailure& failure);
