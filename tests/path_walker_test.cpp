@@ -20,16 +20,18 @@
 #include <string>
 #include <vector>
 
+#include "cache/file_cache.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_jobs.h"
 #include "report/walk_reporting.h"
 #include "support/capture_stdout.h"
 #include "support/run_imgchk.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
-#include "walk/commit_consumer.h"
-#include "walk/image_jobs.h"
 #include "walk/reopen_image.h"
+#include "walk/walk_output.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
   g_mode = mode;
   g_walk_observer = reporting_walk_observer(false);
+  g_walk_output = job_ring_output();
   clear_commit_consumers();
   install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
   install_commit_consumer(observer_consumer());
@@ -121,6 +124,7 @@ struct PathWalker : testing::Test {
   void TearDown() override {
     clear_catalogue();
     g_mode = RunMode::All;
+    g_walk_cache = WalkCacheHooks{};
   }
 };
 
@@ -493,5 +497,98 @@ TEST_F(PathWalker, OpensEveryImageAgainFromWhereItWasFound) {
       {"r/s.7z?d.bin", ReopenOutcome::NotOpened},     {"r/t.tar.gz?e.bin", ReopenOutcome::Streamed},
       {"r/z.zip?b.bin", ReopenOutcome::EntryChanged}, {"r/z.zip?in.zip?c.bin", ReopenOutcome::Streamed}};
   EXPECT_EQ(reopen_all(false), changed);
+  ASSERT_EQ(chdir(old_cwd.c_str()), 0);
+}
+
+namespace {
+
+// What the walk handed to its output and asked of the cache, in order, with
+// neither the job ring nor the cache behind them.
+std::vector<std::string> g_handed;
+
+void hand(const std::string& what, const Provenance& origin) {
+  g_handed.push_back(what + " " + display_name(origin));
+}
+
+WalkOutput recording_output() {
+  WalkOutput output{};
+  output.file_image = [](const Provenance& origin, int fd, uint64_t /*size*/, CacheUnitHandle unit) {
+    close(fd);
+    hand(unit ? "file+unit" : "file", origin);
+  };
+  output.entry_image = [](const Provenance& origin, const std::shared_ptr<OpenArchive>& /*archive*/,
+                          const ZipExtraction& /*extraction*/) { hand("entry", origin); };
+  output.ordered_walk = [](const Provenance& origin, int fd, uint64_t /*size*/, ArchiveKind /*kind*/,
+                           OrderedWalk /*walk*/) {
+    close(fd);
+    hand("ordered", origin);
+  };
+  output.comment = [](const Provenance& archive, const char* /*comment*/) { hand("comment", archive); };
+  output.failure = [](const WalkFailure& failure) { hand("failure", *failure.origin); };
+  output.file_start = [](const Provenance& file, CacheUnitHandle unit) { hand(unit ? "start+unit" : "start", file); };
+  output.file_end = [] { g_handed.emplace_back("end"); };
+  return output;
+}
+
+// A cache that knows every file named "cached.bin", and replays it as one
+// summarised image.
+WalkCacheHooks knowing_cache() {
+  WalkCacheHooks hooks{};
+  hooks.is_on = [] { return true; };
+  hooks.replay_if_cached = [](int /*directory_fd*/, const char* /*name*/, const uint64_t* /*directory_device*/,
+                              const char* path, CacheUnitHandle& /*looked_up*/) {
+    const Provenance origin = provenance_of_name(path);
+    hand("lookup", origin);
+    if (std::string(path).find("cached.bin") == std::string::npos) return false;
+    hand("replayed", origin);
+    return true;
+  };
+  hooks.unit_of_opened = [](CacheUnitHandle /*looked_up*/, const OpenedFile& /*opened*/) { return new_cache_unit(); };
+  return hooks;
+}
+
+}  // namespace
+
+TEST_F(PathWalker, HandsWhatItFindsToItsOutputAndAsksTheCacheFirst) {
+  tree.write("r/a.bin", "abc");
+  tree.write("r/cached.bin", "abc");
+  tree.write("r/z.zip", build_zip(zip_of({stored_entry("b.bin", "b in zip\n")})));
+  tree.write("r/s.7z", "not read here");
+  struct Case {
+    RunMode mode;
+    bool cache;
+    Lines handed;
+    uint64_t opened;
+  };
+  const Case cases[] = {
+      {RunMode::All,
+       false,
+       {"file r/a.bin", "file r/cached.bin", "entry r/z.zip?b.bin", "ordered r/s.7z", "failure r/missing.bin"},
+       4},
+      {RunMode::All,
+       true,
+       {"lookup r/a.bin", "file+unit r/a.bin", "lookup r/cached.bin", "replayed r/cached.bin", "lookup r/z.zip",
+        "start+unit r/z.zip", "entry r/z.zip?b.bin", "end", "lookup r/s.7z", "start+unit r/s.7z", "ordered r/s.7z",
+        "end", "lookup r/missing.bin", "failure r/missing.bin"},
+       3},
+      // -pzc reads only archives, and reports no plain file it cannot open;
+      // a named one is still opened, to see whether it is a folder.
+      {RunMode::Pzc,
+       true,
+       {"lookup r/z.zip", "start+unit r/z.zip", "end", "lookup r/s.7z", "start+unit r/s.7z", "ordered r/s.7z", "end"},
+       4},
+  };
+  const std::string old_cwd = get_current_directory();
+  ASSERT_EQ(chdir(tree.path.c_str()), 0);
+  for (const Case& c : cases) {
+    g_mode = c.mode;
+    g_walk_output = recording_output();
+    g_walk_cache = c.cache ? knowing_cache() : WalkCacheHooks{};
+    g_handed.clear();
+    const uint64_t opened_before = g_files_opened;
+    for (const char* path : {"r/a.bin", "r/cached.bin", "r/z.zip", "r/s.7z", "r/missing.bin"}) scan_path(path);
+    EXPECT_EQ(g_handed, c.handed) << static_cast<int>(c.mode) << " cache " << c.cache;
+    EXPECT_EQ(g_files_opened - opened_before, c.opened);
+  }
   ASSERT_EQ(chdir(old_cwd.c_str()), 0);
 }

@@ -9,6 +9,9 @@
 #include <string>
 
 #include "cache/cache_location.h"
+#include "cache/cache_observer.h"
+#include "cache/cache_replay.h"
+#include "cache/file_cache.h"
 #include "catalogue/ordering.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
@@ -17,16 +20,16 @@
 #include "driver/interruption.h"
 #include "driver/options.h"
 #include "driver/rebuild_run.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_jobs.h"
+#include "jobs/walk_observer.h"
 #include "report/json_listing.h"
 #include "report/listing.h"
 #include "report/messages.h"
 #include "report/progress.h"
 #include "report/walk_reporting.h"
-#include "walk/commit_consumer.h"
-#include "walk/file_cache.h"
-#include "walk/image_jobs.h"
 #include "walk/path_walker.h"
-#include "walk/walk_observer.h"
+#include "walk/walk_output.h"
 #ifdef IMGCHK_TEST_HOOKS
 #include "driver/test_hooks.h"
 #endif
@@ -152,9 +155,13 @@ int main(int argc, char** argv) {
   read_rebuild_hooks();
 #endif
   g_walk_observer = reporting_walk_observer(g_json_output);
+  g_cache_observer = reporting_cache_observer();
+  // The walk hands what it finds to the job ring, and asks the cache first.
+  g_walk_output = job_ring_output();
+  g_walk_cache = file_cache_hooks();
   // Each committed result: recorded for the cache, admitted to the
   // catalogue, then shown.
-  install_commit_consumer(cache_recording_consumer());
+  install_commit_consumer(CommitConsumer{record_image, record_failure, record_comment, begin_recording, end_recording});
   install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
   install_commit_consumer(observer_consumer());
   start_cache(run_start_ns);

@@ -8,9 +8,10 @@
 #include <cstring>
 
 #include "cache/cache_database.h"
+#include "cache/file_cache.h"
 #include "driver/image_sources.h"
+#include "jobs/job_seams.h"
 #include "rebuild/file_output.h"
-#include "walk/file_cache.h"
 #include "walk/test_seams.h"
 
 namespace {

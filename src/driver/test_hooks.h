@@ -7,7 +7,7 @@ struct TestHooks {
 };
 
 // IMGCHK_TEST_JOB_ORDER: "reverse", or "random:SEED", the order in which
-// workers take jobs (see walk/test_seams.h); the output must not change.
+// workers take jobs (see jobs/job_seams.h); the output must not change.
 void read_job_order_hook();
 
 // IMGCHK_TEST_WORKER_STARTS: how many worker threads may start; the next
@@ -26,7 +26,7 @@ TestHooks read_test_hooks(const TestHooks& defaults);
 // kills itself; IMGCHK_TEST_CACHE_PAGE_LIMIT: the most pages the cache may
 // grow to, as if the disk were full (see cache/cache_database.h);
 // IMGCHK_TEST_CACHE_RECENT_MS: how recent a file's times may be for its row
-// to be stored (see walk/file_cache.h), 0 to 3,600,000.
+// to be stored (see cache/file_cache.h), 0 to 3,600,000.
 void read_cache_hooks();
 
 // IMGCHK_TEST_FILE_SIZE_LIMIT: the most bytes a file the rebuild writes may

@@ -36,12 +36,12 @@ void write_and_count_changed(const char* name) {
 }  // namespace
 
 WalkObserver reporting_walk_observer(bool json) {
-  if (json) {
-    return {progress_set_path,  progress_image_done,  write_and_keep_failure,
-            print_json_comment, write_cache_not_used, write_and_count_changed};
-  }
-  return {progress_set_path,  progress_image_done,  write_and_count_failure,
-          print_comment_line, write_cache_not_used, write_and_count_changed};
+  if (json) return {progress_set_path, progress_image_done, write_and_keep_failure, print_json_comment};
+  return {progress_set_path, progress_image_done, write_and_count_failure, print_comment_line};
+}
+
+CacheObserver reporting_cache_observer() {
+  return {write_cache_not_used, write_and_count_changed};
 }
 
 bool walk_had_failures() {

@@ -5,10 +5,14 @@
 #include <vector>
 
 #include "base/provenance.h"
-#include "walk/walk_observer.h"
+#include "cache/cache_observer.h"
+#include "jobs/walk_observer.h"
 
 // With `json`, failures are also kept for the JSON listing.
 WalkObserver reporting_walk_observer(bool json);
+
+// The cache's news: a cache not used, and --recheck's changed files.
+CacheObserver reporting_cache_observer();
 
 // Whether a path or entry could not be read, or --recheck found bytes that
 // changed, so far in the run; for the exit status.

@@ -7,7 +7,7 @@
 #include "archive/archive_reader.h"
 #include "walk/archive_walker.h"
 #include "walk/expansion_budget.h"
-#include "walk/image_jobs.h"
+#include "walk/open_archive.h"
 #include "walk/stream_archive_walker.h"
 #include "walk/walk_sink.h"
 

@@ -20,13 +20,13 @@
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
 #include "walk/archive_walker.h"
-#include "walk/cache_replay.h"
 #include "walk/directory_stack.h"
 #include "walk/exclusion.h"
-#include "walk/image_jobs.h"
+#include "walk/open_archive.h"
 #include "walk/path_names.h"
 #include "walk/stream_archive_walker.h"
 #include "walk/test_seams.h"
+#include "walk/walk_output.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -53,7 +53,7 @@ struct OpenFrom {
 // A path that could not be opened has no identity to record.
 void report_open_error(const char* path, int error) {
   const Provenance origin = provenance_of_name(path);
-  report_failure(failure_at(WalkMessage::ErrorOpening, reason_of_errno(error), origin));
+  g_walk_output.failure(failure_at(WalkMessage::ErrorOpening, reason_of_errno(error), origin));
 }
 
 // Every name in the directory but "." and "..", in the order the file system
@@ -81,7 +81,7 @@ void enter_unless_loop(const char* path, int fd, const char* name, DirectoryId i
   if (is_on_stack(stack, id)) {
     close(fd);
     const Provenance origin{make_source_file(path, true, id.device, id.inode), {}};
-    report_failure(failure_at(WalkMessage::DirectoryLoop, FailureReason::Loop, origin));
+    g_walk_output.failure(failure_at(WalkMessage::DirectoryLoop, FailureReason::Loop, origin));
     return;
   }
   enter_directory(stack, fd, id, name, path, read_directory_entries(fd));
@@ -92,7 +92,7 @@ void scan_archive_file(const Provenance& origin, FileDescriptor& file, const Ope
   file.fd = -1;  // the archive owns it now, and closes it on failure
   ZipFailure failure = ZipFailure::None;
   if (!zip_open_opened_file(archive->archive, opened, &failure)) {
-    report_failure(failure_at(WalkMessage::ErrorOpening, reason_of_zip_failure(failure), origin));
+    g_walk_output.failure(failure_at(WalkMessage::ErrorOpening, reason_of_zip_failure(failure), origin));
     return;
   }
   scan_archive(origin, archive);
@@ -103,23 +103,26 @@ void scan_archive_file(const Provenance& origin, FileDescriptor& file, const Ope
 void scan_stream_archive_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened,
                               ArchiveKind kind) {
   if (opened.kind != FileKind::Regular) {
-    report_failure(failure_at(WalkMessage::ErrorOpening, FailureReason::NotARegularFile, origin));
+    g_walk_output.failure(failure_at(WalkMessage::ErrorOpening, FailureReason::NotARegularFile, origin));
     return;
   }
-  submit_ordered_walk(origin, file.fd, opened.size, kind, walk_stream_archive_file);
+  g_walk_output.ordered_walk(origin, file.fd, opened.size, kind, walk_stream_archive_file);
   file.fd = -1;
 }
 
 // With the cache, `unit` is the file's; the job records its result.
-void read_plain_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened,
-                     std::unique_ptr<CacheUnit> unit) {
+void read_plain_file(const Provenance& origin, FileDescriptor& file, const OpenedFile& opened, CacheUnitHandle unit) {
   if (opened.kind != FileKind::Regular) {
-    report_failure(failure_at(WalkMessage::SeekError, FailureReason::NotARegularFile, origin));
+    g_walk_output.failure(failure_at(WalkMessage::SeekError, FailureReason::NotARegularFile, origin));
     return;
   }
   // The job reads it and closes it.
-  submit_file_image(origin, file.fd, opened.size, std::move(unit));
+  g_walk_output.file_image(origin, file.fd, opened.size, std::move(unit));
   file.fd = -1;
+}
+
+bool is_cache_on() {
+  return g_walk_cache.is_on != nullptr && g_walk_cache.is_on();
 }
 
 // An archive's row holds what one run's --exclude left of it: with
@@ -134,24 +137,24 @@ bool is_cacheable(const char* path, ArchiveKind archive_kind) {
 }
 
 // An archive's results are many jobs (or one walked in order), recorded
-// between two marks in the ring; a loose image's one job carries its unit.
+// between two marks in the output; a loose image's one job carries its unit.
 void read_regular_file(const char* path, FileDescriptor& file, const OpenedFile& opened, ArchiveKind archive_kind,
-                       CacheUnit& looked_up) {
-  const bool cached = is_file_cache_on() && opened.kind == FileKind::Regular && is_cacheable(path, archive_kind);
-  std::unique_ptr<CacheUnit> unit = cached ? cache_unit_of_opened(looked_up, opened) : nullptr;
+                       CacheUnitHandle looked_up) {
+  const bool cached = is_cache_on() && opened.kind == FileKind::Regular && is_cacheable(path, archive_kind);
+  CacheUnitHandle unit = cached ? g_walk_cache.unit_of_opened(std::move(looked_up), opened) : CacheUnitHandle{};
   // Every image found in the file shares this record of it.
   const Provenance origin{make_source_file(path, true, opened.device, opened.inode), {}};
   if (archive_kind == ArchiveKind::None) {
     read_plain_file(origin, file, opened, std::move(unit));
     return;
   }
-  if (cached) begin_cache_unit(origin, std::move(unit));
+  if (cached) g_walk_output.file_start(origin, std::move(unit));
   if (archive_kind == ArchiveKind::Zip) {
     scan_archive_file(origin, file, opened);
   } else {
     scan_stream_archive_file(origin, file, opened, archive_kind);
   }
-  if (cached) end_cache_unit();
+  if (cached) g_walk_output.file_end();
 }
 
 // A directory is entered on the stack, for walk_directories to go through.
@@ -164,9 +167,9 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
   // A plain file (not a link) lies on its directory's device.
   const uint64_t* directory_device = is_plain_file ? from.directory_device : nullptr;
-  CacheUnit looked_up{};
-  if (is_file_cache_on() && (reads_plain_files || named_archive) && is_cacheable(path, archive_kind) &&
-      replay_if_cached(from.directory_fd, from.name, directory_device, path, looked_up)) {
+  CacheUnitHandle looked_up;
+  if (is_cache_on() && (reads_plain_files || named_archive) && is_cacheable(path, archive_kind) &&
+      g_walk_cache.replay_if_cached(from.directory_fd, from.name, directory_device, path, looked_up)) {
     return;
   }
   // A named pipe cannot hang the run: it is refused below instead.
@@ -182,7 +185,7 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
     enter_unless_loop(path, opened.fd, from.name, DirectoryId{opened.device, opened.inode}, stack);
     return;
   }
-  if (named_archive || reads_plain_files) read_regular_file(path, file, opened, archive_kind, looked_up);
+  if (named_archive || reads_plain_files) read_regular_file(path, file, opened, archive_kind, std::move(looked_up));
 }
 
 // Depth-first, each directory's next entry from the innermost level, until

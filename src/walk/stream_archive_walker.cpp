@@ -12,8 +12,8 @@
 #include "catalogue/run_mode.h"
 #include "walk/exclusion.h"
 #include "walk/expansion_budget.h"
-#include "walk/image_reading.h"
 #include "walk/nested_archives.h"
+#include "walk/walk_output.h"
 #include "walk/walk_sink.h"
 
 namespace {
@@ -130,7 +130,7 @@ bool walk_entry(const Provenance& archive, ArchiveReader& reader, const ArchiveE
   ImageSummary summary{};
   AuditDigests audit{};
   bool admitted = false;
-  switch (summarise_archive_entry(reader, info, budget, part, summary, audit, admitted)) {
+  switch (g_walk_output.summarise_streamed_entry(reader, info, budget, part, summary, audit, admitted)) {
     case StreamOutcome::Unpacked:
       sink_summarised_image(sink, entry, summary, admitted, &audit);
       return true;

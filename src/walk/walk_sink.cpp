@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "catalogue/rom_entry.h"
-#include "walk/image_jobs.h"
-#include "walk/image_reading.h"
+#include "walk/open_archive.h"
+#include "walk/walk_output.h"
 #include "zip/zip_extract.h"
 
 namespace {
@@ -21,7 +21,7 @@ std::unique_ptr<char[]> copy_of(const char* text) {
 
 void sink_failure(WalkSink sink, const WalkFailure& failure) {
   if (sink.results == nullptr) {
-    report_failure(failure);
+    g_walk_output.failure(failure);
     return;
   }
   WalkFailure kept = failure;
@@ -32,7 +32,7 @@ void sink_failure(WalkSink sink, const WalkFailure& failure) {
 
 void sink_comment(WalkSink sink, const Provenance& archive, const char* comment) {
   if (sink.results == nullptr) {
-    submit_archive_comment(archive, comment);
+    g_walk_output.comment(archive, comment);
     return;
   }
   sink.results->push_back(WalkResult{WalkResultKind::Comment, archive, copy_of(comment), {}, false, WalkFailure{}, {}});
@@ -41,7 +41,7 @@ void sink_comment(WalkSink sink, const Provenance& archive, const char* comment)
 void sink_summarised_image(WalkSink sink, const Provenance& origin, const ImageSummary& summary, bool admitted,
                            const AuditDigests* audit) {
   if (sink.results == nullptr) {
-    submit_summarised_image(origin, summary, admitted, audit);
+    g_walk_output.summarised_image(origin, summary, admitted, audit);
     return;
   }
   sink.results->push_back(WalkResult{WalkResultKind::Image, origin, nullptr, summary, admitted, WalkFailure{},
@@ -51,14 +51,14 @@ void sink_summarised_image(WalkSink sink, const Provenance& origin, const ImageS
 void sink_entry_image(WalkSink sink, const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
                       const ZipExtraction& extraction) {
   if (sink.results == nullptr) {
-    submit_entry_image(origin, archive, extraction);
+    g_walk_output.entry_image(origin, archive, extraction);
     return;
   }
   const bool admitted = is_admitted_size(extraction.uncompressed_size);
   ImageSummary summary{};
   AuditDigests audit{};
   ZipFailure failure = ZipFailure::None;
-  if (!summarise_entry(archive->archive.reader, extraction, admitted, summary, audit, &failure)) {
+  if (!g_walk_output.summarise_entry(archive->archive.reader, extraction, admitted, summary, audit, &failure)) {
     sink_failure(sink, failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(failure), origin));
     return;
   }

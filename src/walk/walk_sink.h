@@ -1,5 +1,6 @@
-// Where a walk's findings go: on the walking thread, into the job ring; on
-// a worker walking one archive in order, into that job's results. The
+// Where a walk's findings go: on the walking thread, into the walk's output
+// (walk_output.h); on a worker walking one archive in order, into that
+// job's results. The
 // archive walkers write through these and need not know which.
 #pragma once
 
@@ -15,7 +16,7 @@
 struct OpenArchive;
 
 struct WalkSink {
-  WalkResults* results;  // null: the job ring
+  WalkResults* results;  // null: g_walk_output
 };
 
 // `failure.origin` is copied.
@@ -29,7 +30,7 @@ void sink_comment(WalkSink sink, const Provenance& archive, const char* comment)
 void sink_summarised_image(WalkSink sink, const Provenance& origin, const ImageSummary& summary, bool admitted,
                            const AuditDigests* audit);
 
-// A zip entry that passed zip_prepare_extraction: a job for the ring, or,
+// A zip entry that passed zip_prepare_extraction: handed to the output, or,
 // in results, summarised here and now (or its failure).
 void sink_entry_image(WalkSink sink, const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
                       const ZipExtraction& extraction);

@@ -13,11 +13,13 @@
 #include "archive/archive_reader.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_jobs.h"
 #include "walk/archive_walker.h"
-#include "walk/commit_consumer.h"
 #include "walk/expansion_budget.h"
-#include "walk/image_jobs.h"
+#include "walk/open_archive.h"
 #include "walk/stream_archive_walker.h"
+#include "walk/walk_output.h"
 #include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
 
@@ -49,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   g_mode = static_cast<RunMode>(data[size - 1] & 3);
   static const bool installed = [] {
+    g_walk_output = job_ring_output();
     install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
     return true;
   }();

@@ -10,25 +10,12 @@
 #include "archive/archive_kind.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
-#include "walk/commit_consumer.h"
-#include "walk/file_cache.h"
+#include "walk/cache_unit.h"
+#include "walk/open_archive.h"
 #include "walk/walk_failure.h"
+#include "walk/walk_output.h"
 #include "walk/walk_results.h"
-#include "zip/zip_archive.h"
 #include "zip/zip_extract.h"
-#include "zip/zip_source.h"
-
-// An archive whose entries jobs may still be reading: it is closed when the
-// walker and the last job are done with it. A nested archive owns the block
-// it reads in place.
-struct OpenArchive {
-  ZipArchive archive{};
-  MallocBlock block;
-  OpenArchive() = default;
-  ~OpenArchive();
-  OpenArchive(const OpenArchive&) = delete;
-  OpenArchive& operator=(const OpenArchive&) = delete;
-};
 
 // Starts up to `count` worker threads; with fewer than 2, or before this is
 // called, every job runs at once on the walking thread. If threads cannot
@@ -37,7 +24,7 @@ void start_image_workers(int count);
 
 // The file's first `size` bytes as the image `origin`; the job takes the
 // descriptor over. With a cache unit, its result is the file's row.
-void submit_file_image(const Provenance& origin, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit = nullptr);
+void submit_file_image(const Provenance& origin, int fd, uint64_t size, CacheUnitHandle unit = {});
 
 // An entry that passed zip_prepare_extraction, as the image `origin`.
 void submit_entry_image(const Provenance& origin, const std::shared_ptr<OpenArchive>& archive,
@@ -50,19 +37,19 @@ void submit_summarised_image(const Provenance& origin, const ImageSummary& summa
 
 // Walks an archive file in order on a worker, into `results`; the ring
 // commits them in the job's place. The walk takes the descriptor over.
-using OrderedWalk = void (*)(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, WalkResults& results);
 void submit_ordered_walk(const Provenance& origin, int fd, uint64_t size, ArchiveKind kind, OrderedWalk walk);
 
-// A zip archive's comment for -pzc, handed to g_walk_observer in its place
-// in walk order, as failures are. The comment is copied.
+// A zip archive's comment for -pzc, handed to the consumers in its place in
+// walk order, as failures are. The comment is copied.
 void submit_archive_comment(const Provenance& archive, const char* comment);
 
 // Marks where one file's results begin and end in walk order, so that they
-// are recorded for the cache as they are committed (see file_cache.h).
-void begin_cache_unit(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+// are recorded for the cache as they are committed (the consumers' file_start
+// and file_end).
+void begin_cache_unit(const Provenance& file, CacheUnitHandle unit);
 void end_cache_unit();
 
-// A failure of the walk, handed to g_walk_observer in its place in walk
+// A failure of the walk, handed to the consumers in its place in walk
 // order: at once, or after the images before it, when worker threads are
 // still reading them. Its origin is copied.
 void report_failure(const WalkFailure& failure);
@@ -72,3 +59,6 @@ void finish_image_jobs();
 
 // Stops the workers; for the end of the run.
 void stop_image_workers();
+
+// The walk's output into this ring, reading as image_reading.h does.
+WalkOutput job_ring_output();

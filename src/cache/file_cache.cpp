@@ -5,7 +5,7 @@
 // seconds before the run that wrote it: a write in the same clock tick as
 // an earlier reading would not change the times, so such a file is read
 // and not stored.
-#include "walk/file_cache.h"
+#include "cache/file_cache.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "cache/cache_database.h"
+#include "cache/cache_observer.h"
 #include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
 #include "catalogue/sums.h"
-#include "walk/walk_observer.h"
 
 int64_t g_untrusted_recent_ns = int64_t{2'000'000'000};
+CacheObserver g_cache_observer{};
 
 namespace {
 
@@ -56,7 +57,7 @@ struct Recording {
   bool whole = false;   // no failure that may pass, every name below the file's
   bool recent = false;  // modified too shortly before the run to be trusted
   Provenance file;
-  std::unique_ptr<CacheUnit> unit;
+  CacheUnitHandle unit;
   CachedResults results;
 };
 
@@ -75,7 +76,7 @@ FileCache g_file_cache;
 void tell_cache_problem() {
   CacheProblem problem{};
   if (!take_cache_problem(problem)) return;
-  if (g_walk_observer.cache_not_used != nullptr) g_walk_observer.cache_not_used(g_file_cache.path.c_str(), problem);
+  if (g_cache_observer.cache_not_used != nullptr) g_cache_observer.cache_not_used(g_file_cache.path.c_str(), problem);
 }
 
 // The walk's enums as the row keeps them, checked before anything of the
@@ -153,7 +154,7 @@ void start_file_cache(const char* path, bool recheck, int64_t run_start_ns) {
     g_file_cache.run_digests |= digest_headerless;
     g_file_cache.rules_id = header_rules_id(*g_digest_plan.header_rules);
   }
-  if (!g_file_cache.on && g_walk_observer.cache_not_used != nullptr) g_walk_observer.cache_not_used(path, problem);
+  if (!g_file_cache.on && g_cache_observer.cache_not_used != nullptr) g_cache_observer.cache_not_used(path, problem);
 }
 
 void finish_file_cache() {
@@ -169,6 +170,18 @@ bool is_file_cache_on() {
 
 bool may_be_cached_on(uint64_t device) {
   return cache_may_know_device(device);
+}
+
+namespace {
+
+void release_cache_unit(CacheUnit* unit) {
+  delete unit;
+}
+
+}  // namespace
+
+CacheUnitHandle new_cache_unit() {
+  return CacheUnitHandle(new CacheUnit{}, CacheUnitRelease{release_cache_unit});
 }
 
 bool find_cached_file(CacheUnit& unit) {
@@ -222,7 +235,7 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file) {
   return origin;
 }
 
-void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
+void begin_recording(const Provenance& file, CacheUnitHandle unit) {
   Recording& recording = g_file_cache.recording;
   recording.active = true;
   recording.whole = true;
@@ -233,7 +246,7 @@ void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
   recording.results.items.clear();
 }
 
-void record_image(const Provenance& origin, const ImageSummary& summary, const AuditDigests* audit) {
+void record_image(const Provenance& origin, const ImageSummary& summary, bool /*admitted*/, const AuditDigests* audit) {
   if (!g_file_cache.recording.active) return;
   CachedItem* item = add_item(CachedItemKind::Image, &origin);
   if (item == nullptr) return;
@@ -275,19 +288,6 @@ void record_comment(const Provenance& archive, const char* comment) {
   if (item != nullptr) item->comment = comment;
 }
 
-namespace {
-
-void record_committed_image(const Provenance& origin, const ImageSummary& summary, bool /*admitted*/,
-                            const AuditDigests* audit) {
-  record_image(origin, summary, audit);
-}
-
-}  // namespace
-
-CommitConsumer cache_recording_consumer() {
-  return CommitConsumer{record_committed_image, record_failure, record_comment, begin_recording, end_recording};
-}
-
 void end_recording() {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
@@ -295,8 +295,8 @@ void end_recording() {
   const CacheUnit& unit = *recording.unit;
   const bool same = unit.has_row && recording.whole && same_cached_results(unit.row, recording.results);
   const bool changed = g_file_cache.recheck && unit.has_row && recording.whole && !same;
-  if (changed && g_walk_observer.changed_in_place != nullptr) {
-    g_walk_observer.changed_in_place(display_name(recording.file).c_str());
+  if (changed && g_cache_observer.changed_in_place != nullptr) {
+    g_cache_observer.changed_in_place(display_name(recording.file).c_str());
   }
   // Read again for a digest the row lacked: it keeps those it had.
   if (same) add_kept_digests(unit.row, recording.results);

@@ -1,13 +1,12 @@
 // The installed consumers, and the results handed to them in order.
-#include "walk/commit_consumer.h"
+#include "jobs/commit_consumer.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "catalogue/run_mode.h"
-#include "walk/file_cache.h"
-#include "walk/walk_observer.h"
+#include "jobs/walk_observer.h"
 
 namespace {
 
@@ -39,7 +38,7 @@ void hand_image(const Provenance& origin, const ImageSummary& summary, bool admi
 }
 
 // The unit goes to the first consumer that takes files.
-void hand_file_start(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
+void hand_file_start(const Provenance& file, CacheUnitHandle unit) {
   for (const CommitConsumer& consumer : g_consumers) {
     if (consumer.file_start != nullptr) consumer.file_start(file, std::move(unit));
   }

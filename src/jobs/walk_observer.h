@@ -1,11 +1,11 @@
-// What the walk tells the layers above it, in walk order, through functions
-// the driver installs: the walk itself writes nothing, so that the status
-// line, the messages and the listing's forms all live above it.
+// What the job ring tells the layers above it of the walk, in walk order,
+// through functions the driver installs: neither the walk nor the ring
+// writes anything, so that the status line, the messages and the listing's
+// forms all live above them. The cache's news go to cache_observer.h.
 #pragma once
 
 #include <cstdint>
 
-#include "cache/cache_problem.h"
 #include "walk/walk_failure.h"
 
 // Any of these may be null: that news is then dropped.
@@ -14,8 +14,6 @@ struct WalkObserver {
   void (*image_done)(uint64_t size);        // summarised and admitted (or counted as skipped)
   void (*failure)(const WalkFailure& failure);
   void (*archive_comment)(const char* archive_name, const char* comment);  // -pzc
-  void (*cache_not_used)(const char* cache_path, CacheProblem problem);    // at most once a run
-  void (*changed_in_place)(const char* name);                              // --recheck: new bytes, same key
 };
 
 // Set before the walk starts; read by the walker's thread only.

@@ -9,8 +9,8 @@
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
-#include "walk/file_cache.h"
-#include "walk/image_jobs.h"
+#include "jobs/image_jobs.h"
+#include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
 #include "zip/zip_extract.h"
@@ -39,8 +39,8 @@ struct Job {
   AuditDigests audit{};  // when the run takes audit digests
   ArchiveKind archive_kind = ArchiveKind::None;
   OrderedWalk walk = nullptr;
-  WalkResults results;              // WalkInOrder: what the walk found, in order
-  std::unique_ptr<CacheUnit> unit;  // UnitStart, or a File read for the cache
+  WalkResults results;   // WalkInOrder: what the walk found, in order
+  CacheUnitHandle unit;  // UnitStart, or a File read for the cache
 };
 
 // Reads and summarises the job's image (or walks its archive), on a worker.

@@ -6,6 +6,7 @@
 
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "walk/walk_output.h"
 #include "zip/zip_extract.h"
 #include "zip/zip_failure.h"
 
@@ -33,6 +34,5 @@ bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, b
 // gzip image) is charged to `part` of `budget` as it comes. Unpacked, with
 // whether the run mode admits it in `admitted`; Failed (the reason in the
 // reader); or OverBudget (the budget is exhausted).
-enum class StreamOutcome : uint8_t { Unpacked, Failed, OverBudget };
 StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
                                       uint64_t& part, ImageSummary& summary, AuditDigests& audit, bool& admitted);

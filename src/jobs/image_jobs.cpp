@@ -2,7 +2,7 @@
 // pending jobs and mark them done, and the walker commits done jobs from the
 // head of the ring, in order. The ring's size bounds what is under way: open
 // files, archives held for their entries, results waiting for their turn.
-#include "walk/image_jobs.h"
+#include "jobs/image_jobs.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -17,18 +17,14 @@
 #include <vector>
 
 #include "catalogue/rom_entry.h"
-#include "walk/commit_consumer.h"
-#include "walk/image_reading.h"
-#include "walk/ring_job.h"
-#include "walk/test_seams.h"
-#include "walk/walk_observer.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_reading.h"
+#include "jobs/job_seams.h"
+#include "jobs/ring_job.h"
+#include "jobs/walk_observer.h"
 #include "zip/zip_extract.h"
 
 WalkObserver g_walk_observer{};
-
-OpenArchive::~OpenArchive() {
-  zip_close(archive.reader);
-}
 
 namespace {
 
@@ -253,7 +249,7 @@ void start_image_workers(int count) {
   if (g_ring.threads.empty()) g_ring.slots.clear();  // no thread: run jobs as they come
 }
 
-void submit_file_image(const Provenance& origin, int fd, uint64_t size, std::unique_ptr<CacheUnit> unit) {
+void submit_file_image(const Provenance& origin, int fd, uint64_t size, CacheUnitHandle unit) {
   Job job = image_job(JobKind::File, origin, size);
   job.unit = std::move(unit);
   job.fd = fd;
@@ -320,7 +316,7 @@ void submit_archive_comment(const Provenance& archive, const char* comment) {
   submit_news(std::move(job));
 }
 
-void begin_cache_unit(const Provenance& file, std::unique_ptr<CacheUnit> unit) {
+void begin_cache_unit(const Provenance& file, CacheUnitHandle unit) {
   Job job;
   job.kind = JobKind::UnitStart;
   job.origin = file;
@@ -366,4 +362,10 @@ void stop_image_workers() {
   g_ring.threads.clear();
   g_ring.slots.clear();
   g_ring.stopping = false;
+}
+
+WalkOutput job_ring_output() {
+  return WalkOutput{submit_file_image,      submit_entry_image,     submit_summarised_image, submit_ordered_walk,
+                    submit_archive_comment, report_failure,         begin_cache_unit,        end_cache_unit,
+                    summarise_entry,        summarise_archive_entry};
 }

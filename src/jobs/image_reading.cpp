@@ -1,7 +1,7 @@
 // One pass per image: each piece is read or unpacked into a reused buffer and
 // summarised while it is still in the cache, so that memory does not grow
 // with the size of an image.
-#include "walk/image_reading.h"
+#include "jobs/image_reading.h"
 
 #include <memory>
 

@@ -3,9 +3,9 @@
 
 #include <utility>
 
-#include "walk/commit_consumer.h"
-#include "walk/image_reading.h"
-#include "walk/ring_job.h"
+#include "jobs/commit_consumer.h"
+#include "jobs/image_reading.h"
+#include "jobs/ring_job.h"
 
 void run_job(Job& job) {
   switch (job.kind) {

@@ -8,9 +8,8 @@
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
-
-struct CacheUnit;
 
 // Any of these may be null: that consumer ignores that kind of result.
 struct CommitConsumer {
@@ -20,7 +19,7 @@ struct CommitConsumer {
   void (*failure)(const WalkFailure& failure);  // its name and origin are set
   void (*comment)(const Provenance& archive, const char* comment);
   // One file's results for the cache lie between these two.
-  void (*file_start)(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+  void (*file_start)(const Provenance& file, CacheUnitHandle unit);
   void (*file_end)();
 };
 
@@ -41,5 +40,5 @@ CommitConsumer observer_consumer();
 void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
 void hand_failure(WalkFailure failure, const Provenance& origin);
 void hand_comment(const Provenance& archive, const char* comment);
-void hand_file_start(const Provenance& file, std::unique_ptr<CacheUnit> unit);
+void hand_file_start(const Provenance& file, CacheUnitHandle unit);
 void hand_file_end();

@@ -8,11 +8,13 @@
 
 #include "cache/cached_results.h"
 #include "cache/file_key.h"
-#include "walk/commit_consumer.h"
+#include "catalogue/audit_digests.h"
+#include "catalogue/image_summary.h"
+#include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
 
 // Opens the cache at `path` for a run that started at `run_start_ns`; a
-// problem goes to g_walk_observer, and the run goes on without the cache.
+// problem goes to g_cache_observer, and the run goes on without the cache.
 // With `recheck`, every file is read and compared with its row instead.
 void start_file_cache(const char* path, bool recheck, int64_t run_start_ns);
 
@@ -31,6 +33,9 @@ struct CacheUnit {
   bool has_row;       // a row of this key was found
   CachedResults row;  // its results, valid and checked
 };
+
+// A unit of no key and no row, for the walk and the ring to carry.
+CacheUnitHandle new_cache_unit();
 
 // Looks the file up. True when its row stands for reading it: `unit.row`
 // then holds what to replay. False when the file must be read (no row, a
@@ -54,14 +59,13 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file);
 // modification time is too recent to trust, or a failure was one that may
 // pass). Outside a unit they do nothing; what lies outside the unit's file
 // keeps the row from being written.
-void begin_recording(const Provenance& file, std::unique_ptr<CacheUnit> unit);
-void record_image(const Provenance& origin, const ImageSummary& summary, const AuditDigests* audit);
+// They take what the job ring hands its consumers (commit_consumer.h);
+// `admitted` does not matter to a row.
+void begin_recording(const Provenance& file, CacheUnitHandle unit);
+void record_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
 void record_failure(const WalkFailure& failure);
 void record_comment(const Provenance& archive, const char* comment);
 void end_recording();
-
-// The four above as the job ring's consumer.
-CommitConsumer cache_recording_consumer();
 
 // How shortly before the run a file's modification or status change keeps
 // it from being stored: 2 seconds. A seam for tests, whose files are all

@@ -1,13 +1,13 @@
 // Lookups by status and replays in walk order.
-#include "walk/cache_replay.h"
+#include "cache/cache_replay.h"
 
 #include <sys/stat.h>
 
 #include <string>
 
+#include "cache/file_cache.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
-#include "walk/image_jobs.h"
 
 namespace {
 
@@ -23,11 +23,12 @@ bool is_same_key(const FileKey& a, const FileKey& b) {
 void replay_image(const Provenance& origin, const CachedImage& image) {
   const ImageSummary summary = summary_in_run_mode(image);
   const AuditDigests audit = audit_in_run(image);
-  submit_summarised_image(origin, summary, is_admitted_size(summary.size), plans_audit_digests() ? &audit : nullptr);
+  g_walk_output.summarised_image(origin, summary, is_admitted_size(summary.size),
+                                 plans_audit_digests() ? &audit : nullptr);
 }
 
-// Replays a row as the reading it stands for went: images and failures
-// through the ring, comments in their place, each in the file as it is
+// Replays a row as the reading it stands for went: images, failures and
+// comments through the walk's output, each in its place, each in the file as it is
 // now named.
 void replay_cached_file(const Provenance& file, const CachedResults& results) {
   for (const CachedItem& item : results.items) {
@@ -37,10 +38,10 @@ void replay_cached_file(const Provenance& file, const CachedResults& results) {
         replay_image(origin, item.image);
         break;
       case CachedItemKind::Failure:
-        report_failure(failure_of_item(item, origin));
+        g_walk_output.failure(failure_of_item(item, origin));
         break;
       case CachedItemKind::Comment:
-        submit_archive_comment(origin, item.comment.c_str());
+        g_walk_output.comment(origin, item.comment.c_str());
         break;
     }
   }
@@ -49,10 +50,12 @@ void replay_cached_file(const Provenance& file, const CachedResults& results) {
 }  // namespace
 
 bool replay_if_cached(int directory_fd, const char* name, const uint64_t* directory_device, const char* path,
-                      CacheUnit& unit) {
+                      CacheUnitHandle& looked_up) {
   if (directory_device != nullptr && !may_be_cached_on(*directory_device)) return false;
   struct stat status {};
   if (fstatat(directory_fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode)) return false;
+  looked_up = new_cache_unit();
+  CacheUnit& unit = *looked_up;
   unit.key = FileKey{status.st_dev, status.st_ino, static_cast<uint64_t>(status.st_size),
                      int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec,
                      int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec};
@@ -62,11 +65,15 @@ bool replay_if_cached(int directory_fd, const char* name, const uint64_t* direct
   return true;
 }
 
-std::unique_ptr<CacheUnit> cache_unit_of_opened(CacheUnit& looked_up, const OpenedFile& opened) {
-  auto unit = std::make_unique<CacheUnit>(std::move(looked_up));
+CacheUnitHandle cache_unit_of_opened(CacheUnitHandle looked_up, const OpenedFile& opened) {
+  CacheUnitHandle unit = looked_up ? std::move(looked_up) : new_cache_unit();
   const FileKey key{opened.device, opened.inode, opened.size, opened.mtime_ns, opened.ctime_ns};
   if (!is_same_key(key, unit->key)) unit->has_row = false;
   unit->key = key;
   unit->walk = cache_walk();
   return unit;
+}
+
+WalkCacheHooks file_cache_hooks() {
+  return WalkCacheHooks{is_file_cache_on, replay_if_cached, cache_unit_of_opened};
 }
