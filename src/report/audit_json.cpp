@@ -44,7 +44,7 @@ std::string item_line(const char* type, const ReportedSetItem& item) {
 }
 
 void write_with_verdict(std::string& line, const AuditReport& report, const RomJudgement& judged,
-                    const RomMatches& matches) {
+                        const RomMatches& matches) {
   line += ",\"status\":\"";
   line += rom_verdict_word(judged.verdict);
   line += '"';
