@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
     case OptionsOutcome::UsageError:
       return 1;
   }
+  // The mode and the patterns are read by the walk and the catalogue from
+  // their own rooms.
   g_mode = settings.mode;
   for (const char* pattern : settings.excluded) add_excluded_pattern(pattern);
   if (settings.worker_count == 0) settings.worker_count = default_worker_count();
