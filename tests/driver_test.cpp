@@ -104,6 +104,38 @@ TEST(CommandLine, RefusesUnknownOptionsBeforeWalkingAnything) {
           {{"--exclude"}, "", "imgchk: --exclude needs a pattern\n" + usage, 1},
           {{"--exclude=", "a.bin"}, "", "imgchk: --exclude needs a pattern\n" + usage, 1},
           {{"--excludes", "x", "a.bin"}, "", "imgchk: unknown argument '--excludes'\n" + usage, 1},
+          // A flag takes no '=', a glued worker count only 1 to 1024.
+          {{"--json=1", "a.bin"}, "", "imgchk: unknown argument '--json=1'\n" + usage, 1},
+          {{"--md5=", "a.bin"}, "", "imgchk: unknown argument '--md5='\n" + usage, 1},
+          {{"--=x", "a.bin"}, "", "imgchk: unknown argument '--=x'\n" + usage, 1},
+          {{"-h=", "a.bin"}, "", "imgchk: unknown argument '-h='\n" + usage, 1},
+          {{"-j", "a.bin"}, "", "imgchk: unknown argument '-j'\n" + usage, 1},
+          {{"-j0", "a.bin"}, "", "imgchk: unknown argument '-j0'\n" + usage, 1},
+          {{"-j01", "a.bin"}, "", "imgchk: unknown argument '-j01'\n" + usage, 1},
+          {{"-j1025", "a.bin"}, "", "imgchk: unknown argument '-j1025'\n" + usage, 1},
+          {{"-json", "a.bin"}, "", "imgchk: unknown argument '-json'\n" + usage, 1},
+          // "--opt=" has no value; an empty next argument is the option's
+          // to judge: a pattern must not be empty, a file name is tried.
+          {{"--fixdat=", "--dat", "x.dat", "a.bin"}, "", "imgchk: --fixdat needs a file name\n" + usage, 1},
+          {{"--exclude", "", "a.bin"}, "", "imgchk: --exclude needs a pattern\n" + usage, 1},
+          {{"--dat", "", "a.bin"}, "", "imgchk: cannot read DAT : No such file or directory\n", 1},
+          // A value is the next argument whatever it looks like.
+          {{"--dat", "--help"}, "", usage, 1},
+          {{"--exclude", "--json", "a.bin"}, abc_listing, "", 0},
+          // The checks between options come in a fixed order, whatever the
+          // order given; the last mode option and the last --fixdat count.
+          {{"--sha256", "--md5", "a.bin"}, "", "imgchk: --md5 needs --dir2dat\n" + usage, 1},
+          {{"--md5", "--header", "h.xml", "--fixdat", "f.dat", "a.bin"},
+           "",
+           "imgchk: --fixdat needs --dat\n" + usage,
+           1},
+          {{"-m1", "-m2", "--dat", "x.dat", "a.bin"}, "", "imgchk: -m2 cannot be used with --dat\n" + usage, 1},
+          {{"--dat", "x.dat", "--fixdat", "x.dat", "--fixdat=f.dat", "a.bin"},
+           "",
+           "imgchk: cannot read DAT x.dat: No such file or directory\n",
+           1},
+          // After the first path every argument is a path.
+          {{"a.bin", "--dat", "x.dat"}, abc_listing, "imgchk: error opening --dat\nimgchk: error opening x.dat\n", 0},
       },
       tree.path);
 }

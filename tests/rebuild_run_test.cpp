@@ -358,6 +358,14 @@ TEST(RebuildRun, OptionsOutOfPlaceAreUsageErrors) {
       {{"--dat", "d.dat", "--rebuild", "o", "--merge", "full", "x"}, "imgchk: --merge needs nonmerged or split\n"},
       {{"--dat", "d.dat", "--rebuild", "o", "--rebuild-as=tar", "x"}, "imgchk: --rebuild-as needs zip or dir\n"},
       {{"--dat", "d.dat", "--rebuild"}, "imgchk: --rebuild needs a folder name\n"},
+      // The first option that needs --rebuild is named; a refused or
+      // missing value, in either form, says what the option takes.
+      {{"--dat", "d.dat", "--backup=b", "--dry-run", "--merge=split", "x"}, "imgchk: --backup needs --rebuild\n"},
+      {{"--dat", "d.dat", "--rebuild=o", "--merge=", "x"}, "imgchk: --merge needs nonmerged or split\n"},
+      {{"--dat", "d.dat", "--rebuild=o", "--merge", ""}, "imgchk: --merge needs nonmerged or split\n"},
+      {{"--dat", "d.dat", "--rebuild", "o", "--rebuild-as"}, "imgchk: --rebuild-as needs zip or dir\n"},
+      {{"--dat", "d.dat", "--rebuild", "o", "--backup=", "x"}, "imgchk: --backup needs a folder name\n"},
+      {{"--dat", "d.dat", "--rebuild=", "x"}, "imgchk: --rebuild needs a folder name\n"},
   };
   for (const UsageCase& each : cases) {
     SCOPED_TRACE(each.err);

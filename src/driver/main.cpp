@@ -20,6 +20,7 @@
 #include "driver/interruption.h"
 #include "driver/options.h"
 #include "driver/rebuild_run.h"
+#include "driver/run_settings.h"
 #include "jobs/commit_consumer.h"
 #include "jobs/image_jobs.h"
 #include "jobs/walk_observer.h"
@@ -28,6 +29,7 @@
 #include "report/messages.h"
 #include "report/progress.h"
 #include "report/walk_reporting.h"
+#include "walk/exclusion.h"
 #include "walk/path_walker.h"
 #include "walk/walk_output.h"
 #ifdef IMGCHK_TEST_HOOKS
@@ -61,29 +63,30 @@ bool has_digest_algorithm() {
 
 // False when a DAT asked for could not be written; *lacking when the audit
 // found a required ROM not in place.
-bool finish_run(char* const* paths, int path_count, bool* lacking) {
+bool finish_run(const RunSettings& settings, const AuditState& audit, const RebuildState& rebuild, char* const* paths,
+                int path_count, bool* lacking) {
   *lacking = false;
   if (g_mode == RunMode::Pzc) {
-    if (g_json_output) print_json_failures();
+    if (settings.json) print_json_failures();
     return true;
   }
   build_sorted_index();
-  if (is_auditing()) return finish_audit(paths, path_count, lacking);
+  if (is_auditing(settings)) return finish_audit(settings, audit, rebuild, paths, path_count, lacking);
   // In JSON each image says whether its group has a collision.
-  mark_duplicates(g_json_output ? nullptr : print_collision);
-  if (g_json_output) {
+  mark_duplicates(settings.json ? nullptr : print_collision);
+  if (settings.json) {
     print_json_report();
   } else {
     print_report();
   }
-  return finish_audit(paths, path_count, lacking);
+  return finish_audit(settings, audit, rebuild, paths, path_count, lacking);
 }
 
 // The audit's exit status adds 2 for a required ROM not in place and 4 for
 // anything that could not be read; the listing only the 4, with --strict.
-int run_status(bool lacking) {
+int run_status(const RunSettings& settings, bool lacking) {
   int status = lacking ? 2 : 0;
-  if (walk_had_failures() && (is_auditing() || g_strict)) status += 4;
+  if (walk_had_failures() && (is_auditing(settings) || settings.strict)) status += 4;
   return status;
 }
 
@@ -108,10 +111,10 @@ int64_t now_ns() {
 }
 
 // --cache without a FILE: the user's cache folder, made when missing.
-void start_cache(int64_t run_start_ns) {
-  if (!g_cache_wanted) return;
-  if (g_cache_file[0] != '\0') {
-    start_file_cache(g_cache_file, g_recheck, run_start_ns);
+void start_cache(const RunSettings& settings, int64_t run_start_ns) {
+  if (!settings.cache_wanted) return;
+  if (settings.cache_file[0] != '\0') {
+    start_file_cache(settings.cache_file, settings.recheck, run_start_ns);
     return;
   }
   const std::string path = default_cache_path(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
@@ -123,7 +126,7 @@ void start_cache(int64_t run_start_ns) {
     write_cache_not_used(path.c_str(), CacheProblem::CannotOpen);
     return;
   }
-  start_file_cache(path.c_str(), g_recheck, run_start_ns);
+  start_file_cache(path.c_str(), settings.recheck, run_start_ns);
 }
 
 }  // namespace
@@ -132,8 +135,9 @@ int main(int argc, char** argv) {
   std::set_new_handler(end_run_out_of_memory);
   watch_for_interruption();
   std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  RunSettings settings;
   int first_path = 0;
-  switch (read_options(argc, argv, &first_path)) {
+  switch (read_options(argc, argv, settings, &first_path)) {
     case OptionsOutcome::Walk:
       break;
     case OptionsOutcome::ExitOk:
@@ -141,9 +145,16 @@ int main(int argc, char** argv) {
     case OptionsOutcome::UsageError:
       return 1;
   }
+  // The mode and the patterns are read by the walk and the catalogue from
+  // their own rooms.
+  g_mode = settings.mode;
+  for (const char* pattern : settings.excluded) add_excluded_pattern(pattern);
+  if (settings.worker_count == 0) settings.worker_count = default_worker_count();
   if (!has_digest_algorithm()) return 1;
   // Every DAT is read before any path, so a bad one ends the run at once.
-  if (!prepare_audit() || !prepare_rebuild()) return 1;
+  AuditState audit;
+  RebuildState rebuild;
+  if (!prepare_audit(settings.audit, audit) || !prepare_rebuild(settings.rebuild, rebuild)) return 1;
   const int64_t run_start_ns = now_ns();
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
@@ -154,7 +165,7 @@ int main(int argc, char** argv) {
   read_cache_hooks();
   read_rebuild_hooks();
 #endif
-  g_walk_observer = reporting_walk_observer(g_json_output);
+  g_walk_observer = reporting_walk_observer(settings.json);
   g_cache_observer = reporting_cache_observer();
   // The walk hands what it finds to the job ring, and asks the cache first.
   g_walk_output = job_ring_output();
@@ -164,24 +175,24 @@ int main(int argc, char** argv) {
   install_commit_consumer(CommitConsumer{record_image, record_failure, record_comment, begin_recording, end_recording});
   install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
   install_commit_consumer(observer_consumer());
-  start_cache(run_start_ns);
+  start_cache(settings, run_start_ns);
   if (status_line_wanted()) progress_start(delay_ms);
-  start_image_workers(g_worker_count != 0 ? g_worker_count : default_worker_count());
+  start_image_workers(settings.worker_count);
   // The rebuild's output folder is part of the collection: walked first, once.
-  if (const char* out = rebuild_folder_to_walk()) scan_path(out);
+  if (const char* out = rebuild_folder_to_walk(rebuild)) scan_path(out);
   for (int i = first_path; i < argc; ++i) {
-    if (!is_rebuild_folder(argv[i])) scan_path(argv[i]);
+    if (!is_rebuild_folder(rebuild, argv[i])) scan_path(argv[i]);
   }
   finish_image_jobs();
   finish_file_cache();
   stop_image_workers();
   progress_stop();
   bool lacking = false;
-  const bool dats_written = finish_run(argv + first_path, argc - first_path, &lacking);
+  const bool dats_written = finish_run(settings, audit, rebuild, argv + first_path, argc - first_path, &lacking);
 #ifdef IMGCHK_TEST_HOOKS
   write_opened_count_hook();
 #endif
   const int output_status = finish_output();
   if (!dats_written || output_status != 0) return 1;
-  return run_status(lacking);
+  return run_status(settings, lacking);
 }

@@ -1,42 +1,24 @@
-// Option parsing: exact, case-sensitive matches; the last mode option wins.
+// One loop over the arguments, each matched against the option table; the
+// usage errors between options are checked after the last one, in a fixed
+// order.
 #include "driver/options.h"
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "catalogue/run_mode.h"
-#include "driver/audit_run.h"
-#include "driver/rebuild_options.h"
+#include "base/same_file.h"
+#include "driver/option_table.h"
 #include "report/messages.h"
-#include "walk/exclusion.h"
 
 #ifndef IMGCHK_VERSION
 #error "IMGCHK_VERSION comes from the project version in CMakeLists.txt"
 #endif
 
-int g_worker_count = 0;
-bool g_json_output = false;
-bool g_cache_wanted = false;
-const char* g_cache_file = "";
-bool g_recheck = false;
-bool g_strict = false;
-
 namespace {
-
-struct Option {
-  const char* text;
-  RunMode mode;
-};
-
-constexpr Option mode_options[] = {
-    {"-m1", RunMode::M1},
-    {"-m2", RunMode::M2},
-    {"-pzc", RunMode::Pzc},
-};
-
-constexpr int max_workers = 1024;
 
 constexpr char usage_line[] =
     "usage: imgchk [-m1 | -m2 | -pzc] [--json] [-jN] [--cache[=FILE]] [--recheck] [--strict]\n"
@@ -49,60 +31,121 @@ constexpr char usage_line[] =
     "              [--] file/directory/zip...\n"
     "       imgchk -h | --help | --version\n";
 
-constexpr char option_lines[] =
-    "  -m1          catalogue only 12, 14 and 16 KiB images, with their segment sums\n"
-    "  -m2          catalogue only 2 KiB images, with their shift-register checksums\n"
-    "  -pzc         list the comments of zip archives, nothing else\n"
-    "  --json       write the listing (or the audit) as JSON Lines, for scripts\n"
-    "  -jN          read with N workers, 1 to 1024 (default: one per online CPU)\n"
-    "  --cache      keep what was read in ~/.cache/imgchk/cache.sqlite, and read\n"
-    "               again only files whose size or times changed (a rename too)\n"
-    "  --cache=FILE the same with the cache in FILE\n"
-    "  --recheck    with the cache, read every file and report those whose bytes\n"
-    "               changed while their size and times did not\n"
-    "  --strict     exit with status 4 when a path or entry could not be read\n"
-    "  --exclude PATTERN  leave out every folder, file and archive entry whose\n"
-    "               name matches the shell pattern (repeatable; --exclude=PATTERN)\n"
-    "  --           end of options: every later argument is a path\n"
-    "  -h, --help   print this help and exit\n"
-    "  --version    print the version and exit\n";
+struct MatchedOption {
+  const OptionRow* row;  // null: an unknown argument
+  const char* joined;    // the value after '=' or glued to the name; null when none
+};
 
-// -jN with N from 1 to 1024, digits only, no leading zero; 0 otherwise.
-int parse_workers(const char* arg) {
-  if (std::strncmp(arg, "-j", 2) != 0) return 0;
-  const char* digits = arg + 2;
-  if (*digits < '1' || *digits > '9') return 0;
-  int count = 0;
-  for (const char* p = digits; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    count = count * 10 + (*p - '0');
-    if (count > max_workers) return 0;
+MatchedOption match_option(const char* arg) {
+  for (size_t r = 0; r < option_row_count; ++r) {
+    const OptionRow& row = option_rows[r];
+    const size_t name_size = std::strlen(row.name);
+    if (std::strncmp(arg, row.name, name_size) != 0) continue;
+    const char* rest = arg + name_size;
+    if (row.form == ValueForm::Glued) return {&row, rest};
+    if (*rest == '\0') return {&row, nullptr};
+    if (*rest != '=') continue;
+    if (row.form == ValueForm::SeparateOrJoined) return {&row, rest + 1};
+    if (row.form == ValueForm::OptionalJoined && rest[1] != '\0') return {&row, rest + 1};
   }
-  return count;
+  return {nullptr, nullptr};
 }
 
-// --exclude PATTERN or --exclude=PATTERN, at argv[*index]: 1 when taken
-// (*index then at its pattern), 0 when it is another option, -1 when the
-// pattern is missing (reported).
-int take_exclude_option(int argc, char** argv, int* index) {
-  constexpr char name[] = "--exclude";
-  constexpr size_t name_size = sizeof name - 1;
-  const char* arg = argv[*index];
-  if (std::strncmp(arg, name, name_size) != 0 || (arg[name_size] != '\0' && arg[name_size] != '=')) return 0;
-  const char* pattern = arg[name_size] == '=' ? arg + name_size + 1 : (*index + 1 < argc ? argv[++*index] : "");
-  if (*pattern == '\0') {
-    write_option_needs_pattern(name);
-    return -1;
-  }
-  add_excluded_pattern(pattern);
-  return 1;
+void print_help() {
+  std::fputs(usage_line, stdout);
+  for (size_t r = 0; r < option_row_count; ++r) std::fputs(option_rows[r].help, stdout);
 }
 
-const Option* find_mode_option(const char* arg) {
-  for (const Option& option : mode_options) {
-    if (std::strcmp(arg, option.text) == 0) return &option;
+enum class ValueTaken : uint8_t { Taken, Unknown, Missing };
+
+// The option's value: joined, or the next argument (*next then moves on to
+// it). "--name=" gives none, while an empty next argument is the option's
+// to accept.
+ValueTaken take_value(const OptionRow& row, const MatchedOption& matched, int argc, char** argv, int* next,
+                      const char** value) {
+  *value = matched.joined;
+  if (row.form == ValueForm::SeparateOrJoined && *value == nullptr && *next + 1 < argc) *value = argv[++*next];
+  const bool accepted = row.accepts == nullptr || (*value != nullptr && row.accepts(*value));
+  switch (row.form) {
+    case ValueForm::None:
+    case ValueForm::OptionalJoined:
+      return ValueTaken::Taken;
+    case ValueForm::Glued:
+      return accepted ? ValueTaken::Taken : ValueTaken::Unknown;
+    case ValueForm::SeparateOrJoined:
+      break;
   }
-  return nullptr;
+  const bool missing = *value == nullptr || (matched.joined != nullptr && **value == '\0');
+  return missing || !accepted ? ValueTaken::Missing : ValueTaken::Taken;
+}
+
+struct NamedFile {
+  const char* option;
+  const char* path;
+};
+
+bool is_apart(const NamedFile& output, const NamedFile& other) {
+  if (output.path == nullptr || other.path == nullptr || !is_same_file(output.path, other.path)) return true;
+  write_same_file(output.option, output.path, other.option, other.path);
+  return false;
+}
+
+// An output written over an input DAT, the header rules or the other output
+// would lose one of them.
+bool outputs_are_apart(const AuditSettings& audit) {
+  std::vector<NamedFile> inputs;
+  for (const char* path : audit.dat_paths) inputs.push_back({"--dat", path});
+  inputs.push_back({"--header", audit.header_path});
+  const NamedFile fixdat{"--fixdat", audit.fixdat_path};
+  const NamedFile dir2dat{"--dir2dat", audit.dir2dat_path};
+  for (const NamedFile* output : {&fixdat, &dir2dat}) {
+    for (const NamedFile& input : inputs) {
+      if (!is_apart(*output, input)) return false;
+    }
+  }
+  return is_apart(fixdat, dir2dat);
+}
+
+// The usage errors between the audit's options and the rest, reported;
+// true when there are none.
+bool check_audit_options(const RunSettings& settings) {
+  const AuditSettings& audit = settings.audit;
+  const bool with_dat = !audit.dat_paths.empty();
+  if (settings.mode_option != nullptr && (with_dat || audit.dir2dat_path != nullptr)) {
+    write_options_conflict(settings.mode_option, with_dat ? "--dat" : "--dir2dat");
+    return false;
+  }
+  if (audit.fixdat_path != nullptr && !with_dat) {
+    write_option_needs("--fixdat", "--dat");
+    return false;
+  }
+  if (audit.header_path != nullptr && !with_dat) {
+    write_option_needs("--header", "--dat");
+    return false;
+  }
+  if (audit.md5 && audit.dir2dat_path == nullptr) {
+    write_option_needs("--md5", "--dir2dat");
+    return false;
+  }
+  if (audit.sha256 && audit.dir2dat_path == nullptr) {
+    write_option_needs("--sha256", "--dir2dat");
+    return false;
+  }
+  return outputs_are_apart(audit);
+}
+
+// --rebuild needs --dat, the rest of its options need --rebuild.
+bool check_rebuild_options(const RunSettings& settings) {
+  const RebuildSettings& rebuild = settings.rebuild;
+  if (rebuild.out_path != nullptr && !is_auditing(settings)) {
+    write_option_needs("--rebuild", "--dat");
+    return false;
+  }
+  if (rebuild.first_dependent != nullptr && rebuild.out_path == nullptr) {
+    write_option_needs(rebuild.first_dependent, "--rebuild");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -117,69 +160,46 @@ int default_worker_count() {
   return online > max_workers ? max_workers : static_cast<int>(online);
 }
 
-OptionsOutcome read_options(int argc, char** argv, int* first_path) {
+OptionsOutcome read_options(int argc, char** argv, RunSettings& settings, int* first_path) {
   int next = 1;
   bool options_ended = false;
-  const char* mode_option = nullptr;
   for (; next < argc && argv[next][0] == '-'; ++next) {
     const char* arg = argv[next];
-    if (std::strcmp(arg, "--") == 0) {
+    const MatchedOption matched = match_option(arg);
+    const char* value = nullptr;
+    const ValueTaken taken =
+        matched.row != nullptr ? take_value(*matched.row, matched, argc, argv, &next, &value) : ValueTaken::Unknown;
+    if (taken != ValueTaken::Taken) {
+      if (taken == ValueTaken::Unknown) write_unknown_argument(arg);
+      if (taken == ValueTaken::Missing) write_option_needs(matched.row->name, matched.row->value_words);
+      print_usage();
+      return OptionsOutcome::UsageError;
+    }
+    const OptionRow& row = *matched.row;
+    if (row.effect == OptionEffect::EndsOptions) {
       options_ended = true;
       ++next;
       break;
     }
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      std::fputs(usage_line, stdout);
-      std::fputs(option_lines, stdout);
-      std::fputs(audit_option_lines, stdout);
-      std::fputs(rebuild_option_lines, stdout);
+    if (row.effect == OptionEffect::PrintsHelp) {
+      print_help();
       return OptionsOutcome::ExitOk;
     }
-    if (std::strcmp(arg, "--version") == 0) {
+    if (row.effect == OptionEffect::PrintsVersion) {
       std::fputs("imgchk " IMGCHK_VERSION "\n", stdout);
       return OptionsOutcome::ExitOk;
     }
-    if (const Option* mode = find_mode_option(arg)) {
-      g_mode = mode->mode;
-      mode_option = mode->text;
-    } else if (std::strcmp(arg, "--json") == 0) {
-      g_json_output = true;
-    } else if (std::strcmp(arg, "--cache") == 0) {
-      g_cache_wanted = true;
-      g_cache_file = "";
-    } else if (std::strncmp(arg, "--cache=", 8) == 0 && arg[8] != '\0') {
-      g_cache_wanted = true;
-      g_cache_file = arg + 8;
-    } else if (std::strcmp(arg, "--recheck") == 0) {
-      g_cache_wanted = true;
-      g_recheck = true;
-    } else if (std::strcmp(arg, "--strict") == 0) {
-      g_strict = true;
-    } else if (const int exclude = take_exclude_option(argc, argv, &next); exclude != 0) {
-      if (exclude > 0) continue;
-      print_usage();
-      return OptionsOutcome::UsageError;
-    } else if (const int workers = parse_workers(arg)) {
-      g_worker_count = workers;
-    } else if (const AuditOptionUse use = read_audit_option(argc, argv, &next); use != AuditOptionUse::NotAuditOption) {
-      if (use == AuditOptionUse::Taken) continue;
-      print_usage();
-      return OptionsOutcome::UsageError;
-    } else if (const AuditOptionUse rebuild_use = read_rebuild_option(argc, argv, &next);
-               rebuild_use != AuditOptionUse::NotAuditOption) {
-      if (rebuild_use == AuditOptionUse::Taken) continue;
-      print_usage();
-      return OptionsOutcome::UsageError;
-    } else {
-      write_unknown_argument(arg);
-      print_usage();
-      return OptionsOutcome::UsageError;
+    row.set(settings, value);
+    if (row.group == OptionGroup::Mode) settings.mode_option = row.name;
+    if (row.group == OptionGroup::UnderRebuild && settings.rebuild.first_dependent == nullptr) {
+      settings.rebuild.first_dependent = row.name;
     }
   }
   // No arguments at all, "--" with nothing after it, or an audit of nothing
   // (a rebuild walks its output folder).
-  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(mode_option) ||
-      !check_rebuild_options(is_auditing()) || (is_auditing() && next == argc && g_rebuild.out_path == nullptr)) {
+  if (argc <= 1 || (options_ended && next == argc) || !check_audit_options(settings) ||
+      !check_rebuild_options(settings) ||
+      (is_auditing(settings) && next == argc && settings.rebuild.out_path == nullptr)) {
     print_usage();
     return OptionsOutcome::UsageError;
   }

@@ -19,19 +19,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/options.h"
-#include "driver/rebuild_options.h"
 #include "driver/set_rebuild.h"
 #include "rebuild/temp_file.h"
 
 namespace {
-
-int g_out_fd = -1;
-int g_backup_fd = -1;
-std::string g_out_path;  // as given, without trailing '/'
-bool g_out_walked = false;
-dev_t g_out_device = 0;
-ino_t g_out_inode = 0;
 
 // Makes the folder and the folders above it that are missing.
 bool make_folders(const char* path) {
@@ -106,7 +97,7 @@ void run_task(const RebuildTarget& target, SetTask& task, std::atomic<bool>& sto
     const DatFile& dat = target.dats[task.dat];
     const char* name = dat_text(dat, dat.sets[task.set].name);
     task.line = RebuildLine{name,
-                            g_out_path + "/" + name + (target.as_folders ? "" : ".zip"),
+                            std::string(target.out_path) + "/" + name + (target.as_folders ? "" : ".zip"),
                             "",
                             RebuildAction::NotWritten,
                             NotWrittenReason::SameFile,
@@ -150,56 +141,57 @@ bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& r
 
 }  // namespace
 
-bool prepare_rebuild() {
-  const char* out = g_rebuild.out_path;
+bool prepare_rebuild(const RebuildSettings& settings, RebuildState& state) {
+  const char* out = settings.out_path;
   if (out == nullptr) return true;
-  g_out_path = out;
-  while (g_out_path.size() > 1 && g_out_path.back() == '/') g_out_path.pop_back();
-  const bool writing = !g_rebuild.dry_run;
-  if (!open_or_make(out, writing, g_out_fd)) {
+  state.out_path = out;
+  while (state.out_path.size() > 1 && state.out_path.back() == '/') state.out_path.pop_back();
+  const bool writing = !settings.dry_run;
+  if (!open_or_make(out, writing, state.out_fd)) {
     write_rebuild_folder_error(out, errno);
     return false;
   }
   int error_number = 0;
-  if (g_out_fd >= 0 && writing && !remove_rebuild_leftovers(g_out_fd, error_number)) {
+  if (state.out_fd >= 0 && writing && !remove_rebuild_leftovers(state.out_fd, error_number)) {
     write_rebuild_folder_error(out, error_number);
     return false;
   }
   struct stat status {};
-  if (g_out_fd >= 0 && fstat(g_out_fd, &status) == 0) {
-    g_out_walked = true;
-    g_out_device = status.st_dev;
-    g_out_inode = status.st_ino;
+  if (state.out_fd >= 0 && fstat(state.out_fd, &status) == 0) {
+    state.out_walked = true;
+    state.out_device = status.st_dev;
+    state.out_inode = status.st_ino;
   }
-  const char* backup = g_rebuild.backup_path;
-  if (backup != nullptr && writing && !open_or_make(backup, true, g_backup_fd)) {
+  const char* backup = settings.backup_path;
+  if (backup != nullptr && writing && !open_or_make(backup, true, state.backup_fd)) {
     write_rebuild_folder_error(backup, errno);
     return false;
   }
   return true;
 }
 
-const char* rebuild_folder_to_walk() {
-  return g_out_walked ? g_out_path.c_str() : nullptr;
+const char* rebuild_folder_to_walk(const RebuildState& state) {
+  return state.out_walked ? state.out_path.c_str() : nullptr;
 }
 
-bool is_rebuild_folder(const char* path) {
+bool is_rebuild_folder(const RebuildState& state, const char* path) {
   struct stat status {};
-  return g_out_walked && stat(path, &status) == 0 && S_ISDIR(status.st_mode) && status.st_dev == g_out_device &&
-         status.st_ino == g_out_inode;
+  return state.out_walked && stat(path, &status) == 0 && S_ISDIR(status.st_mode) && status.st_dev == state.out_device &&
+         status.st_ino == state.out_inode;
 }
 
-bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
-                  bool* lacking) {
-  if (g_rebuild.out_path == nullptr) return true;
+bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const DatFile* dats, size_t dat_count,
+                  const AuditImage* images, const AuditResult& result, bool* lacking) {
+  const RebuildSettings& rebuild = settings.rebuild;
+  if (rebuild.out_path == nullptr) return true;
   // With --backup on a dry run nothing is moved: a set that would replace
   // another's images is then said to be written.
-  const RebuildTarget target{g_out_fd,
-                             g_rebuild.backup_path != nullptr ? (g_rebuild.dry_run ? 0 : g_backup_fd) : -1,
-                             g_out_path.c_str(),
-                             g_rebuild.as_folders,
-                             g_rebuild.dry_run,
-                             g_rebuild.merge,
+  const RebuildTarget target{state.out_fd,
+                             rebuild.backup_path != nullptr ? (rebuild.dry_run ? 0 : state.backup_fd) : -1,
+                             state.out_path.c_str(),
+                             rebuild.as_folders,
+                             rebuild.dry_run,
+                             rebuild.merge,
                              g_digest_plan.header_rules,
                              dats,
                              images,
@@ -209,25 +201,24 @@ bool rebuild_sets(const DatFile* dats, size_t dat_count, const AuditImage* image
   for (size_t d = 0; d < dat_count; ++d) {
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
       const SetVerdict verdict = judge_set(dats[d], result, static_cast<uint32_t>(d), s);
-      if (verdict.found == 0 || (g_rebuild.complete_only && verdict.found < verdict.required)) continue;
+      if (verdict.found == 0 || (rebuild.complete_only && verdict.found < verdict.required)) continue;
       const bool taken = !names.emplace(dat_text(dats[d], dats[d].sets[s].name)).second;
       tasks.push_back(SetTask{static_cast<uint32_t>(d), s, taken, false, false, false, false, {}});
     }
   }
   order_rounds(target, tasks);
   std::atomic<bool> stop{false};
-  const int workers = g_worker_count != 0 ? g_worker_count : default_worker_count();
-  run_round(target, tasks, false, workers, stop);
+  run_round(target, tasks, false, settings.worker_count, stop);
   run_round(target, tasks, true, 1, stop);
   RebuildCounts counts;
-  bool placed = !g_rebuild.dry_run;
+  bool placed = !rebuild.dry_run;
   for (const SetTask& task : tasks) {
     placed = placed && task.started;
     if (!task.started || !task.reported) continue;
-    report_rebuild_line(task.line, g_json_output, counts);
+    report_rebuild_line(task.line, settings.json, counts);
     placed = placed && (task.line.action == RebuildAction::Wrote || task.line.action == RebuildAction::Kept);
   }
-  print_rebuild_summary(counts, g_json_output);
+  print_rebuild_summary(counts, settings.json);
   if (placed) *lacking = any_set_lacking(dats, dat_count, result);
   return !stop;
 }

@@ -8,23 +8,11 @@
 #include <string>
 
 #include "audit/disk_matching.h"
-#include "audit/rom_verdicts.h"
+#include "report/audit_walk.h"
 #include "report/json_listing.h"
 #include "report/json_text.h"
 
 namespace {
-
-struct JsonCounts {
-  uint64_t sets = 0;
-  uint64_t complete = 0;
-  uint64_t partial = 0;
-  uint64_t missing = 0;
-  uint64_t roms = 0;
-  uint64_t have = 0;
-  uint64_t in_place = 0;
-  uint64_t elsewhere = 0;
-  uint64_t unknown = 0;
-};
 
 void append_found(std::string& line, const AuditImage* images, const RomMatches& matches) {
   line += ",\"found\":[";
@@ -44,62 +32,63 @@ void append_found(std::string& line, const AuditImage* images, const RomMatches&
   line += ']';
 }
 
-void print_rom(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
-               const AuditResult& result, uint32_t dat_index, const RomJudgement& judged) {
-  const DatRom& rom = dat.roms[index];
-  const RomMatches matches = rom_matches(result, dat_index, index);
-  std::string line = "{\"type\":\"rom\",";
-  append_json_name(line, "dat", dat_text(dat, dat.name));
+// {"type":TYPE,"dat":...,"set":...,
+std::string item_line(const char* type, const ReportedSetItem& item) {
+  std::string line = "{\"type\":\"";
+  line += type;
+  line += "\",";
+  append_json_name(line, "dat", dat_text(item.dat, item.dat.name));
   line += ',';
-  append_json_name(line, "set", dat_text(dat, set.name));
+  append_json_name(line, "set", dat_text(item.dat, item.set.name));
+  return line;
+}
+
+void write_with_verdict(std::string& line, const AuditReport& report, const RomJudgement& judged,
+                        const RomMatches& matches) {
+  line += ",\"status\":\"";
+  line += rom_verdict_word(judged.verdict);
+  line += '"';
+  append_json_bool(line, "in_place", judged.verdict == RomVerdict::InPlace);
+  append_found(line, report.images, matches);
+  line += '}';
+  write_json_line(line);
+}
+
+void print_rom(const AuditReport& report, const ReportedSetItem& item, uint32_t rom_index, const RomJudgement& judged) {
+  const DatRom& rom = item.dat.roms[rom_index];
+  std::string line = item_line("rom", item);
   line += ',';
-  append_json_name(line, "rom", dat_text(dat, rom.name));
+  append_json_name(line, "rom", dat_text(item.dat, rom.name));
   append_json_number(line, "size", rom.size);
   if (rom.fields & dat_has_crc) {
     append_json_hex(line, "crc", rom.crc, 8);
   } else {
     line += ",\"crc\":null";
   }
-  line += ",\"status\":\"";
-  line += rom_verdict_word(judged.verdict);
-  line += '"';
-  append_json_bool(line, "in_place", judged.verdict == RomVerdict::InPlace);
-  append_found(line, images, matches);
-  line += '}';
-  write_json_line(line);
+  write_with_verdict(line, report, judged, rom_matches(*report.result, item.dat_index, rom_index));
 }
 
-void print_disk(const DatFile& dat, const DatSet& set, uint32_t index, const AuditImage* images,
-                const AuditResult& result, uint32_t dat_index, const RomJudgement& judged) {
-  const DatDisk& disk = dat.disks[index];
-  const RomMatches matches = disk_matches_of(result, dat_index, index);
-  std::string line = "{\"type\":\"disk\",";
-  append_json_name(line, "dat", dat_text(dat, dat.name));
+void print_disk(const AuditReport& report, const ReportedSetItem& item, uint32_t disk_index,
+                const RomJudgement& judged) {
+  const DatDisk& disk = item.dat.disks[disk_index];
+  std::string line = item_line("disk", item);
   line += ',';
-  append_json_name(line, "set", dat_text(dat, set.name));
-  line += ',';
-  append_json_name(line, "disk", dat_text(dat, disk.name));
+  append_json_name(line, "disk", dat_text(item.dat, disk.name));
   if (disk.fields & dat_has_sha1) {
     append_json_hex_bytes(line, "sha1", disk.sha1, dat_sha1_size);
   } else {
     line += ",\"sha1\":null";
   }
-  line += ",\"status\":\"";
-  line += rom_verdict_word(judged.verdict);
-  line += '"';
-  append_json_bool(line, "in_place", judged.verdict == RomVerdict::InPlace);
-  append_found(line, images, matches);
-  line += '}';
-  write_json_line(line);
+  write_with_verdict(line, report, judged, disk_matches_of(*report.result, item.dat_index, disk_index));
 }
 
 // The sets and ROMs whose bytes the image holds, wherever they belong.
-void append_wanted_by(std::string& line, const AuditResult& result, uint32_t image, const DatFile* dats) {
+void append_wanted_by(std::string& line, const AuditReport& report, uint32_t image) {
   line += ",\"wanted_by\":[";
   bool first = true;
-  for (const AuditMatch& match : result.matches) {
+  for (const AuditMatch& match : report.result->matches) {
     if (match.image != image) continue;
-    const DatFile& dat = dats[match.dat];
+    const DatFile& dat = report.dats[match.dat];
     const DatRom& rom = dat.roms[match.rom];
     line += first ? "[" : ",[";
     first = false;
@@ -111,15 +100,12 @@ void append_wanted_by(std::string& line, const AuditResult& result, uint32_t ima
   line += ']';
 }
 
-const DatFile* g_dats = nullptr;
-
-void print_unneeded(const DatFile& dat, const DatSet& set, const AuditImage& image, uint32_t place,
-                    const AuditResult& result) {
+void print_unneeded(const AuditReport& report, const ReportedSetItem& item, uint32_t image) {
   std::string line = "{\"type\":\"unneeded\",";
-  append_json_name(line, "set", dat_text(dat, set.name));
+  append_json_name(line, "set", dat_text(item.dat, item.set.name));
   line += ',';
-  append_json_name(line, "name", display_name(*image.origin).c_str());
-  append_wanted_by(line, result, place, g_dats);
+  append_json_name(line, "name", display_name(*report.images[image].origin).c_str());
+  append_wanted_by(line, report, image);
   line += '}';
   write_json_line(line);
 }
@@ -136,33 +122,15 @@ const char* set_status(SetState state) {
   return "complete";
 }
 
-void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images, const AuditResult& result,
-               uint32_t dat_index, JsonCounts& counts) {
-  ReportedSet reported{};
-  if (!judge_reported_set(dat, result, dat_index, set_index, reported)) return;
-  const DatSet& set = dat.sets[reported.set];
-  SetJudgement judged;
-  judge_set_by_place(dat, result, dat_index, reported.set, judged);
-  for (uint32_t k = 0; k < set.rom_count; ++k) {
-    print_rom(dat, set, set.first_rom + k, images, result, dat_index, judged.roms[k]);
-  }
-  for (uint32_t k = 0; k < set.disk_count; ++k) {
-    print_disk(dat, set, set.first_disk + k, images, result, dat_index, judged.disks[k]);
-  }
-  const SetVerdict& verdict = reported.verdict;
-  for (const uint32_t place : judged.unneeded) print_unneeded(dat, set, images[place], place, result);
-  ++counts.sets;
-  counts.roms += verdict.required;
-  counts.have += verdict.found;
-  counts.in_place += verdict.have;
-  counts.elsewhere += verdict.elsewhere;
-  counts.complete += verdict.state == SetState::Complete;
-  counts.partial += verdict.state == SetState::Partial;
-  counts.missing += verdict.state == SetState::Missing;
-  std::string line = "{\"type\":\"set\",";
-  append_json_name(line, "dat", dat_text(dat, dat.name));
-  line += ',';
-  append_json_name(line, "set", dat_text(dat, set.name));
+// Every set gives its ROMs, complete or not.
+bool take_set_items(const AuditReport&, const ReportedSetItem&) {
+  return true;
+}
+
+// The set's object follows its ROMs.
+void print_set(const AuditReport&, const ReportedSetItem& item) {
+  const SetVerdict& verdict = item.verdict;
+  std::string line = item_line("set", item);
   line += ",\"status\":\"";
   line += set_status(verdict.state);
   line += '"';
@@ -174,7 +142,8 @@ void print_set(const DatFile& dat, uint32_t set_index, const AuditImage* images,
   write_json_line(line);
 }
 
-void print_unknown(const AuditImage& image) {
+void print_unknown(const AuditReport& report, size_t index) {
+  const AuditImage& image = report.images[index];
   std::string line = "{\"type\":\"unknown\",";
   append_json_name(line, "name", display_name(*image.origin).c_str());
   append_json_number(line, "size", image.whole.size);
@@ -187,7 +156,7 @@ void print_unknown(const AuditImage& image) {
 }
 
 // `dat` is null for the run's total, which alone counts unknown images.
-void print_summary(const JsonCounts& counts, const DatFile* dat, size_t errors) {
+void print_counts(const AuditCounts& counts, const DatFile* dat, size_t errors) {
   std::string line = "{\"type\":\"summary\"";
   if (dat != nullptr) {
     line += ',';
@@ -198,7 +167,7 @@ void print_summary(const JsonCounts& counts, const DatFile* dat, size_t errors) 
   append_json_number(line, "partial", counts.partial);
   append_json_number(line, "missing", counts.missing);
   append_json_number(line, "roms", counts.roms);
-  append_json_number(line, "have", counts.have);
+  append_json_number(line, "have", counts.found);
   append_json_number(line, "in_place", counts.in_place);
   append_json_number(line, "elsewhere", counts.elsewhere);
   if (dat == nullptr) append_json_number(line, "unknown", counts.unknown);
@@ -207,38 +176,23 @@ void print_summary(const JsonCounts& counts, const DatFile* dat, size_t errors) 
   write_json_line(line);
 }
 
-void add_counts(JsonCounts& total, const JsonCounts& part) {
-  total.sets += part.sets;
-  total.complete += part.complete;
-  total.partial += part.partial;
-  total.missing += part.missing;
-  total.roms += part.roms;
-  total.have += part.have;
-  total.in_place += part.in_place;
-  total.elsewhere += part.elsewhere;
+// With several DATs, each one's objects end with its own summary, carrying
+// "dat"; the last summary is the run's, after the walk's failures.
+void print_dat_summary(const AuditReport& report, uint32_t dat, const AuditCounts& counts) {
+  print_counts(counts, &report.dats[dat], 0);
 }
+
+void print_summary(const AuditReport&, const AuditCounts& counts, size_t unreadable) {
+  print_json_failures();
+  print_counts(counts, nullptr, unreadable);
+}
+
+constexpr AuditPrinter json_printer{nullptr,        print_dat_summary, take_set_items, print_rom,    print_disk,
+                                    print_unneeded, print_set,         print_unknown,  print_summary};
 
 }  // namespace
 
-// With several DATs, each one's objects end with its own summary, carrying
-// "dat"; the last summary is the run's.
 void print_audit_json(const DatFile* dats, size_t dat_count, const AuditImage* images, size_t image_count,
                       const AuditResult& result) {
-  g_dats = dats;
-  JsonCounts counts;
-  for (size_t d = 0; d < dat_count; ++d) {
-    JsonCounts dat_counts;
-    for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
-      print_set(dats[d], s, images, result, static_cast<uint32_t>(d), dat_counts);
-    }
-    if (dat_count > 1) print_summary(dat_counts, &dats[d], 0);
-    add_counts(counts, dat_counts);
-  }
-  for (size_t i = 0; i < image_count; ++i) {
-    if (result.image_known[i]) continue;
-    ++counts.unknown;
-    print_unknown(images[i]);
-  }
-  print_json_failures();
-  print_summary(counts, nullptr, result.places.places.size() - result.places.image_count);
+  walk_audit_report({dats, dat_count, images, image_count, &result}, json_printer);
 }

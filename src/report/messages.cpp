@@ -129,14 +129,6 @@ void write_option_needs(const char* option, const char* needed_option) {
   write_line(std::string(option) + " needs " + needed_option);
 }
 
-void write_option_needs_pattern(const char* option) {
-  write_line(std::string(option) + " needs a pattern");
-}
-
-void write_option_needs_file(const char* option) {
-  write_line(std::string(option) + " needs a file name");
-}
-
 void write_unreadable_dat(const char* what, const char* path, uint64_t line, const char* reason) {
   std::string text = std::string("cannot read ") + what + " ";
   append_escaped_name(text, path, EscapedBytes::Controls);

@@ -26,14 +26,13 @@ void write_changed_in_place(const char* name);
 
 // The driver's own messages.
 void write_unknown_argument(const char* argument);
-void write_option_needs_pattern(const char* option);
 void write_output_error();
 void write_digest_unavailable();
 // The audit's messages. `what` names the kind of file ("DAT", "header
 // rules"); a `line` of 0 is left out.
 void write_options_conflict(const char* option, const char* other_option);
+// "OPTION needs WHAT": another option, or the value it lacks ("a file name").
 void write_option_needs(const char* option, const char* needed_option);
-void write_option_needs_file(const char* option);
 void write_unreadable_dat(const char* what, const char* path, uint64_t line, const char* reason);
 void write_detector_note(const char* dat_path, const char* rules_name);
 void write_unwritable_dat(const char* path);
