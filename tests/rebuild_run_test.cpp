@@ -119,14 +119,27 @@ void build_reference_sets(ReferenceSets& r) {
   const std::string s1 = random_bytes(8192, 32) + std::string(8192, '\0');
   r.tree.write("s/s0.bin", s0);
   r.tree.write("s/s1.bin", s1);
+  // Several ROMs of a set in one archive read in order, one of them found
+  // with a copier header the DAT lists it without: read in one pass, each
+  // poured in the set's order with its header skipped.
+  const std::string nes_body = random_bytes(512, 33), nes = "NES\x1A" + std::string(12, '\0') + nes_body;
+  const std::string nes7_body = random_bytes(768, 36), nes7 = "NES\x1A" + std::string(12, '\1') + nes7_body;
+  const std::string g0 = random_bytes(20000, 34) + std::string(9000, 'g'), g1 = random_bytes(300, 35);
+  r.tree.write("s/game.nes", nes7);
+  r.tree.write("q/game.nes", nes);
+  r.tree.write("q/g0.bin", g0);
+  r.tree.write("q/g1.bin", g1);
   run_in(r.tree,
-         "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && tar -czf ../src/t.tar.gz t1.bin && "
-         "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin s1.bin");
+         "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && "
+         "tar -czf ../src/t.tar.gz g1.bin t1.bin game.nes g0.bin && "
+         "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin game.nes s1.bin");
   // A ROM name with '\' is a folder separator.
   const std::string dat = datafile(
       game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
       game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
-      game("absent", rom("none.bin", random_bytes(40, 77))) + game("solid", rom("s0.bin", s0) + rom("s1.bin", s1)));
+      game("absent", rom("none.bin", random_bytes(40, 77))) +
+      game("solid", rom("s1.bin", s1) + rom("s0.bin", s0) + rom("game.nes", nes7_body)) +
+      game("tarred", rom("g0.bin", g0) + rom("game.nes", nes_body) + rom("g1.bin", g1)));
   r.tree.write("sets.dat", dat);
 }
 
@@ -147,8 +160,9 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
     EXPECT_EQ(run.out, audit.out +
                            "wrote out/basic.zip (3 of 3)\n"
                            "wrote out/subdir.zip (3 of 3)\n"
-                           "wrote out/solid.zip (2 of 2)\n"
-                           "rebuild: 3 written, 0 kept, 0 not written\n");
+                           "wrote out/solid.zip (3 of 3)\n"
+                           "wrote out/tarred.zip (3 of 3)\n"
+                           "rebuild: 4 written, 0 kept, 0 not written\n");
     EXPECT_EQ(read_file(r.tree.at("out/basic.zip")), reference("expected/basic.zip"));
     EXPECT_EQ(read_file(r.tree.at("out/subdir.zip")), reference("expected/subdir.zip"));
   }
@@ -159,11 +173,12 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
   EXPECT_EQ(
       again.out,
       "missing absent\n"
-      "4 sets: 3 complete, 0 partial, 1 missing; 8 of 9 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n"
+      "5 sets: 4 complete, 0 partial, 1 missing; 12 of 13 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n"
       "kept out/basic.zip\n"
       "kept out/subdir.zip\n"
       "kept out/solid.zip\n"
-      "rebuild: 0 written, 3 kept, 0 not written\n");
+      "kept out/tarred.zip\n"
+      "rebuild: 0 written, 4 kept, 0 not written\n");
   expect_untouched(basic, r.tree.at("out/basic.zip"));
   expect_untouched(subdir, r.tree.at("out/subdir.zip"));
   // The output folder alone is the source now.
@@ -174,8 +189,10 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
                            "{\"type\":\"rebuild\",\"set\":\"subdir\",\"file\":\"out/subdir.zip\",\"action\":\"kept\","
                            "\"have\":3,\"roms\":3}\n"
                            "{\"type\":\"rebuild\",\"set\":\"solid\",\"file\":\"out/solid.zip\",\"action\":\"kept\","
-                           "\"have\":2,\"roms\":2}\n"
-                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":3,\"not_written\":0}\n"),
+                           "\"have\":3,\"roms\":3}\n"
+                           "{\"type\":\"rebuild\",\"set\":\"tarred\",\"file\":\"out/tarred.zip\",\"action\":\"kept\","
+                           "\"have\":3,\"roms\":3}\n"
+                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":4,\"not_written\":0}\n"),
             std::string::npos)
       << alone.out;
   expect_untouched(basic, r.tree.at("out/basic.zip"));
