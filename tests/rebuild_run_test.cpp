@@ -134,12 +134,12 @@ void build_reference_sets(ReferenceSets& r) {
          "tar -czf ../src/t.tar.gz g1.bin t1.bin game.nes g0.bin && "
          "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin game.nes s1.bin");
   // A ROM name with '\' is a folder separator.
-  const std::string dat = datafile(
-      game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
-      game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
-      game("absent", rom("none.bin", random_bytes(40, 77))) +
-      game("solid", rom("s1.bin", s1) + rom("s0.bin", s0) + rom("game.nes", nes7_body)) +
-      game("tarred", rom("g0.bin", g0) + rom("game.nes", nes_body) + rom("g1.bin", g1)));
+  const std::string dat =
+      datafile(game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
+               game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
+               game("absent", rom("none.bin", random_bytes(40, 77))) +
+               game("solid", rom("s1.bin", s1) + rom("s0.bin", s0) + rom("game.nes", nes7_body)) +
+               game("tarred", rom("g0.bin", g0) + rom("game.nes", nes_body) + rom("g1.bin", g1)));
   r.tree.write("sets.dat", dat);
 }
 
@@ -450,9 +450,9 @@ TEST(RebuildRun, ASourceChangedDuringTheRunGoesIntoNoArchive) {
   run_in(tree, "cd s && 7zz a -bd -bso0 -ms=on ../c/solid.7z s0.bin s1.bin && mkdir ../later");
   tree.write("s/s1.bin", s1.substr(1) + "x");
   run_in(tree, "cd s && 7zz a -bd -bso0 -ms=on ../later/solid.7z s0.bin s1.bin");
-  tree.write("k.dat", datafile(game("first", rom("first.bin", first)) + game("loose", rom("loose.bin", loose)) +
-                               game("member", rom("m.bin", member)) +
-                               game("solid", rom("s0.bin", s0) + rom("s1.bin", s1))));
+  tree.write("k.dat",
+             datafile(game("first", rom("first.bin", first)) + game("loose", rom("loose.bin", loose)) +
+                      game("member", rom("m.bin", member)) + game("solid", rom("s0.bin", s0) + rom("s1.bin", s1))));
   struct Change {
     const char* file;
     std::string bytes;  // written over it, in place
