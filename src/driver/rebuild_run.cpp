@@ -22,7 +22,7 @@
 #include "driver/options.h"
 #include "driver/rebuild_options.h"
 #include "driver/set_rebuild.h"
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 
 #include "rebuild/file_output.h"
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 #include "walk/reopen_image.h"
 
 namespace {
@@ -22,7 +22,7 @@ int open_spool(int folder_fd, int& error_number) {
     return -1;
   }
   TempFile temp;
-  if (!create_temp_file(folder_fd, temp, error_number)) return -1;
+  if (!create_rebuild_temp_file(folder_fd, temp, error_number)) return -1;
   const int kept = temp.fd;
   temp.fd = -1;  // the name goes with the owner; the open file stays ours
   return kept;
