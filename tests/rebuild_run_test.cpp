@@ -89,6 +89,11 @@ void expect_untouched(const FileState& before, const std::string& path) {
   EXPECT_EQ(after.bytes, before.bytes) << path;
 }
 
+bool exists_at(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
 // The files of a folder whose names start so, found by the shell.
 std::string files_named(const TempDir& tree, const std::string& pattern) {
   return run_program("sh", {"-c", "find . -name '" + pattern + "' | sort"}, tree.path).out;
@@ -386,17 +391,40 @@ TEST(RebuildRun, OptionsOutOfPlaceAreUsageErrors) {
 }
 
 // A full disk: the set's temporary file goes, the message names the set,
-// no later set is started, and the exit status is 1.
+// no later set is started, and the exit status is 1. The same when it is
+// the scratch files of ROMs read in one pass from a solid 7z that fill it.
 TEST(RebuildRun, AFullDiskStopsTheRebuild) {
   Collection k;
   build_collection(k);
-  const RunResult run = run_program(imgchk_test_hooks_path(), {"-j1", "--dat", "k.dat", "--rebuild", "out", "c"},
-                                    k.tree.path, "", {"IMGCHK_TEST_FILE_SIZE_LIMIT=150"});
-  EXPECT_EQ(run.err, "imgchk: cannot write out/whole.zip: No space left on device\n");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("\nrebuild: 0 written, 0 kept, 1 not written\n"), std::string::npos) << run.out;
-  EXPECT_EQ(files_named(k.tree, "*.zip"), "./c/parent.zip\n./c/whole.zip\n");
-  EXPECT_EQ(files_named(k.tree, ".imgchk-tmp-*"), "");
+  const std::string s0 = random_bytes(3000, 50), s1 = random_bytes(2000, 51);
+  k.tree.write("s/s0.bin", s0);
+  k.tree.write("s/s1.bin", s1);
+  if (has_tools("7zz")) run_in(k.tree, "cd s && 7zz a -bd -bso0 -ms=on ../solid/solid.7z s0.bin s1.bin");
+  k.tree.write("solid.dat", datafile(game("solid", rom("s0.bin", s0) + rom("s1.bin", s1))));
+  struct Case {
+    const char* dat;
+    const char* folder;
+    const char* err;
+    const char* zips;
+  };
+  const Case cases[] = {
+      {"k.dat", "c", "imgchk: cannot write out/whole.zip: No space left on device\n",
+       "./c/parent.zip\n./c/whole.zip\n"},
+      {"solid.dat", "solid", "imgchk: cannot write out/solid.zip: No space left on device\n",
+       "./c/parent.zip\n./c/whole.zip\n"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.dat);
+    if (!exists_at(k.tree.at(each.folder))) GTEST_SKIP() << "7zz missing";
+    const RunResult run =
+        run_program(imgchk_test_hooks_path(), {"-j1", "--dat", each.dat, "--rebuild", "out", each.folder}, k.tree.path,
+                    "", {"IMGCHK_TEST_FILE_SIZE_LIMIT=150"});
+    EXPECT_EQ(run.err, each.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("\nrebuild: 0 written, 0 kept, 1 not written\n"), std::string::npos) << run.out;
+    EXPECT_EQ(files_named(k.tree, "*.zip"), each.zips);
+    EXPECT_EQ(files_named(k.tree, ".imgchk-tmp-*"), "");
+  }
 }
 
 // Killed while a set is half written: no file under the set's name, and
