@@ -59,6 +59,7 @@ bool spool_group(int folder_fd, ImageSourceState* states, const std::vector<size
                  int& error_number) {
   // One spool per image: two ROMs may have come from the same one.
   std::vector<const Provenance*> origins;
+  origins.reserve(members.size());
   for (const size_t k : members) origins.push_back(states[k].candidates[0].origin);
   std::sort(origins.begin(), origins.end(),
             [](const Provenance* a, const Provenance* b) { return a->entry->index < b->entry->index; });
@@ -67,6 +68,7 @@ bool spool_group(int folder_fd, ImageSourceState* states, const std::vector<size
                   [](const Provenance* a, const Provenance* b) { return a->entry->index == b->entry->index; }),
       origins.end());
   std::vector<SpoolTarget> targets;
+  targets.reserve(origins.size());
   for (const Provenance* origin : origins) {
     uint64_t limit = 0;
     for (const size_t k : members) {
