@@ -229,8 +229,8 @@ bool forward_ordered_piece(void* context, const uint8_t* bytes, size_t size) {
   return target.sink(target.context, target.image, bytes, size);
 }
 
-// One pass over the archive, each wanted entry streamed as it comes; the
-// outcomes of those not reached are `rest`.
+// One pass over the archive, each wanted entry streamed as it comes. After
+// a failure nothing more is read: the images after it get its outcome.
 void stream_wanted_entries(ArchiveReader& reader, const Provenance* const* origins, size_t count,
                            OrderedTarget& ordered, ReopenOutcome* outcomes) {
   size_t next = 0;
@@ -289,6 +289,10 @@ bool read_in_one_pass(const Provenance& a, const Provenance& b) {
 void stream_images_in_one_pass(const Provenance* const* origins, size_t count, OrderedImagesSink sink, void* context,
                                ReopenOutcome* outcomes) {
   if (count == 0) return;
+  if (!origins[0]->entry) {
+    for (size_t k = 0; k < count; ++k) outcomes[k] = ReopenOutcome::EntryChanged;
+    return;
+  }
   Container container;
   SinkTarget unused{nullptr, nullptr, false};
   const std::vector<const ChainLevel*> levels = levels_of(*origins[0]);
