@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "rebuild/set_writing.h"
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 #include "rebuild/torrentzip_check.h"
 #include "support/rom_sources.h"
 #include "support/temp_dir.h"

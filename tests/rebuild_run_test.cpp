@@ -89,6 +89,11 @@ void expect_untouched(const FileState& before, const std::string& path) {
   EXPECT_EQ(after.bytes, before.bytes) << path;
 }
 
+bool exists_at(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
 // The files of a folder whose names start so, found by the shell.
 std::string files_named(const TempDir& tree, const std::string& pattern) {
   return run_program("sh", {"-c", "find . -name '" + pattern + "' | sort"}, tree.path).out;
@@ -119,14 +124,27 @@ void build_reference_sets(ReferenceSets& r) {
   const std::string s1 = random_bytes(8192, 32) + std::string(8192, '\0');
   r.tree.write("s/s0.bin", s0);
   r.tree.write("s/s1.bin", s1);
+  // Several ROMs of a set in one archive read in order, one of them found
+  // with a copier header the DAT lists it without: read in one pass, each
+  // poured in the set's order with its header skipped.
+  const std::string nes_body = random_bytes(512, 33), nes = "NES\x1A" + std::string(12, '\0') + nes_body;
+  const std::string nes7_body = random_bytes(768, 36), nes7 = "NES\x1A" + std::string(12, '\1') + nes7_body;
+  const std::string g0 = random_bytes(20000, 34) + std::string(9000, 'g'), g1 = random_bytes(300, 35);
+  r.tree.write("s/game.nes", nes7);
+  r.tree.write("q/game.nes", nes);
+  r.tree.write("q/g0.bin", g0);
+  r.tree.write("q/g1.bin", g1);
   run_in(r.tree,
-         "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && tar -czf ../src/t.tar.gz t1.bin && "
-         "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin s1.bin");
+         "cd p && 7zz a -bd -bso0 ../src/basic.7z a.bin B.rom && cd ../q && "
+         "tar -czf ../src/t.tar.gz g1.bin t1.bin game.nes g0.bin && "
+         "cd ../s && 7zz a -bd -bso0 -ms=on ../src/solid.7z s0.bin game.nes s1.bin");
   // A ROM name with '\' is a folder separator.
-  const std::string dat = datafile(
-      game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
-      game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
-      game("absent", rom("none.bin", random_bytes(40, 77))) + game("solid", rom("s0.bin", s0) + rom("s1.bin", s1)));
+  const std::string dat =
+      datafile(game("basic", rom("c.bin", c) + rom("a.bin", a) + rom("B.rom", b)) +
+               game("subdir", rom("readme.txt", readme) + rom("disc\\track01.bin", t1) + rom("disc/track02.bin", t2)) +
+               game("absent", rom("none.bin", random_bytes(40, 77))) +
+               game("solid", rom("s1.bin", s1) + rom("s0.bin", s0) + rom("game.nes", nes7_body)) +
+               game("tarred", rom("g0.bin", g0) + rom("game.nes", nes_body) + rom("g1.bin", g1)));
   r.tree.write("sets.dat", dat);
 }
 
@@ -147,8 +165,9 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
     EXPECT_EQ(run.out, audit.out +
                            "wrote out/basic.zip (3 of 3)\n"
                            "wrote out/subdir.zip (3 of 3)\n"
-                           "wrote out/solid.zip (2 of 2)\n"
-                           "rebuild: 3 written, 0 kept, 0 not written\n");
+                           "wrote out/solid.zip (3 of 3)\n"
+                           "wrote out/tarred.zip (3 of 3)\n"
+                           "rebuild: 4 written, 0 kept, 0 not written\n");
     EXPECT_EQ(read_file(r.tree.at("out/basic.zip")), reference("expected/basic.zip"));
     EXPECT_EQ(read_file(r.tree.at("out/subdir.zip")), reference("expected/subdir.zip"));
   }
@@ -159,11 +178,12 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
   EXPECT_EQ(
       again.out,
       "missing absent\n"
-      "4 sets: 3 complete, 0 partial, 1 missing; 8 of 9 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n"
+      "5 sets: 4 complete, 0 partial, 1 missing; 12 of 13 ROMs in place, 0 elsewhere; 0 unknown images; 0 unreadable\n"
       "kept out/basic.zip\n"
       "kept out/subdir.zip\n"
       "kept out/solid.zip\n"
-      "rebuild: 0 written, 3 kept, 0 not written\n");
+      "kept out/tarred.zip\n"
+      "rebuild: 0 written, 4 kept, 0 not written\n");
   expect_untouched(basic, r.tree.at("out/basic.zip"));
   expect_untouched(subdir, r.tree.at("out/subdir.zip"));
   // The output folder alone is the source now.
@@ -174,8 +194,10 @@ TEST(RebuildRun, SourcesOfEveryKindBecomeTheReferenceArchivesThenAreKept) {
                            "{\"type\":\"rebuild\",\"set\":\"subdir\",\"file\":\"out/subdir.zip\",\"action\":\"kept\","
                            "\"have\":3,\"roms\":3}\n"
                            "{\"type\":\"rebuild\",\"set\":\"solid\",\"file\":\"out/solid.zip\",\"action\":\"kept\","
-                           "\"have\":2,\"roms\":2}\n"
-                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":3,\"not_written\":0}\n"),
+                           "\"have\":3,\"roms\":3}\n"
+                           "{\"type\":\"rebuild\",\"set\":\"tarred\",\"file\":\"out/tarred.zip\",\"action\":\"kept\","
+                           "\"have\":3,\"roms\":3}\n"
+                           "{\"type\":\"rebuild_summary\",\"written\":0,\"kept\":4,\"not_written\":0}\n"),
             std::string::npos)
       << alone.out;
   expect_untouched(basic, r.tree.at("out/basic.zip"));
@@ -377,17 +399,40 @@ TEST(RebuildRun, OptionsOutOfPlaceAreUsageErrors) {
 }
 
 // A full disk: the set's temporary file goes, the message names the set,
-// no later set is started, and the exit status is 1.
+// no later set is started, and the exit status is 1. The same when it is
+// the scratch files of ROMs read in one pass from a solid 7z that fill it.
 TEST(RebuildRun, AFullDiskStopsTheRebuild) {
   Collection k;
   build_collection(k);
-  const RunResult run = run_program(imgchk_test_hooks_path(), {"-j1", "--dat", "k.dat", "--rebuild", "out", "c"},
-                                    k.tree.path, "", {"IMGCHK_TEST_FILE_SIZE_LIMIT=150"});
-  EXPECT_EQ(run.err, "imgchk: cannot write out/whole.zip: No space left on device\n");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("\nrebuild: 0 written, 0 kept, 1 not written\n"), std::string::npos) << run.out;
-  EXPECT_EQ(files_named(k.tree, "*.zip"), "./c/parent.zip\n./c/whole.zip\n");
-  EXPECT_EQ(files_named(k.tree, ".imgchk-tmp-*"), "");
+  const std::string s0 = random_bytes(3000, 50), s1 = random_bytes(2000, 51);
+  k.tree.write("s/s0.bin", s0);
+  k.tree.write("s/s1.bin", s1);
+  if (has_tools("7zz")) run_in(k.tree, "cd s && 7zz a -bd -bso0 -ms=on ../solid/solid.7z s0.bin s1.bin");
+  k.tree.write("solid.dat", datafile(game("solid", rom("s0.bin", s0) + rom("s1.bin", s1))));
+  struct Case {
+    const char* dat;
+    const char* folder;
+    const char* err;
+    const char* zips;
+  };
+  const Case cases[] = {
+      {"k.dat", "c", "imgchk: cannot write out/whole.zip: No space left on device\n",
+       "./c/parent.zip\n./c/whole.zip\n"},
+      {"solid.dat", "solid", "imgchk: cannot write out/solid.zip: No space left on device\n",
+       "./c/parent.zip\n./c/whole.zip\n"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.dat);
+    if (!exists_at(k.tree.at(each.folder))) GTEST_SKIP() << "7zz missing";
+    const RunResult run =
+        run_program(imgchk_test_hooks_path(), {"-j1", "--dat", each.dat, "--rebuild", "out", each.folder}, k.tree.path,
+                    "", {"IMGCHK_TEST_FILE_SIZE_LIMIT=150"});
+    EXPECT_EQ(run.err, each.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("\nrebuild: 0 written, 0 kept, 1 not written\n"), std::string::npos) << run.out;
+    EXPECT_EQ(files_named(k.tree, "*.zip"), each.zips);
+    EXPECT_EQ(files_named(k.tree, ".imgchk-tmp-*"), "");
+  }
 }
 
 // Killed while a set is half written: no file under the set's name, and
@@ -420,6 +465,69 @@ TEST(RebuildRun, AKilledRunLeavesNoPartialSetAndTheNextOneFinishes) {
   EXPECT_EQ(after.out.find("\nunknown "), std::string::npos) << after.out;
   EXPECT_NE(after.out.find("kept out/parent.zip\nwrote out/clone.zip (2 of 2)\n"), std::string::npos) << after.out;
   EXPECT_EQ(files_named(k.tree, ".imgchk-tmp-*"), "");
+}
+
+// A source changed in the middle of the run, after the walk read it and
+// before the rebuild reads it again (in place: the same file, so it is
+// trusted and read): its set goes into no archive, the message names the
+// image, and the other sets are written.
+TEST(RebuildRun, ASourceChangedDuringTheRunGoesIntoNoArchive) {
+  if (!has_tools("7zz")) GTEST_SKIP() << "7zz missing";
+  TempDir tree;
+  const std::string first = random_bytes(900, 40), loose = random_bytes(500, 41), member = random_bytes(600, 42);
+  const std::string s0 = random_bytes(4000, 43) + std::string(4000, '\0'), s1 = random_bytes(700, 44);
+  std::string flipped = loose;
+  flipped[77] ^= 1;
+  tree.write("c/first.bin", first);
+  tree.write("c/loose.bin", loose);
+  tree.write("c/member.zip", build_zip(zip_of({deflated_entry("m.bin", member)})));
+  tree.write("s/s0.bin", s0);
+  tree.write("s/s1.bin", s1);
+  run_in(tree, "cd s && 7zz a -bd -bso0 -ms=on ../c/solid.7z s0.bin s1.bin && mkdir ../later");
+  tree.write("s/s1.bin", s1.substr(1) + "x");
+  run_in(tree, "cd s && 7zz a -bd -bso0 -ms=on ../later/solid.7z s0.bin s1.bin");
+  tree.write("k.dat",
+             datafile(game("first", rom("first.bin", first)) + game("loose", rom("loose.bin", loose)) +
+                      game("member", rom("m.bin", member)) + game("solid", rom("s0.bin", s0) + rom("s1.bin", s1))));
+  struct Change {
+    const char* file;
+    std::string bytes;  // written over it, in place
+  };
+  const Change changes[] = {
+      {"c/loose.bin", flipped},
+      {"c/member.zip", build_zip(zip_of({deflated_entry("m.bin", member + "longer")}))},
+      {"c/solid.7z", read_file(tree.at("later/solid.7z"))},
+  };
+  const std::string ready = tree.at("paused"), err = tree.at("err.txt");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("IMGCHK_TEST_PAUSE_REBUILD_SET", "first", 1);
+    setenv("IMGCHK_TEST_PAUSE_READY_FILE", ready.c_str(), 1);
+    setenv("IMGCHK_TEST_PAUSE_UNTIL_GONE", "1", 1);
+    if (chdir(tree.path.c_str()) != 0) _exit(127);
+    if (freopen((err + ".out").c_str(), "w", stdout) == nullptr) _exit(127);
+    if (freopen(err.c_str(), "w", stderr) == nullptr) _exit(127);
+    execl(imgchk_test_hooks_path(), "imgchk", "-j1", "--dat", "k.dat", "--rebuild", "out", "c",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  struct stat status {};
+  int exited = 0;
+  while (stat(ready.c_str(), &status) != 0 && waitpid(child, &exited, WNOHANG) == 0) usleep(1000);
+  for (const Change& change : changes) tree.write(change.file, change.bytes);
+  unlink(ready.c_str());
+  waitpid(child, &exited, 0);
+  ASSERT_TRUE(WIFEXITED(exited));
+  const std::string out = read_file(err + ".out");
+  EXPECT_NE(out.find("\nwrote out/first.zip (1 of 1)\nrebuild: 1 written, 0 kept, 3 not written\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(read_file(err),
+            "imgchk: not writing out/loose.zip: c/loose.bin changed since it was read\n"
+            "imgchk: not writing out/member.zip: c/member.zip?m.bin changed since it was read\n"
+            "imgchk: not writing out/solid.zip: c/solid.7z?s1.bin changed since it was read\n");
+  EXPECT_EQ(files_named(tree, "*.zip"), "./c/member.zip\n./out/first.zip\n");
+  EXPECT_EQ(files_named(tree, ".imgchk-tmp-*"), "");
 }
 
 }  // namespace

@@ -1,16 +1,54 @@
-// Writing a file whole or not at all: the bytes go to a new file in the same
-// folder, which is flushed to the disk and then renamed over the old one, so
-// that a failed or interrupted write never leaves a half-written file, and
-// a reader sees either the old file or the new one.
+// Writing a file whole or not at all: the bytes go to a new file under a
+// temporary name in the same folder, which is flushed to the disk and then
+// renamed over the old one, and the folder flushed, so that a failed or
+// interrupted write never leaves a half-written file under the final name,
+// and a reader sees either the old file or the new one. The one way imgchk
+// replaces a file: the DATs it writes and the rebuild's sets.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
+// A file being written under a temporary name; closed and removed when its
+// owner goes, unless it was renamed into place.
+struct TempFile {
+  int folder_fd = -1;  // not closed here
+  int fd = -1;         // open for reading and writing; -1 when none
+  std::string name;    // in the folder; "" when none
+  bool renamed = false;
+
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+};
+
+// Creates a new, empty file in the folder named `name_start`, this
+// process's id, '-', a serial number and `name_end` (never an existing
+// file: the next number is tried), with `mode` less the umask. False with
+// the errno, nothing made.
+bool create_temp_file(int folder_fd, std::string_view name_start, const char* name_end, mode_t mode, TempFile& temp,
+                      int& error_number);
+
+// Flushes the file, renames it to `final_name` in its folder (replacing a
+// file of that name) and flushes the folder, so that the new name survives
+// a crash. False with the errno; when the rename failed the temporary file
+// is removed, and `renamed` tells whether it happened (only the folder's
+// flush failed).
+bool commit_temp_file(TempFile& temp, const char* final_name, int& error_number);
+
+// Closes and removes the temporary file; nothing when there is none.
+void discard_temp_file(TempFile& temp);
+
+// The same for a writer through stdio, by path.
 struct FileReplacement {
-  std::FILE* out;         // where the bytes go
-  std::string target;     // the file replaced: the path, or a link's target
-  std::string temporary;  // the new file until it is renamed; "" when written in place
+  std::FILE* out = nullptr;  // where the bytes go
+  std::string target;        // the file replaced: the path, or a link's target
+  int folder_fd = -1;        // the target's folder; -1 when written in place
+  TempFile temp;             // the new file until it is renamed
 };
 
 // Opens a new file beside `path` for writing, with the old file's

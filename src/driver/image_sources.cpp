@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/opened_file.h"
 #include "walk/reopen_image.h"
 
 void (*g_after_rebuild_piece)(const char* set_name) = nullptr;
@@ -74,19 +75,41 @@ bool finish_pour(PourTarget& target) {
   return pass_block_part(target, 0, target.head.data(), target.head.size());
 }
 
+void start_pour(PourTarget& target, const ImageSourceState& state, const RomSink& sink, uint32_t candidate_index) {
+  const ImageCandidate& candidate = state.candidates[candidate_index];
+  target.sink = &sink;
+  target.state = &state;
+  target.without_header = candidate.without_header && state.rules != nullptr;
+  target.whole_size = candidate.whole_size;
+  target.head_wanted = static_cast<size_t>(std::min<uint64_t>(candidate.whole_size, header_rule_window));
+  if (target.without_header) target.head.reserve(target.head_wanted);
+}
+
+// The first candidate's bytes from its spool, through the same steps as
+// from the image.
+bool pour_from_spool(ImageSourceState& state, const RomSink& sink) {
+  state.used = 0;
+  PourTarget target;
+  start_pour(target, state, sink, 0);
+  constexpr size_t piece_size = size_t{1} << 18;
+  std::vector<uint8_t> piece(piece_size);
+  for (uint64_t done = 0; done < state.spool_size;) {
+    const uint64_t wanted = std::min<uint64_t>(state.spool_size - done, piece_size);
+    if (!read_exactly(state.spool_fd, done, piece.data(), wanted)) return false;
+    if (!take_piece(&target, piece.data(), static_cast<size_t>(wanted))) return false;
+    done += wanted;
+  }
+  return finish_pour(target) && !target.stopped;
+}
+
 bool pour_from_candidates(void* context, const RomSink& sink) {
   auto& state = *static_cast<ImageSourceState*>(context);
+  if (state.spool_fd >= 0) return pour_from_spool(state, sink);
   for (uint32_t k = 0; k < state.candidate_count; ++k) {
-    const ImageCandidate& candidate = state.candidates[k];
     state.used = k;
     PourTarget target;
-    target.sink = &sink;
-    target.state = &state;
-    target.without_header = candidate.without_header && state.rules != nullptr;
-    target.whole_size = candidate.whole_size;
-    target.head_wanted = static_cast<size_t>(std::min<uint64_t>(candidate.whole_size, header_rule_window));
-    if (target.without_header) target.head.reserve(target.head_wanted);
-    const ReopenOutcome outcome = stream_image_again(*candidate.origin, take_piece, &target);
+    start_pour(target, state, sink, k);
+    const ReopenOutcome outcome = stream_image_again(*state.candidates[k].origin, take_piece, &target);
     if (outcome == ReopenOutcome::Streamed) return finish_pour(target) && !target.stopped;
     if (outcome == ReopenOutcome::SinkStopped || target.poured != 0) return false;
   }

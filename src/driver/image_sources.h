@@ -23,6 +23,8 @@ struct ImageSourceState {
   uint32_t used;  // the candidate last poured from
   const HeaderRules* rules;
   const char* set_name;  // for the test seam below
+  int spool_fd;          // the first candidate's bytes read already (see solid_sources.h), or -1
+  uint64_t spool_size;
 };
 
 RomSource image_rom_source(ImageSourceState& state);

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "driver/set_rebuild.h"
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 
 namespace {
 

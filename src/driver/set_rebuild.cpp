@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/opened_file.h"
+#include "driver/solid_sources.h"
 #include "rebuild/set_writing.h"
 #include "rebuild/torrentzip_check.h"
 #include "rebuild/written_check.h"
@@ -197,8 +198,13 @@ bool gather_found_roms(const RebuildTarget& target, uint32_t dat, uint32_t set, 
   }
   found.states.resize(found.roms.size());
   for (size_t k = 0; k < found.roms.size(); ++k) {
-    found.states[k] = ImageSourceState{found.candidates.data() + first[k], first[k + 1] - first[k], 0, target.rules,
-                                       dat_text(file, file.sets[set].name)};
+    found.states[k] = ImageSourceState{found.candidates.data() + first[k],
+                                       first[k + 1] - first[k],
+                                       0,
+                                       target.rules,
+                                       dat_text(file, file.sets[set].name),
+                                       -1,
+                                       0};
     found.roms[k].source = image_rom_source(found.states[k]);
   }
   return true;
@@ -279,9 +285,16 @@ bool rebuild_set(const RebuildTarget& target, uint32_t dat, uint32_t set, Rebuil
     }
   }
   RebuildError error{};
-  const bool written = target.as_folders
-                           ? write_rom_folder(target.out_fd, set_name, found.roms.data(), count, error)
-                           : write_torrentzip_file(target.out_fd, names[0].c_str(), found.roms.data(), count, error);
+  SpoolFiles spools;
+  int spool_error = 0;
+  bool written = false;
+  if (!spool_solid_sources(target.out_fd, found.states.data(), found.states.size(), spools, spool_error)) {
+    error = RebuildError{RebuildFailure::WriteFailed, spool_error, 0};
+  } else {
+    written = target.as_folders
+                  ? write_rom_folder(target.out_fd, set_name, found.roms.data(), count, error)
+                  : write_torrentzip_file(target.out_fd, names[0].c_str(), found.roms.data(), count, error);
+  }
   if (written) return true;
   // An archive not written left the old file where it was: its link in the
   // backup folder goes. A folder's files written before the failure replaced

@@ -35,12 +35,19 @@ void stall_at_chosen_path(const char* path) {
 
 const char* g_pause_set = nullptr;
 
+// With IMGCHK_TEST_PAUSE_UNTIL_GONE, the pause ends once the test has
+// removed the ready file (it changed files meanwhile), and comes no more.
 void pause_in_chosen_set(const char* set_name) {
-  if (std::strcmp(set_name, g_pause_set) != 0) return;
-  if (const char* ready = std::getenv("IMGCHK_TEST_PAUSE_READY_FILE")) {
+  if (g_pause_set == nullptr || std::strcmp(set_name, g_pause_set) != 0) return;
+  const char* ready = std::getenv("IMGCHK_TEST_PAUSE_READY_FILE");
+  if (ready != nullptr) {
     if (std::FILE* file = std::fopen(ready, "w")) std::fclose(file);
   }
-  for (;;) pause();
+  if (ready == nullptr || std::getenv("IMGCHK_TEST_PAUSE_UNTIL_GONE") == nullptr) {
+    for (;;) pause();
+  }
+  while (access(ready, F_OK) == 0) usleep(1000);
+  g_pause_set = nullptr;
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ void read_cache_hooks();
 // IMGCHK_TEST_FILE_SIZE_LIMIT: the most bytes a file the rebuild writes may
 // hold, as if the disk were full past them. IMGCHK_TEST_PAUSE_REBUILD_SET:
 // a set in whose first ROM poured the run stops for good, a file half
-// written, after making the file IMGCHK_TEST_PAUSE_READY_FILE.
+// written, after making the file IMGCHK_TEST_PAUSE_READY_FILE; with
+// IMGCHK_TEST_PAUSE_UNTIL_GONE set too, only until the test removes that
+// file (so that it can change sources in the middle of a run).
 void read_rebuild_hooks();
 
 // IMGCHK_TEST_OPENED_COUNT_FILE: a file to write, at the end of the run, how

@@ -14,7 +14,7 @@
 
 #include "rebuild/file_output.h"
 #include "rebuild/rom_names.h"
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 #include "rebuild/torrentzip_writer.h"
 #include "rebuild/written_check.h"
 
@@ -111,14 +111,14 @@ bool write_plain_rom(int set_folder_fd, const RebuildRom& rom, uint32_t index, R
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
   }
   TempFile temp;
-  if (!create_temp_file(folder.fd, temp, error_number)) {
+  if (!create_rebuild_temp_file(folder.fd, temp, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
   }
   if (!pour_plain(temp.fd, rom, index, error)) return false;
   if (!flush_to_disk(temp.fd, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
   }
-  if (!check_written_file(folder.fd, temp.name, rom, index, error)) return false;
+  if (!check_written_file(folder.fd, temp.name.c_str(), rom, index, error)) return false;
   if (!commit_temp_file(temp, leaf, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number, index);
   }
@@ -133,12 +133,12 @@ bool write_torrentzip_file(int folder_fd, const char* file_name, const RebuildRo
   if (!is_safe_relative_name(file_name, false)) return fail_rebuild(error, RebuildFailure::UnsafeName);
   TempFile temp;
   int error_number = 0;
-  if (!create_temp_file(folder_fd, temp, error_number)) {
+  if (!create_rebuild_temp_file(folder_fd, temp, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number);
   }
   if (!write_torrentzip(temp.fd, roms, rom_count, error)) return false;
   if (!flush_to_disk(temp.fd, error_number)) return fail_rebuild(error, RebuildFailure::WriteFailed, error_number);
-  if (!check_written_zip(folder_fd, temp.name, roms, rom_count, error)) return false;
+  if (!check_written_zip(folder_fd, temp.name.c_str(), roms, rom_count, error)) return false;
   if (!commit_temp_file(temp, file_name, error_number)) {
     return fail_rebuild(error, RebuildFailure::WriteFailed, error_number);
   }

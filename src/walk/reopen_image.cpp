@@ -183,30 +183,135 @@ ReopenOutcome stream_file(const OpenedFile& file, SinkTarget& target) {
   return ReopenOutcome::Streamed;
 }
 
-}  // namespace
-
-ReopenOutcome stream_image_again(const Provenance& origin, ImageBytesSink sink, void* context) {
+// Opens the file and each archive down the chain to the one holding the
+// image (the last level), into `container`.
+ReopenOutcome open_down_to_last(const Provenance& origin, const std::vector<const ChainLevel*>& levels,
+                                Container& container, SinkTarget& target) {
   if (!origin.file || !origin.file->identified) return ReopenOutcome::OtherFile;
-  Container container;
   if (!open_and_size(AT_FDCWD, origin.file->path(), container.file)) return ReopenOutcome::NotOpened;
   if (container.file.kind != FileKind::Regular) return ReopenOutcome::NotOpened;
   if (container.file.device != origin.file->device || container.file.inode != origin.file->inode) {
     return ReopenOutcome::OtherFile;
   }
-  SinkTarget target{sink, context, false};
-  std::vector<const ChainLevel*> levels(static_cast<size_t>(chain_depth(origin)));
-  chain_levels(origin, levels.data());
-  if (levels.empty()) return stream_file(container.file, target);
   container.name.assign(origin.file->path(), origin.file->path_size);
-  for (size_t k = 0; k < levels.size(); ++k) {
+  for (size_t k = 0; k + 1 < levels.size(); ++k) {
     const ChainLevel& level = *levels[k];
-    const bool last = k + 1 == levels.size();
     const auto kind = static_cast<ArchiveKind>(level.archive_kind);
     const std::string level_display(level_name(level, container.name));
-    const ReopenOutcome outcome = kind == ArchiveKind::Zip ? zip_level(container, level, last, target)
-                                                           : stream_archive_level(container, kind, level, last, target);
-    if (last || outcome != ReopenOutcome::Streamed) return outcome;
+    const ReopenOutcome outcome = kind == ArchiveKind::Zip
+                                      ? zip_level(container, level, false, target)
+                                      : stream_archive_level(container, kind, level, false, target);
+    if (outcome != ReopenOutcome::Streamed) return outcome;
     container.name = level_display;
   }
   return ReopenOutcome::Streamed;
+}
+
+std::vector<const ChainLevel*> levels_of(const Provenance& origin) {
+  std::vector<const ChainLevel*> levels(static_cast<size_t>(chain_depth(origin)));
+  chain_levels(origin, levels.data());
+  return levels;
+}
+
+bool same_level(const ChainLevel& a, const ChainLevel& b) {
+  return a.index == b.index && a.archive_kind == b.archive_kind && a.named_by_container == b.named_by_container &&
+         std::string_view(a.name(), a.name_size) == std::string_view(b.name(), b.name_size);
+}
+
+struct OrderedTarget {
+  OrderedImagesSink sink;
+  void* context;
+  size_t image;
+};
+
+bool forward_ordered_piece(void* context, const uint8_t* bytes, size_t size) {
+  auto& target = *static_cast<OrderedTarget*>(context);
+  return target.sink(target.context, target.image, bytes, size);
+}
+
+// One pass over the archive, each wanted entry streamed as it comes. After
+// a failure nothing more is read: the images after it get its outcome.
+void stream_wanted_entries(ArchiveReader& reader, const Provenance* const* origins, size_t count,
+                           OrderedTarget& ordered, ReopenOutcome* outcomes) {
+  size_t next = 0;
+  const auto finish = [&](ReopenOutcome rest) {
+    for (; next < count; ++next) outcomes[next] = rest;
+  };
+  ArchiveEntryInfo info{};
+  while (next < count) {
+    const ArchiveStep step = archive_next_entry(reader, info);
+    if (step == ArchiveStep::Failed) return finish(ReopenOutcome::ReadFailed);
+    if (step == ArchiveStep::End) return finish(ReopenOutcome::EntryChanged);
+    while (next < count && origins[next]->entry->index < info.index) outcomes[next++] = ReopenOutcome::EntryChanged;
+    if (next == count) return;
+    const ChainLevel& level = *origins[next]->entry;
+    if (level.index != info.index || !is_level_name(level, info.name)) {
+      if (level.index == info.index) outcomes[next++] = ReopenOutcome::EntryChanged;
+      if (!drain_entry(reader)) return finish(ReopenOutcome::ReadFailed);
+      continue;
+    }
+    ordered.image = next;
+    SinkTarget target{forward_ordered_piece, &ordered, false};
+    outcomes[next] = stream_entry(reader, target);
+    if (outcomes[next] == ReopenOutcome::SinkStopped) return finish(ReopenOutcome::SinkStopped);
+    if (outcomes[next++] != ReopenOutcome::Streamed) return finish(ReopenOutcome::ReadFailed);
+  }
+}
+
+}  // namespace
+
+ReopenOutcome stream_image_again(const Provenance& origin, ImageBytesSink sink, void* context) {
+  Container container;
+  SinkTarget target{sink, context, false};
+  const std::vector<const ChainLevel*> levels = levels_of(origin);
+  const ReopenOutcome opened = open_down_to_last(origin, levels, container, target);
+  if (opened != ReopenOutcome::Streamed) return opened;
+  if (levels.empty()) return stream_file(container.file, target);
+  const ChainLevel& level = *levels.back();
+  const auto kind = static_cast<ArchiveKind>(level.archive_kind);
+  return kind == ArchiveKind::Zip ? zip_level(container, level, true, target)
+                                  : stream_archive_level(container, kind, level, true, target);
+}
+
+bool read_in_one_pass(const Provenance& a, const Provenance& b) {
+  if (!a.file || !b.file || !a.entry || !b.entry || !a.file->identified || !b.file->identified) return false;
+  if (a.file->device != b.file->device || a.file->inode != b.file->inode) return false;
+  if (static_cast<ArchiveKind>(a.entry->archive_kind) == ArchiveKind::Zip) return false;
+  if (a.entry->archive_kind != b.entry->archive_kind) return false;
+  const ChainLevel* outer_a = a.entry->outer;
+  const ChainLevel* outer_b = b.entry->outer;
+  for (; outer_a != nullptr && outer_b != nullptr; outer_a = outer_a->outer, outer_b = outer_b->outer) {
+    if (outer_a != outer_b && !same_level(*outer_a, *outer_b)) return false;
+  }
+  return outer_a == outer_b;
+}
+
+void stream_images_in_one_pass(const Provenance* const* origins, size_t count, OrderedImagesSink sink, void* context,
+                               ReopenOutcome* outcomes) {
+  if (count == 0) return;
+  if (!origins[0]->entry) {
+    for (size_t k = 0; k < count; ++k) outcomes[k] = ReopenOutcome::EntryChanged;
+    return;
+  }
+  Container container;
+  SinkTarget unused{nullptr, nullptr, false};
+  const std::vector<const ChainLevel*> levels = levels_of(*origins[0]);
+  ReopenOutcome opened = open_down_to_last(*origins[0], levels, container, unused);
+  ArchiveReader reader{};
+  if (opened == ReopenOutcome::Streamed) {
+    const auto kind = static_cast<ArchiveKind>(levels.back()->archive_kind);
+    const bool open =
+        container.block
+            ? archive_open_memory(reader, kind, container.block.get(), container.block_size, container.name.c_str())
+            : archive_open_descriptor(reader, kind, container.file.fd, container.file.size, container.name.c_str());
+    container.file.fd = -1;  // the reader owns the descriptor now, opened or not
+    if (!open) opened = ReopenOutcome::ReadFailed;
+  }
+  if (opened != ReopenOutcome::Streamed) {
+    for (size_t k = 0; k < count; ++k) outcomes[k] = opened;
+    return;
+  }
+  OrderedTarget ordered{sink, context, 0};
+  stream_wanted_entries(reader, origins, count, ordered, outcomes);
+  archive_close(reader);
 }

@@ -27,3 +27,20 @@ using ImageBytesSink = bool (*)(void* context, const uint8_t* bytes, size_t size
 // Nested archives are held whole in memory on the way down, as the walk
 // holds them.
 ReopenOutcome stream_image_again(const Provenance& origin, ImageBytesSink sink, void* context);
+
+// Whether the two images lie in one archive that is read in order (no zip:
+// reaching an entry there means reading every entry before it), so that
+// they are best read in one pass.
+bool read_in_one_pass(const Provenance& a, const Provenance& b);
+
+// Takes each piece of image `image` (an index into the caller's list) in
+// order; false stops the reading of every image.
+using OrderedImagesSink = bool (*)(void* context, size_t image, const uint8_t* bytes, size_t size);
+
+// Streams several images of one archive (read_in_one_pass of each pair) in
+// one pass over it: `origins` in ascending order of their entry's index,
+// none twice. Each image's outcome goes to `outcomes[k]`, as
+// stream_image_again's would be; one that fails leaves those after it
+// unread (ReadFailed or SinkStopped).
+void stream_images_in_one_pass(const Provenance* const* origins, size_t count, OrderedImagesSink sink, void* context,
+                               ReopenOutcome* outcomes);

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "rebuild/temp_file.h"
+#include "rebuild/temp_names.h"
 #include "support/temp_dir.h"
 #include "support/test_bytes.h"
 

@@ -1,20 +1,15 @@
-// Temporary files: O_EXCL names made of the process id and a counter, so
-// that threads and concurrent runs never share one.
-#include "rebuild/temp_file.h"
+// The rebuild's temporary names, and clearing those a killed run left.
+#include "rebuild/temp_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace {
-
-std::atomic<unsigned> g_temp_counter{0};
 
 // How deep remove_rebuild_leftovers goes: sets' folders and the folders
 // their ROMs' names hold; deeper trees are nothing the rebuild made.
@@ -76,52 +71,8 @@ bool remove_leftovers_below(int folder_fd, int depth, int& error_number) {
 
 }  // namespace
 
-TempFile::~TempFile() {
-  discard_temp_file(*this);
-}
-
-bool create_temp_file(int folder_fd, TempFile& temp, int& error_number) {
-  discard_temp_file(temp);
-  for (;;) {
-    const unsigned serial = g_temp_counter.fetch_add(1, std::memory_order_relaxed);
-    std::snprintf(temp.name, sizeof temp.name, "%s%ld-%u", rebuild_temp_prefix, static_cast<long>(getpid()), serial);
-    const int fd = openat(folder_fd, temp.name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd >= 0) {
-      temp.folder_fd = folder_fd;
-      temp.fd = fd;
-      return true;
-    }
-    if (errno == EEXIST) continue;  // an earlier run's of the same process id
-    error_number = errno;
-    temp.name[0] = 0;
-    return false;
-  }
-}
-
-bool commit_temp_file(TempFile& temp, const char* final_name, int& error_number) {
-  bool committed = fsync(temp.fd) == 0 && renameat(temp.folder_fd, temp.name, temp.folder_fd, final_name) == 0;
-  if (!committed) {
-    error_number = errno;
-    discard_temp_file(temp);
-    return false;
-  }
-  close(temp.fd);
-  temp.fd = -1;
-  temp.name[0] = 0;
-  // The rename is done; a failed flush of the folder is still a failure to
-  // report, but the file in place is whole.
-  if (fsync(temp.folder_fd) != 0) {
-    error_number = errno;
-    return false;
-  }
-  return true;
-}
-
-void discard_temp_file(TempFile& temp) {
-  if (temp.fd >= 0) close(temp.fd);
-  if (temp.name[0] != 0) unlinkat(temp.folder_fd, temp.name, 0);
-  temp.fd = -1;
-  temp.name[0] = 0;
+bool create_rebuild_temp_file(int folder_fd, TempFile& temp, int& error_number) {
+  return create_temp_file(folder_fd, rebuild_temp_prefix, "", 0644, temp, error_number);
 }
 
 bool remove_rebuild_leftovers(int folder_fd, int& error_number) {
