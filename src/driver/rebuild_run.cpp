@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -128,7 +129,8 @@ void run_round(const RebuildTarget& target, std::vector<SetTask>& tasks, bool la
 }
 
 // After a rebuild that wrote or kept every set found, each ROM found is in
-// place in the output folder: what still lacks is what was never found.
+// place in the output folder: what still lacks is what was never found
+// (or, with --complete-only, a set left out for it).
 bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& result) {
   for (size_t d = 0; d < dat_count; ++d) {
     for (uint32_t s = 0; s < dats[d].sets.count; ++s) {
@@ -137,6 +139,31 @@ bool any_set_lacking(const DatFile* dats, size_t dat_count, const AuditResult& r
     }
   }
   return false;
+}
+
+// Whether the image lies in the output folder: the walk went through it
+// by the path `out` as given, before any other.
+bool lies_in(const AuditImage& image, std::string_view out) {
+  const std::string_view path(image.origin->file->path(), image.origin->file->path_size);
+  return path.size() > out.size() && path.compare(0, out.size(), out) == 0 && path[out.size()] == '/';
+}
+
+// A set not written or kept: whether each of its ROMs found anywhere has an
+// image in its place inside the output folder already (one refused for
+// holding other images too may well have).
+bool in_place_in_out(const RebuildTarget& target, uint32_t dat_index, uint32_t set_index) {
+  const DatFile& dat = target.dats[dat_index];
+  const DatSet& set = dat.sets[set_index];
+  for (uint32_t r = set.first_rom; r < set.first_rom + set.rom_count; ++r) {
+    if (!is_required_rom(dat.roms[r])) continue;
+    const RomMatches matches = rom_matches(*target.result, dat_index, r);
+    bool placed = matches.count == 0;  // never found: the count of what lacks says so
+    for (uint32_t k = 0; k < matches.count && !placed; ++k) {
+      placed = matches.first[k].in_place && lies_in(target.images[matches.first[k].image], target.out_path);
+    }
+    if (!placed) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -211,14 +238,19 @@ bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const 
   run_round(target, tasks, false, settings.worker_count, stop);
   run_round(target, tasks, true, 1, stop);
   RebuildCounts counts;
-  bool placed = !rebuild.dry_run;
+  // The status speaks of the output folder as the rebuild left it: a set
+  // neither written nor kept lacks its place unless it had it there
+  // already, wherever else its ROMs lie. A dry run changed nothing, so the
+  // audit's word stands.
+  bool placed = true;
   for (const SetTask& task : tasks) {
-    placed = placed && task.started;
+    const bool done = task.started && task.reported &&
+                      (task.line.action == RebuildAction::Wrote || task.line.action == RebuildAction::Kept);
+    if (!done) placed = placed && in_place_in_out(target, task.dat, task.set);
     if (!task.started || !task.reported) continue;
     report_rebuild_line(task.line, settings.json, counts);
-    placed = placed && (task.line.action == RebuildAction::Wrote || task.line.action == RebuildAction::Kept);
   }
   print_rebuild_summary(counts, settings.json);
-  if (placed) *lacking = any_set_lacking(dats, dat_count, result);
+  if (!rebuild.dry_run) *lacking = !placed || any_set_lacking(dats, dat_count, result);
   return !stop;
 }
