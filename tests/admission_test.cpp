@@ -10,15 +10,14 @@
 namespace {
 
 struct Admission : testing::Test {
-  void TearDown() override {
-    clear_catalogue();
-    g_mode = RunMode::All;
-  }
+  void TearDown() override { clear_catalogue(); }
 };
 
-void add_image_of_size(uint64_t size) {
+void add_image_of_size(RunMode mode, uint64_t size) {
   const std::vector<uint8_t> bytes(size, 0x5A);
-  add_rom("image", size, bytes.data());
+  SumPlan plan;
+  plan.mode = mode;
+  add_rom(plan, "image", size, bytes.data());
 }
 
 }  // namespace
@@ -39,8 +38,7 @@ TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
     SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << ", " << c.sizes.size() << " sizes from "
                                     << c.sizes[0]);
     clear_catalogue();
-    g_mode = c.mode;
-    for (const uint64_t size : c.sizes) add_image_of_size(size);
+    for (const uint64_t size : c.sizes) add_image_of_size(c.mode, size);
     EXPECT_EQ(g_rom_count, c.admitted);
     EXPECT_EQ(g_skipped, c.skipped);
     int32_t listed = 0;
@@ -52,11 +50,11 @@ TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
 TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
   std::string name = "first";
   std::string bytes = "123456789";
-  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  add_rom(SumPlan{}, name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
   name = "caf\xE9-second";
   bytes = "abc";
-  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-  add_rom("empty", 0, reinterpret_cast<const uint8_t*>(""));
+  add_rom(SumPlan{}, name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  add_rom(SumPlan{}, "empty", 0, reinterpret_cast<const uint8_t*>(""));
   // The caller reuses its buffers at once.
   name.assign(name.size(), 'X');
   bytes.assign(bytes.size(), 'X');

@@ -29,9 +29,8 @@ struct Marked {
 };
 
 Marked sort_and_mark(const std::vector<Image>& images) {
-  g_mode = RunMode::All;
   for (const Image& image : images) {
-    add_rom(image.name.c_str(), image.bytes.size(), reinterpret_cast<const uint8_t*>(image.bytes.data()));
+    add_rom(SumPlan{}, image.name.c_str(), image.bytes.size(), reinterpret_cast<const uint8_t*>(image.bytes.data()));
   }
   Marked marked;
   build_sorted_index();

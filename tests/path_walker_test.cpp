@@ -49,11 +49,14 @@ struct Walk {
 // Walks the paths in `mode` from the current directory and collects the catalogue.
 Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_catalogue();
-  g_mode = mode;
+  SumPlan plan;
+  plan.mode = mode;
   g_walk_observer = reporting_walk_observer(false);
-  g_walk_output = job_ring_output();
+  g_walk_output = job_ring_output(plan);
   clear_commit_consumers();
-  install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+  // As the driver does: -pzc catalogues nothing.
+  if (mode != RunMode::Pzc)
+    install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
   install_commit_consumer(observer_consumer());
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
@@ -123,7 +126,6 @@ struct PathWalker : testing::Test {
   TempDir tree;
   void TearDown() override {
     clear_catalogue();
-    g_mode = RunMode::All;
     g_walk_cache = WalkCacheHooks{};
   }
 };
@@ -581,8 +583,8 @@ TEST_F(PathWalker, HandsWhatItFindsToItsOutputAndAsksTheCacheFirst) {
   const std::string old_cwd = get_current_directory();
   ASSERT_EQ(chdir(tree.path.c_str()), 0);
   for (const Case& c : cases) {
-    g_mode = c.mode;
     g_walk_output = recording_output();
+    g_walk_output.plan.mode = c.mode;
     g_walk_cache = c.cache ? knowing_cache() : WalkCacheHooks{};
     g_handed.clear();
     const uint64_t opened_before = g_files_opened;

@@ -5,7 +5,6 @@
 #include <deque>
 #include <memory>
 
-#include "catalogue/run_mode.h"
 #include "catalogue/summariser.h"
 #include "catalogue/sums.h"
 
@@ -20,8 +19,8 @@ RomEntry* g_rom_list = nullptr;
 int32_t g_rom_count = 0;
 int32_t g_skipped = 0;
 
-bool is_admitted_size(uint64_t size) {
-  switch (g_mode) {
+bool is_admitted_size(RunMode mode, uint64_t size) {
+  switch (mode) {
     case RunMode::M1:
       return m1_layout_of(size) != nullptr;
     case RunMode::M2:
@@ -35,7 +34,6 @@ bool is_admitted_size(uint64_t size) {
 
 void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, bool admitted,
                         const AuditDigests* audit) {
-  if (g_mode == RunMode::Pzc) return;
   if (!admitted) {
     ++g_skipped;
     return;
@@ -51,12 +49,12 @@ void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, b
   ++g_rom_count;
 }
 
-void add_rom(const char* name, uint64_t size, const uint8_t* bytes) {
-  if (g_mode == RunMode::Pzc) return;
+void add_rom(const SumPlan& plan, const char* name, uint64_t size, const uint8_t* bytes) {
+  if (plan.mode == RunMode::Pzc) return;
   ImageSummary summary{};
   summary.size = size;
-  const bool admitted = is_admitted_size(size);
-  if (admitted) summary = summarise_bytes(size, bytes);
+  const bool admitted = is_admitted_size(plan.mode, size);
+  if (admitted) summary = summarise_bytes(plan, size, bytes);
   add_summarised_rom(provenance_of_name(name), summary, admitted);
 }
 

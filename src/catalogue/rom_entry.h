@@ -7,6 +7,8 @@
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/run_mode.h"
+#include "catalogue/sum_plan.h"
 
 enum class RomStatus : int32_t {
   Unchecked = 0,  // every record at admission
@@ -32,20 +34,20 @@ extern RomEntry* g_rom_list;
 extern int32_t g_rom_count;
 extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
 
-// Whether g_mode's size filter admits an image of `size` bytes.
-bool is_admitted_size(uint64_t size);
+// Whether the size filter of `mode` admits an image of `size` bytes.
+bool is_admitted_size(RunMode mode, uint64_t size);
 
 // Admits one image with its provenance when `admitted` (what
 // is_admitted_size said of its size, asked once per image), or counts it as
-// skipped. Does nothing in Pzc. An admitted image's summary must be
-// complete (see summariser.h).
+// skipped. A run in Pzc catalogues nothing and does not install it. An
+// admitted image's summary must be complete (see summariser.h).
 // `audit`, when given, is copied into the record.
 void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, bool admitted,
                         const AuditDigests* audit = nullptr);
 
-// The same for bytes in memory, summarised here, of an image known by its
-// name alone.
-void add_rom(const char* name, uint64_t size, const uint8_t* bytes);
+// The same for bytes in memory, summarised here by `plan`, of an image
+// known by its name alone. Does nothing in Pzc.
+void add_rom(const SumPlan& plan, const char* name, uint64_t size, const uint8_t* bytes);
 
 // Releases every record and zeroes the counts. Only for tests and tools that
 // build more than one catalogue in a process; a run never calls it.

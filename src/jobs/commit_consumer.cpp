@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue/run_mode.h"
 #include "jobs/walk_observer.h"
 
 namespace {
@@ -31,9 +30,8 @@ void hand_comment(const Provenance& archive, const char* comment) {
 }
 
 void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  const AuditDigests* taken = plans_audit_digests() ? audit : nullptr;
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.image != nullptr) consumer.image(origin, summary, admitted, taken);
+    if (consumer.image != nullptr) consumer.image(origin, summary, admitted, audit);
   }
 }
 

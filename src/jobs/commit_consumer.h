@@ -36,7 +36,7 @@ CommitConsumer observer_consumer();
 
 // The ring's side: each result handed to every consumer, in the order they
 // were installed. A failure gets its display name and `origin` here; an
-// image's audit digests go on only when the run takes them.
+// image's `audit` is given only when the run takes audit digests.
 void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
 void hand_failure(WalkFailure failure, const Provenance& origin);
 void hand_comment(const Provenance& archive, const char* comment);

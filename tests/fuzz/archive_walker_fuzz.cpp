@@ -49,9 +49,10 @@ void walk_input(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  g_mode = static_cast<RunMode>(data[size - 1] & 3);
+  SumPlan plan;
+  plan.mode = static_cast<RunMode>(data[size - 1] & 3);
+  g_walk_output = job_ring_output(plan);
   static const bool installed = [] {
-    g_walk_output = job_ring_output();
     install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
     return true;
   }();
