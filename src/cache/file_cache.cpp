@@ -242,7 +242,7 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file) {
   return origin;
 }
 
-void begin_recording(const Provenance& file, CacheUnitHandle unit) {
+void begin_recording(void* /*context*/, const Provenance& file, CacheUnitHandle unit) {
   Recording& recording = g_file_cache.recording;
   recording.active = true;
   recording.whole = true;
@@ -253,7 +253,8 @@ void begin_recording(const Provenance& file, CacheUnitHandle unit) {
   recording.results.items.clear();
 }
 
-void record_image(const Provenance& origin, const ImageSummary& summary, bool /*admitted*/, const AuditDigests* audit) {
+void record_image(void* /*context*/, const Provenance& origin, const ImageSummary& summary, bool /*admitted*/,
+                  const AuditDigests* audit) {
   if (!g_file_cache.recording.active) return;
   CachedItem* item = add_item(CachedItemKind::Image, &origin);
   if (item == nullptr) return;
@@ -278,7 +279,7 @@ void record_image(const Provenance& origin, const ImageSummary& summary, bool /*
   if ((image.digests & digest_headerless) != 0) image.header_rules_id = g_file_cache.rules_id;
 }
 
-void record_failure(const WalkFailure& failure) {
+void record_failure(void* /*context*/, const WalkFailure& failure) {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
   if (!is_lasting(failure.reason)) recording.whole = false;
@@ -289,13 +290,13 @@ void record_failure(const WalkFailure& failure) {
   item->entry_index = failure.entry_index;
 }
 
-void record_comment(const Provenance& archive, const char* comment) {
+void record_comment(void* /*context*/, const Provenance& archive, const char* comment) {
   if (!g_file_cache.recording.active) return;
   CachedItem* item = add_item(CachedItemKind::Comment, &archive);
   if (item != nullptr) item->comment = comment;
 }
 
-void end_recording() {
+void end_recording(void* /*context*/) {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
   recording.active = false;

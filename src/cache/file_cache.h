@@ -65,13 +65,14 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file);
 // modification time is too recent to trust, or a failure was one that may
 // pass). Outside a unit they do nothing; what lies outside the unit's file
 // keeps the row from being written.
-// They take what the job ring hands its consumers (commit_consumer.h);
-// `admitted` does not matter to a row.
-void begin_recording(const Provenance& file, CacheUnitHandle unit);
-void record_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
-void record_failure(const WalkFailure& failure);
-void record_comment(const Provenance& archive, const char* comment);
-void end_recording();
+// They take what the job ring hands its consumers (commit_consumer.h), of
+// no context; `admitted` does not matter to a row.
+void begin_recording(void* context, const Provenance& file, CacheUnitHandle unit);
+void record_image(void* context, const Provenance& origin, const ImageSummary& summary, bool admitted,
+                  const AuditDigests* audit);
+void record_failure(void* context, const WalkFailure& failure);
+void record_comment(void* context, const Provenance& archive, const char* comment);
+void end_recording(void* context);
 
 // How shortly before the run a file's modification or status change keeps
 // it from being stored: 2 seconds. A seam for tests, whose files are all

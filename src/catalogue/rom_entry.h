@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
@@ -28,11 +30,16 @@ struct RomEntry {
   RomEntry* next;                       // the next older record
 };
 
-// The records live in the catalogue's own store, which keeps them in place
-// as it grows; g_rom_list links them, newest first.
-extern RomEntry* g_rom_list;
-extern int32_t g_rom_count;
-extern int32_t g_skipped;  // images refused by the -m1/-m2 size filter
+// A run's catalogue, which the driver owns: the records, kept in place as
+// the store grows and linked newest first, and what the size filter
+// refused. Nothing in it is released while it lives.
+struct Catalogue {
+  std::deque<RomEntry> records;   // a deque: growing never moves a record, so the links stay good
+  RomEntry* newest = nullptr;     // the newest record; `next` leads to the older ones
+  int32_t count = 0;              // records admitted
+  int32_t skipped = 0;            // images refused by the -m1/-m2 size filter
+  std::vector<RomEntry*> sorted;  // `count` records in sorted order; empty until build_sorted_index
+};
 
 // Whether the size filter of `mode` admits an image of `size` bytes.
 bool is_admitted_size(RunMode mode, uint64_t size);
@@ -42,13 +49,9 @@ bool is_admitted_size(RunMode mode, uint64_t size);
 // skipped. A run in Pzc catalogues nothing and does not install it. An
 // admitted image's summary must be complete (see summariser.h).
 // `audit`, when given, is copied into the record.
-void add_summarised_rom(const Provenance& origin, const ImageSummary& summary, bool admitted,
+void add_summarised_rom(Catalogue& catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
                         const AuditDigests* audit = nullptr);
 
 // The same for bytes in memory, summarised here by `plan`, of an image
 // known by its name alone. Does nothing in Pzc.
-void add_rom(const SumPlan& plan, const char* name, uint64_t size, const uint8_t* bytes);
-
-// Releases every record and zeroes the counts. Only for tests and tools that
-// build more than one catalogue in a process; a run never calls it.
-void clear_catalogue();
+void add_rom(Catalogue& catalogue, const SumPlan& plan, const char* name, uint64_t size, const uint8_t* bytes);

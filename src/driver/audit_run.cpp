@@ -83,10 +83,10 @@ DigestPlan plan_digests(const AuditSettings& settings, const AuditState& state) 
 
 // The catalogue in listing order, as the audit reads it: about 60 bytes an
 // image, pointing into the records.
-void list_images(const DigestPlan& digests, std::vector<AuditImage>& images) {
-  images.reserve(static_cast<size_t>(g_rom_count));
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
+void list_images(const Catalogue& catalogue, const DigestPlan& digests, std::vector<AuditImage>& images) {
+  images.reserve(static_cast<size_t>(catalogue.count));
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
     const AuditDigests* audit = rom.audit.get();
     AuditImage image{&rom.origin, {rom.summary.size, rom.summary.crc, nullptr, nullptr, nullptr}, nullptr};
     if (digests.sha256) image.whole.sha256 = rom.summary.sha256;
@@ -126,12 +126,12 @@ size_t given_size_of(const SourceFile& file, char* const* paths, int path_count)
   return best;
 }
 
-bool write_dir2dat(const AuditSettings& settings, const std::vector<AuditImage>& images, char* const* paths,
-                   int path_count) {
+bool write_dir2dat(const AuditSettings& settings, const Catalogue& catalogue, const std::vector<AuditImage>& images,
+                   char* const* paths, int path_count) {
   std::vector<CataloguedImage> catalogued;
   catalogued.reserve(images.size());
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
     catalogued.push_back(
         {&images[static_cast<size_t>(slot)], given_size_of(*rom.origin.file, paths, path_count), rom.order});
   }
@@ -194,15 +194,16 @@ bool prepare_audit(const AuditSettings& settings, AuditState& state, DigestPlan&
   return true;
 }
 
-bool finish_audit(const RunSettings& settings, const DigestPlan& digests, const AuditState& state,
-                  const RebuildState& rebuild, char* const* paths, int path_count, bool* lacking) {
+bool finish_audit(const RunSettings& settings, const Catalogue& catalogue, const DigestPlan& digests,
+                  const AuditState& state, const RebuildState& rebuild, char* const* paths, int path_count,
+                  bool* lacking) {
   *lacking = false;
   const AuditSettings& audit = settings.audit;
   if (audit.dat_paths.empty() && audit.dir2dat_path == nullptr) return true;
   std::vector<AuditImage> images;
-  list_images(digests, images);
+  list_images(catalogue, digests, images);
   bool written = true;
-  if (audit.dir2dat_path != nullptr) written = write_dir2dat(audit, images, paths, path_count);
+  if (audit.dir2dat_path != nullptr) written = write_dir2dat(audit, catalogue, images, paths, path_count);
   const std::vector<DatFile>& dats = state.dats;
   if (dats.empty()) return written;
   AuditResult result;

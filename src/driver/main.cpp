@@ -64,23 +64,25 @@ bool has_digest_algorithm(RunMode mode) {
 
 // False when a DAT asked for could not be written; *lacking when the audit
 // found a required ROM not in place.
-bool finish_run(const RunSettings& settings, const SumPlan& plan, const AuditState& audit, const RebuildState& rebuild,
-                char* const* paths, int path_count, bool* lacking) {
+bool finish_run(const RunSettings& settings, const SumPlan& plan, Catalogue& catalogue, const AuditState& audit,
+                const RebuildState& rebuild, char* const* paths, int path_count, bool* lacking) {
   *lacking = false;
   if (plan.mode == RunMode::Pzc) {
     if (settings.json) print_json_failures();
     return true;
   }
-  build_sorted_index();
-  if (is_auditing(settings)) return finish_audit(settings, plan.digests, audit, rebuild, paths, path_count, lacking);
-  // In JSON each image says whether its group has a collision.
-  mark_duplicates(settings.json ? nullptr : print_collision);
-  if (settings.json) {
-    print_json_report(plan.mode);
-  } else {
-    print_report(plan.mode);
+  build_sorted_index(catalogue);
+  if (is_auditing(settings)) {
+    return finish_audit(settings, catalogue, plan.digests, audit, rebuild, paths, path_count, lacking);
   }
-  return finish_audit(settings, plan.digests, audit, rebuild, paths, path_count, lacking);
+  // In JSON each image says whether its group has a collision.
+  mark_duplicates(catalogue, settings.json ? nullptr : print_collision);
+  if (settings.json) {
+    print_json_report(catalogue, plan.mode);
+  } else {
+    print_report(catalogue, plan.mode);
+  }
+  return finish_audit(settings, catalogue, plan.digests, audit, rebuild, paths, path_count, lacking);
 }
 
 // The audit's exit status adds 2 for a required ROM not in place and 4 for
@@ -103,6 +105,13 @@ int finish_output() {
 // that shows the status line they would share its row.
 bool status_line_wanted(RunMode mode) {
   return !(mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1);
+}
+
+// The catalogue's consumer: each admitted image into the catalogue it is
+// given.
+void admit_image(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
+                 const AuditDigests* audit) {
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
 }
 
 int64_t now_ns() {
@@ -177,9 +186,11 @@ int main(int argc, char** argv) {
   g_walk_cache = file_cache_hooks();
   // Each committed result: recorded for the cache, admitted to the
   // catalogue (-pzc catalogues nothing), then shown.
-  install_commit_consumer(CommitConsumer{record_image, record_failure, record_comment, begin_recording, end_recording});
+  install_commit_consumer(
+      CommitConsumer{nullptr, record_image, record_failure, record_comment, begin_recording, end_recording});
+  Catalogue catalogue;
   if (plan.mode != RunMode::Pzc) {
-    install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+    install_commit_consumer(CommitConsumer{&catalogue, admit_image, nullptr, nullptr, nullptr, nullptr});
   }
   install_commit_consumer(observer_consumer());
   if (status_line_wanted(plan.mode)) progress_start(delay_ms);
@@ -194,7 +205,8 @@ int main(int argc, char** argv) {
   stop_image_workers();
   progress_stop();
   bool lacking = false;
-  const bool dats_written = finish_run(settings, plan, audit, rebuild, argv + first_path, argc - first_path, &lacking);
+  const bool dats_written =
+      finish_run(settings, plan, catalogue, audit, rebuild, argv + first_path, argc - first_path, &lacking);
 #ifdef IMGCHK_TEST_HOOKS
   write_opened_count_hook();
 #endif

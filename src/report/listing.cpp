@@ -48,11 +48,11 @@ void count_status(StatusCounts& counts, RomStatus status) {
   }
 }
 
-void print_summary(RunMode mode, const StatusCounts& counts) {
+void print_summary(const Catalogue& catalogue, RunMode mode, const StatusCounts& counts) {
   // The words stay plural whatever the counts; scripts read this line.
-  std::printf("\n%" PRId32 " ROMs, %" PRId32 " unique, %" PRId32 " duplicates, %" PRId32 " unchecked", g_rom_count,
+  std::printf("\n%" PRId32 " ROMs, %" PRId32 " unique, %" PRId32 " duplicates, %" PRId32 " unchecked", catalogue.count,
               counts.unique, counts.duplicate, counts.unchecked);
-  if (mode != RunMode::All) std::printf(", %" PRId32 " skipped\n", g_skipped);
+  if (mode != RunMode::All) std::printf(", %" PRId32 " skipped\n", catalogue.skipped);
   std::putchar('\n');
 }
 
@@ -75,14 +75,14 @@ void print_mode_sums(RunMode mode, uint64_t size, const uint16_t mode_sums[max_s
   }
 }
 
-void print_report(RunMode mode) {
+void print_report(const Catalogue& catalogue, RunMode mode) {
   StatusCounts counts;
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
     print_record_line(mode, rom);
     count_status(counts, rom.status);
   }
-  print_summary(mode, counts);
+  print_summary(catalogue, mode, counts);
 }
 
 void print_collision(const RomEntry& earlier, const RomEntry& later) {

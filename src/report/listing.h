@@ -16,6 +16,6 @@ void print_mode_sums(RunMode mode, uint64_t size, const uint16_t mode_sums[max_s
 // mark_duplicates.
 void print_collision(const RomEntry& earlier, const RomEntry& later);
 
-// Writes the listing of g_sorted, with the sums of `mode`, to standard
-// output. Call after mark_duplicates, never in mode Pzc.
-void print_report(RunMode mode);
+// Writes the listing of the catalogue in sorted order, with the sums of
+// `mode`, to standard output. Call after mark_duplicates, never in mode Pzc.
+void print_report(const Catalogue& catalogue, RunMode mode);
