@@ -49,9 +49,9 @@ struct Walk {
 // What the last walk_here catalogued.
 Catalogue g_walked;
 
-void admit_walked(void* /*context*/, const Provenance& origin, const ImageSummary& summary, bool admitted,
+void admit_walked(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
                   const AuditDigests* audit) {
-  add_summarised_rom(g_walked, origin, summary, admitted, audit);
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
 }
 
 // Walks the paths in `mode` from the current directory and collects the catalogue.
@@ -64,7 +64,7 @@ Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
   clear_commit_consumers();
   // As the driver does: -pzc catalogues nothing.
   if (mode != RunMode::Pzc) {
-    install_commit_consumer(CommitConsumer{nullptr, admit_walked, nullptr, nullptr, nullptr, nullptr});
+    install_commit_consumer(CommitConsumer{&g_walked, admit_walked, nullptr, nullptr, nullptr, nullptr});
   }
   install_commit_consumer(observer_consumer());
   const CapturedOutput output = capture_output([&] {

@@ -48,9 +48,9 @@ void walk_input(const uint8_t* data, size_t size) {
 // Each input's catalogue, dropped after it.
 Catalogue g_catalogue;
 
-void admit(void* /*context*/, const Provenance& origin, const ImageSummary& summary, bool admitted,
+void admit(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
            const AuditDigests* audit) {
-  add_summarised_rom(g_catalogue, origin, summary, admitted, audit);
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plan.mode = static_cast<RunMode>(data[size - 1] & 3);
   g_walk_output = job_ring_output(plan);
   static const bool installed = [] {
-    install_commit_consumer(CommitConsumer{nullptr, admit, nullptr, nullptr, nullptr, nullptr});
+    install_commit_consumer(CommitConsumer{&g_catalogue, admit, nullptr, nullptr, nullptr, nullptr});
     return true;
   }();
   (void)installed;
