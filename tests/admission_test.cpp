@@ -10,15 +10,14 @@
 namespace {
 
 struct Admission : testing::Test {
-  void TearDown() override {
-    clear_catalogue();
-    g_mode = RunMode::All;
-  }
+  Catalogue catalogue;
 };
 
-void add_image_of_size(uint64_t size) {
+void add_image_of_size(Catalogue& catalogue, RunMode mode, uint64_t size) {
   const std::vector<uint8_t> bytes(size, 0x5A);
-  add_rom("image", size, bytes.data());
+  SumPlan plan;
+  plan.mode = mode;
+  add_rom(catalogue, plan, "image", size, bytes.data());
 }
 
 }  // namespace
@@ -38,13 +37,12 @@ TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(c.mode) << ", " << c.sizes.size() << " sizes from "
                                     << c.sizes[0]);
-    clear_catalogue();
-    g_mode = c.mode;
-    for (const uint64_t size : c.sizes) add_image_of_size(size);
-    EXPECT_EQ(g_rom_count, c.admitted);
-    EXPECT_EQ(g_skipped, c.skipped);
+    Catalogue filled;
+    for (const uint64_t size : c.sizes) add_image_of_size(filled, c.mode, size);
+    EXPECT_EQ(filled.count, c.admitted);
+    EXPECT_EQ(filled.skipped, c.skipped);
     int32_t listed = 0;
-    for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) ++listed;
+    for (const RomEntry* entry = filled.newest; entry != nullptr; entry = entry->next) ++listed;
     EXPECT_EQ(listed, c.admitted);
   }
 }
@@ -52,11 +50,11 @@ TEST_F(Admission, FiltersBySizeAccordingToTheMode) {
 TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
   std::string name = "first";
   std::string bytes = "123456789";
-  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  add_rom(catalogue, SumPlan{}, name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
   name = "caf\xE9-second";
   bytes = "abc";
-  add_rom(name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-  add_rom("empty", 0, reinterpret_cast<const uint8_t*>(""));
+  add_rom(catalogue, SumPlan{}, name.c_str(), bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+  add_rom(catalogue, SumPlan{}, "empty", 0, reinterpret_cast<const uint8_t*>(""));
   // The caller reuses its buffers at once.
   name.assign(name.size(), 'X');
   bytes.assign(bytes.size(), 'X');
@@ -74,7 +72,7 @@ TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
       {"caf\xE9-second", 3, 0x352441C2, 0x0126, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
       {"first", 9, 0xCBF43926, 0x01DD, "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225"},
   };
-  const RomEntry* entry = g_rom_list;
+  const RomEntry* entry = catalogue.newest;
   for (const Want& w : want) {
     SCOPED_TRACE(w.name);
     ASSERT_NE(entry, nullptr);
@@ -90,5 +88,5 @@ TEST_F(Admission, KeepsItsOwnCopiesNewestFirst) {
     entry = entry->next;
   }
   EXPECT_EQ(entry, nullptr);
-  EXPECT_EQ(g_rom_count, 3);
+  EXPECT_EQ(catalogue.count, 3);
 }

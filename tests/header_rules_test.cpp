@@ -144,8 +144,7 @@ std::string sha1_of(const std::string& bytes) {
 TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
   HeaderRules rules;
   ASSERT_TRUE(use_builtin_header_rules(rules));
-  const DigestPlan saved = g_digest_plan;
-  g_digest_plan = {false, true, false, &rules, false};
+  const DigestPlan plan{false, true, false, &rules, false};
   struct Case {
     const char* label;
     std::string image;
@@ -161,7 +160,7 @@ TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
   for (const Case& c : cases) {
     for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{65535}, size_t{1} << 20}) {
       SCOPED_TRACE(std::string(c.label) + ", pieces of " + std::to_string(piece));
-      ASSERT_TRUE(begin_audit_digests(digester, c.image.size()));
+      ASSERT_TRUE(begin_audit_digests(digester, plan, c.image.size()));
       for (size_t at = 0; at < c.image.size(); at += piece) {
         const size_t size = std::min(piece, c.image.size() - at);
         ASSERT_TRUE(feed_audit_digests(digester, reinterpret_cast<const uint8_t*>(c.image.data()) + at, size));
@@ -178,7 +177,6 @@ TEST(HeaderRules, HeaderlessSumsWhateverThePieces) {
     }
   }
   free_audit_digester(digester);
-  g_digest_plan = saved;
 }
 
 }  // namespace

@@ -226,11 +226,9 @@ TEST(Listing, CollisionsAndSplitGroups) {
 
 // Not reachable through a run, where every record gets a status first.
 TEST(PrintReport, UncheckedRecordHasNoBreakNoMarkAndIsCounted) {
-  g_mode = RunMode::All;
-  add_rom("raw", 3, reinterpret_cast<const uint8_t*>("abc"));
-  build_sorted_index();
-  const std::string out = capture_stdout([] { print_report(); });
+  Catalogue catalogue;
+  add_rom(catalogue, SumPlan{}, "raw", 3, reinterpret_cast<const uint8_t*>("abc"));
+  build_sorted_index(catalogue);
+  const std::string out = capture_stdout([&] { print_report(catalogue, RunMode::All); });
   EXPECT_EQ(out, "  352441C2 0126      3 raw\n\n1 ROMs, 0 unique, 0 duplicates, 1 unchecked\n");
-  clear_sorted_index();
-  clear_catalogue();
 }

@@ -29,20 +29,19 @@ struct Marked {
 };
 
 Marked sort_and_mark(const std::vector<Image>& images) {
-  g_mode = RunMode::All;
+  Catalogue catalogue;
   for (const Image& image : images) {
-    add_rom(image.name.c_str(), image.bytes.size(), reinterpret_cast<const uint8_t*>(image.bytes.data()));
+    add_rom(catalogue, SumPlan{}, image.name.c_str(), image.bytes.size(),
+            reinterpret_cast<const uint8_t*>(image.bytes.data()));
   }
   Marked marked;
-  build_sorted_index();
-  marked.reports = capture_stdout([] { mark_duplicates(print_collision); });
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    marked.names.emplace_back(display_name(g_sorted[slot]->origin));
-    marked.statuses.push_back(g_sorted[slot]->status);
-    marked.sizes.push_back(g_sorted[slot]->summary.size);
+  build_sorted_index(catalogue);
+  marked.reports = capture_stdout([&] { mark_duplicates(catalogue, print_collision); });
+  for (const RomEntry* rom : catalogue.sorted) {
+    marked.names.emplace_back(display_name(rom->origin));
+    marked.statuses.push_back(rom->status);
+    marked.sizes.push_back(rom->summary.size);
   }
-  clear_sorted_index();
-  clear_catalogue();
   return marked;
 }
 
@@ -84,10 +83,10 @@ TEST(Ordering, SortsByUnsignedCrcThenByUnsignedName) {
 }
 
 TEST(Ordering, EmptyCatalogueGivesAnEmptyIndexAndNoOutput) {
-  build_sorted_index();
-  EXPECT_TRUE(g_sorted.empty());
-  EXPECT_EQ(capture_stdout([] { mark_duplicates(print_collision); }), "");
-  clear_sorted_index();
+  Catalogue catalogue;
+  build_sorted_index(catalogue);
+  EXPECT_TRUE(catalogue.sorted.empty());
+  EXPECT_EQ(capture_stdout([&] { mark_duplicates(catalogue, print_collision); }), "");
 }
 
 TEST(MarkDuplicates, StatusesAndCollisionReports) {

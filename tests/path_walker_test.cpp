@@ -46,20 +46,32 @@ struct Walk {
   std::string err;
 };
 
+// What the last walk_here catalogued.
+Catalogue g_walked;
+
+void admit_walked(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
+                  const AuditDigests* audit) {
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
+}
+
 // Walks the paths in `mode` from the current directory and collects the catalogue.
 Walk walk_here(RunMode mode, const std::vector<std::string>& paths) {
-  clear_catalogue();
-  g_mode = mode;
+  g_walked = Catalogue{};
+  SumPlan plan;
+  plan.mode = mode;
   g_walk_observer = reporting_walk_observer(false);
-  g_walk_output = job_ring_output();
+  g_walk_output = job_ring_output(plan);
   clear_commit_consumers();
-  install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+  // As the driver does: -pzc catalogues nothing.
+  if (mode != RunMode::Pzc) {
+    install_commit_consumer(CommitConsumer{&g_walked, admit_walked, nullptr, nullptr, nullptr, nullptr});
+  }
   install_commit_consumer(observer_consumer());
   const CapturedOutput output = capture_output([&] {
     for (const std::string& path : paths) scan_path(path.c_str());
   });
   Walk result{{}, output.out, output.err};
-  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+  for (const RomEntry* entry = g_walked.newest; entry != nullptr; entry = entry->next) {
     char line[64];
     std::snprintf(line, sizeof line, " %llu %08X", static_cast<unsigned long long>(entry->summary.size),
                   entry->summary.crc);
@@ -122,8 +134,7 @@ std::string run_in_unprivileged_child(const std::function<std::string()>& body) 
 struct PathWalker : testing::Test {
   TempDir tree;
   void TearDown() override {
-    clear_catalogue();
-    g_mode = RunMode::All;
+    g_walked = Catalogue{};
     g_walk_cache = WalkCacheHooks{};
   }
 };
@@ -173,11 +184,11 @@ TEST_F(PathWalker, WalksDirectoriesDepthFirstUnderJoinedNames) {
                                "roms/sub/deeper/b.rom 9 CBF43926", "roms/sub/empty.bin 0 00000000"}));
   EXPECT_EQ(all.err, "");
   EXPECT_EQ(all.out, "");
-  EXPECT_EQ(g_skipped, 0);
+  EXPECT_EQ(g_walked.skipped, 0);
 
   const Walk m1 = walk(RunMode::M1, {"roms"}, tree.path);
   EXPECT_EQ(m1.images, Lines{});
-  EXPECT_EQ(g_skipped, 3);
+  EXPECT_EQ(g_walked.skipped, 3);
 }
 
 TEST_F(PathWalker, ReportsWhatItCannotReadAndGoesOn) {
@@ -438,7 +449,7 @@ bool take_piece(void* context, const uint8_t* bytes, size_t size) {
 // current directory.
 std::vector<std::pair<std::string, ReopenOutcome>> reopen_all(bool check_bytes) {
   std::vector<std::pair<std::string, ReopenOutcome>> outcomes;
-  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+  for (const RomEntry* entry = g_walked.newest; entry != nullptr; entry = entry->next) {
     Streamed streamed;
     const ReopenOutcome outcome = stream_image_again(entry->origin, take_piece, &streamed);
     outcomes.emplace_back(display_name(entry->origin), outcome);
@@ -481,7 +492,7 @@ TEST_F(PathWalker, OpensEveryImageAgainFromWhereItWasFound) {
       {"r/z.zip?b.bin", ReopenOutcome::Streamed}, {"r/z.zip?in.zip?c.bin", ReopenOutcome::Streamed}};
   EXPECT_EQ(reopen_all(true), all_streamed);
   // A sink that says stop stops the reading.
-  for (const RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) {
+  for (const RomEntry* entry = g_walked.newest; entry != nullptr; entry = entry->next) {
     Streamed stopping;
     stopping.stop_after = 0;
     EXPECT_EQ(stream_image_again(entry->origin, take_piece, &stopping), ReopenOutcome::SinkStopped);
@@ -581,8 +592,8 @@ TEST_F(PathWalker, HandsWhatItFindsToItsOutputAndAsksTheCacheFirst) {
   const std::string old_cwd = get_current_directory();
   ASSERT_EQ(chdir(tree.path.c_str()), 0);
   for (const Case& c : cases) {
-    g_mode = c.mode;
     g_walk_output = recording_output();
+    g_walk_output.plan.mode = c.mode;
     g_walk_cache = c.cache ? knowing_cache() : WalkCacheHooks{};
     g_handed.clear();
     const uint64_t opened_before = g_files_opened;

@@ -58,15 +58,14 @@ TEST(Checksums, KnownValues) {
       {"2 KiB of FF", filled(2048, 0xFF), 0xF800, 0x1180, 0x3F55D17F},
       {"2 KiB counting", counting_bytes(2048), 0xFC00, 0xCE91, 0x9F5EDD58},
   };
-  g_mode = RunMode::All;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(sum16(c.bytes.size(), c.bytes.data()), c.sum);
     EXPECT_EQ(shift16(c.bytes.size(), c.bytes.data()), c.shift);
-    add_rom("image", c.bytes.size(), c.bytes.data());
-    EXPECT_EQ(g_rom_list->summary.crc, c.crc);
+    Catalogue catalogue;
+    add_rom(catalogue, SumPlan{}, "image", c.bytes.size(), c.bytes.data());
+    EXPECT_EQ(catalogue.newest->summary.crc, c.crc);
   }
-  clear_catalogue();
 }
 
 TEST(Sum16, WrapsWithoutCarry) {
@@ -119,20 +118,20 @@ TEST(ModeSums, WritesTheColumnsOfTheMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    g_mode = c.mode;
+    SumPlan plan;
+    plan.mode = c.mode;
     // Whole, and in pieces that cut across the segments, as an unpacker may
     // hand them over.
-    const ImageSummary whole = summarise_bytes(c.bytes.size(), c.bytes.data());
+    const ImageSummary whole = summarise_bytes(plan, c.bytes.size(), c.bytes.data());
     SummariserHolder holder;
-    begin_summary(holder.summariser, c.bytes.size(), true, true);
+    begin_summary(holder.summariser, plan, c.bytes.size(), true, true);
     for (size_t done = 0; done < c.bytes.size(); done += 777) {
       feed_summary(holder.summariser, c.bytes.data() + done, std::min<size_t>(777, c.bytes.size() - done));
     }
     const ImageSummary pieces = finish_summary(holder.summariser);
     for (const ImageSummary* summary : {&whole, &pieces}) {
-      EXPECT_EQ(capture_stdout([&] { print_mode_sums(c.bytes.size(), summary->mode_sums); }), c.want);
+      EXPECT_EQ(capture_stdout([&] { print_mode_sums(c.mode, c.bytes.size(), summary->mode_sums); }), c.want);
       EXPECT_EQ(std::memcmp(summary, &whole, sizeof whole), 0);
     }
   }
-  g_mode = RunMode::All;
 }

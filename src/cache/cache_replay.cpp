@@ -12,7 +12,7 @@
 namespace {
 
 CacheWalk cache_walk() {
-  return g_mode == RunMode::Pzc ? CacheWalk::Comments : CacheWalk::Catalogue;
+  return file_cache_plan().mode == RunMode::Pzc ? CacheWalk::Comments : CacheWalk::Catalogue;
 }
 
 bool is_same_key(const FileKey& a, const FileKey& b) {
@@ -23,8 +23,9 @@ bool is_same_key(const FileKey& a, const FileKey& b) {
 void replay_image(const Provenance& origin, const CachedImage& image) {
   const ImageSummary summary = summary_in_run_mode(image);
   const AuditDigests audit = audit_in_run(image);
-  g_walk_output.summarised_image(origin, summary, is_admitted_size(summary.size),
-                                 plans_audit_digests() ? &audit : nullptr);
+  const SumPlan& plan = file_cache_plan();
+  g_walk_output.summarised_image(origin, summary, is_admitted_size(plan.mode, summary.size),
+                                 plans_audit_digests(plan.digests) ? &audit : nullptr);
 }
 
 // Replays a row as the reading it stands for went: images, failures and

@@ -15,7 +15,7 @@
 #include "cache/cache_database.h"
 #include "cache/cache_observer.h"
 #include "catalogue/run_mode.h"
-#include "catalogue/summariser.h"
+#include "catalogue/sum_plan.h"
 #include "catalogue/sums.h"
 
 int64_t g_untrusted_recent_ns = int64_t{2'000'000'000};
@@ -63,6 +63,7 @@ struct Recording {
 
 struct FileCache {
   bool on = false;
+  SumPlan plan;              // what this run sums
   uint32_t run_digests = 0;  // what this run's images need; a row lacking one is read again
   uint64_t rules_id = 0;     // of the run's header rules, when it takes header-less summaries
   bool recheck = false;
@@ -136,23 +137,24 @@ bool is_lasting(FailureReason reason) {
 
 }  // namespace
 
-void start_file_cache(const char* path, bool recheck, int64_t run_start_ns) {
+void start_file_cache(const char* path, bool recheck, int64_t run_start_ns, const SumPlan& plan) {
   g_file_cache.path = path;
+  g_file_cache.plan = plan;
   g_file_cache.recheck = recheck;
   g_file_cache.run_start_ns = run_start_ns;
   CacheProblem problem{};
   g_file_cache.on = open_cache_database(path, run_start_ns / 1'000'000'000, problem);
-  g_takes_every_sum = g_file_cache.on;
+  g_file_cache.plan.takes_every_sum = g_file_cache.on;
   uint32_t wanted = 0;
-  if (g_digest_plan.sha256) wanted |= digest_sha256;
-  if (g_digest_plan.sha1) wanted |= digest_sha1;
-  if (g_digest_plan.md5) wanted |= digest_md5;
-  if (g_mode == RunMode::M1) wanted |= digest_segment_sums;
-  if (g_mode == RunMode::M2) wanted |= digest_shift16;
+  if (plan.digests.sha256) wanted |= digest_sha256;
+  if (plan.digests.sha1) wanted |= digest_sha1;
+  if (plan.digests.md5) wanted |= digest_md5;
+  if (plan.mode == RunMode::M1) wanted |= digest_segment_sums;
+  if (plan.mode == RunMode::M2) wanted |= digest_shift16;
   g_file_cache.run_digests = wanted;
-  if (g_digest_plan.header_rules != nullptr) {
+  if (plan.digests.header_rules != nullptr) {
     g_file_cache.run_digests |= digest_headerless;
-    g_file_cache.rules_id = header_rules_id(*g_digest_plan.header_rules);
+    g_file_cache.rules_id = header_rules_id(*plan.digests.header_rules);
   }
   if (!g_file_cache.on && g_cache_observer.cache_not_used != nullptr) g_cache_observer.cache_not_used(path, problem);
 }
@@ -166,6 +168,10 @@ void finish_file_cache() {
 
 bool is_file_cache_on() {
   return g_file_cache.on;
+}
+
+const SumPlan& file_cache_plan() {
+  return g_file_cache.plan;
 }
 
 bool may_be_cached_on(uint64_t device) {
@@ -203,7 +209,7 @@ ImageSummary summary_in_run_mode(const CachedImage& image) {
   // As the summariser gives it when it takes every sum (see ImageSummary).
   ImageSummary summary = image.summary;
   std::memcpy(summary.mode_sums, image.segment_sums, sizeof summary.mode_sums);
-  if (g_mode == RunMode::M2 && summary.size == m2_image_size) {
+  if (g_file_cache.plan.mode == RunMode::M2 && summary.size == m2_image_size) {
     std::memset(summary.mode_sums, 0, sizeof summary.mode_sums);
     summary.mode_sums[0] = image.shift16;
   }
@@ -214,10 +220,11 @@ ImageSummary summary_in_run_mode(const CachedImage& image) {
 AuditDigests audit_in_run(const CachedImage& image) {
   AuditDigests audit = image.audit;
   // Only what this run takes, as its own reading would have it.
+  const DigestPlan& plan = g_file_cache.plan.digests;
   uint8_t taken = 0;
-  if (g_digest_plan.sha1) taken |= taken_sha1;
-  if (g_digest_plan.md5) taken |= taken_md5;
-  if (g_digest_plan.header_rules != nullptr) taken |= taken_headerless;
+  if (plan.sha1) taken |= taken_sha1;
+  if (plan.md5) taken |= taken_md5;
+  if (plan.header_rules != nullptr) taken |= taken_headerless;
   audit.taken &= taken;
   return audit;
 }
@@ -235,7 +242,7 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file) {
   return origin;
 }
 
-void begin_recording(const Provenance& file, CacheUnitHandle unit) {
+void begin_recording(void* /*context*/, const Provenance& file, CacheUnitHandle unit) {
   Recording& recording = g_file_cache.recording;
   recording.active = true;
   recording.whole = true;
@@ -246,7 +253,8 @@ void begin_recording(const Provenance& file, CacheUnitHandle unit) {
   recording.results.items.clear();
 }
 
-void record_image(const Provenance& origin, const ImageSummary& summary, bool /*admitted*/, const AuditDigests* audit) {
+void record_image(void* /*context*/, const Provenance& origin, const ImageSummary& summary, bool /*admitted*/,
+                  const AuditDigests* audit) {
   if (!g_file_cache.recording.active) return;
   CachedItem* item = add_item(CachedItemKind::Image, &origin);
   if (item == nullptr) return;
@@ -255,7 +263,7 @@ void record_image(const Provenance& origin, const ImageSummary& summary, bool /*
   std::memset(image.summary.mode_sums, 0, sizeof image.summary.mode_sums);
   image.summary.shift16 = 0;
   // A 2 KiB image has no segments: in -m2 its checksum stands in their place.
-  if (g_mode != RunMode::M2 || summary.size != m2_image_size) {
+  if (g_file_cache.plan.mode != RunMode::M2 || summary.size != m2_image_size) {
     std::memcpy(image.segment_sums, summary.mode_sums, sizeof image.segment_sums);
   }
   image.shift16 = summary.shift16;
@@ -271,7 +279,7 @@ void record_image(const Provenance& origin, const ImageSummary& summary, bool /*
   if ((image.digests & digest_headerless) != 0) image.header_rules_id = g_file_cache.rules_id;
 }
 
-void record_failure(const WalkFailure& failure) {
+void record_failure(void* /*context*/, const WalkFailure& failure) {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
   if (!is_lasting(failure.reason)) recording.whole = false;
@@ -282,13 +290,13 @@ void record_failure(const WalkFailure& failure) {
   item->entry_index = failure.entry_index;
 }
 
-void record_comment(const Provenance& archive, const char* comment) {
+void record_comment(void* /*context*/, const Provenance& archive, const char* comment) {
   if (!g_file_cache.recording.active) return;
   CachedItem* item = add_item(CachedItemKind::Comment, &archive);
   if (item != nullptr) item->comment = comment;
 }
 
-void end_recording() {
+void end_recording(void* /*context*/) {
   Recording& recording = g_file_cache.recording;
   if (!recording.active) return;
   recording.active = false;

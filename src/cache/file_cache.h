@@ -10,18 +10,24 @@
 #include "cache/file_key.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 #include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
 
-// Opens the cache at `path` for a run that started at `run_start_ns`; a
-// problem goes to g_cache_observer, and the run goes on without the cache.
-// With `recheck`, every file is read and compared with its row instead.
-void start_file_cache(const char* path, bool recheck, int64_t run_start_ns);
+// Opens the cache at `path` for a run that started at `run_start_ns` and
+// sums what `plan` says; a problem goes to g_cache_observer, and the run
+// goes on without the cache. With `recheck`, every file is read and
+// compared with its row instead. When the cache is on, the run must take
+// every sum (SumPlan::takes_every_sum): ask is_file_cache_on.
+void start_file_cache(const char* path, bool recheck, int64_t run_start_ns, const SumPlan& plan);
 
 // Writes what is pending and closes the cache; safe without a start.
 void finish_file_cache();
 
 bool is_file_cache_on();
+
+// The plan the cache was started with, every sum taken when it is on.
+const SumPlan& file_cache_plan();
 
 // False when no file on `device` can be in the cache (see cache_database.h).
 bool may_be_cached_on(uint64_t device);
@@ -59,13 +65,14 @@ Provenance origin_of_item(const CachedItem& item, const Provenance& file);
 // modification time is too recent to trust, or a failure was one that may
 // pass). Outside a unit they do nothing; what lies outside the unit's file
 // keeps the row from being written.
-// They take what the job ring hands its consumers (commit_consumer.h);
-// `admitted` does not matter to a row.
-void begin_recording(const Provenance& file, CacheUnitHandle unit);
-void record_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit);
-void record_failure(const WalkFailure& failure);
-void record_comment(const Provenance& archive, const char* comment);
-void end_recording();
+// They take what the job ring hands its consumers (commit_consumer.h), of
+// no context; `admitted` does not matter to a row.
+void begin_recording(void* context, const Provenance& file, CacheUnitHandle unit);
+void record_image(void* context, const Provenance& origin, const ImageSummary& summary, bool admitted,
+                  const AuditDigests* audit);
+void record_failure(void* context, const WalkFailure& failure);
+void record_comment(void* context, const Provenance& archive, const char* comment);
+void end_recording(void* context);
 
 // How shortly before the run a file's modification or status change keeps
 // it from being stored: 2 seconds. A seam for tests, whose files are all

@@ -14,8 +14,6 @@
 
 static_assert(header_rule_window >= chd_header_size_max, "the head kept holds a CHD header");
 
-DigestPlan g_digest_plan = {true, false, false, nullptr, false};
-
 namespace {
 
 // Fetched once: looking an algorithm up for every image costs more than
@@ -51,12 +49,11 @@ bool feed_headerless(AuditDigester& digester, const uint8_t* bytes, uint64_t off
 // The first bytes are in: the CHD header, then the header rules.
 bool decide(AuditDigester& digester) {
   digester.decided = true;
-  if (g_digest_plan.chd && read_chd_sha1(digester.head, digester.head_size, digester.digests.chd_sha1)) {
+  if (digester.chd && read_chd_sha1(digester.head, digester.head_size, digester.digests.chd_sha1)) {
     digester.digests.taken |= taken_chd;
   }
-  if (g_digest_plan.header_rules == nullptr) return true;
-  digester.skip =
-      decide_header_skip(*g_digest_plan.header_rules, digester.head, digester.head_size, digester.image_size);
+  if (digester.header_rules == nullptr) return true;
+  digester.skip = decide_header_skip(*digester.header_rules, digester.head, digester.head_size, digester.image_size);
   if (!digester.skip.applies) return true;
   if (!start(digester.headerless_sha1, sha1_algorithm())) return false;
   digester.digests.taken |= taken_headerless;
@@ -75,20 +72,22 @@ bool keep_head(AuditDigester& digester, const uint8_t* bytes, size_t size, size_
 
 }  // namespace
 
-bool begin_audit_digests(AuditDigester& digester, uint64_t size) {
+bool begin_audit_digests(AuditDigester& digester, const DigestPlan& plan, uint64_t size) {
   digester.digests = AuditDigests{};
   digester.done = 0;
   digester.image_size = size;
   digester.head_size = 0;
-  digester.decided = g_digest_plan.header_rules == nullptr && !g_digest_plan.chd;
+  digester.header_rules = plan.header_rules;
+  digester.chd = plan.chd;
+  digester.decided = plan.header_rules == nullptr && !plan.chd;
   digester.skip = HeaderSkip{};
   digester.skip.end = size;
   digester.head_wanted = size < header_rule_window ? static_cast<size_t>(size) : header_rule_window;
-  if (g_digest_plan.sha1) {
+  if (plan.sha1) {
     if (!start(digester.sha1, sha1_algorithm())) return false;
     digester.digests.taken |= taken_sha1;
   }
-  if (g_digest_plan.md5) {
+  if (plan.md5) {
     if (!start(digester.md5, md5_algorithm())) return false;
     digester.digests.taken |= taken_md5;
   }

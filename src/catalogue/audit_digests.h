@@ -34,19 +34,19 @@ struct AuditDigests {
   uint8_t chd_sha1[sha1_size];
 };
 
-// Which digests every image costs; the driver sets it before the walk.
+// Which digests every image costs; the driver decides it before the walk.
+// Without an audit, only the listing's SHA-256.
 struct DigestPlan {
-  bool sha256;  // the listing's digest
-  bool sha1;    // with md5 and header_rules: what makes audit digests
-  bool md5;
-  const HeaderRules* header_rules;  // null: no header-less summary
-  bool chd;                         // a DAT has disks: look for a CHD header
+  bool sha256 = true;  // the listing's digest
+  bool sha1 = false;   // with md5 and header_rules: what makes audit digests
+  bool md5 = false;
+  const HeaderRules* header_rules = nullptr;  // null: no header-less summary
+  bool chd = false;                           // a DAT has disks: look for a CHD header
 };
-extern DigestPlan g_digest_plan;
 
 // Whether images get AuditDigests at all.
-inline bool plans_audit_digests() {
-  return g_digest_plan.sha1 || g_digest_plan.md5 || g_digest_plan.header_rules != nullptr || g_digest_plan.chd;
+inline bool plans_audit_digests(const DigestPlan& plan) {
+  return plan.sha1 || plan.md5 || plan.header_rules != nullptr || plan.chd;
 }
 
 // One image's audit digests under way; contexts and the header window are
@@ -62,12 +62,14 @@ struct AuditDigester {
   HeaderSkip skip;
   uint64_t image_size;
   uint64_t done;
+  const HeaderRules* header_rules;  // the plan's, for this image
+  bool chd;
   AuditDigests digests;
 };
 
-// Starts an image of `size` bytes by g_digest_plan. False when a digest
-// cannot be started or memory for the header window cannot be had.
-bool begin_audit_digests(AuditDigester& digester, uint64_t size);
+// Starts an image of `size` bytes by `plan`. False when a digest cannot be
+// started or memory for the header window cannot be had.
+bool begin_audit_digests(AuditDigester& digester, const DigestPlan& plan, uint64_t size);
 
 // False when a digest fails.
 bool feed_audit_digests(AuditDigester& digester, const uint8_t* bytes, size_t size);

@@ -20,8 +20,6 @@
 #include <cstring>
 #include <vector>
 
-std::vector<RomEntry*> g_sorted;
-
 namespace {
 
 // Consecutive slots [first_slot, end_slot) of one group holding one variant.
@@ -42,31 +40,32 @@ void start_group(Group& group, int32_t head_slot) {
 }
 
 // The index of the variant with the record's bytes; a new one if none has.
-size_t find_or_add_variant(Group& group, int32_t slot) {
-  const RomEntry& record = *g_sorted[slot];
+size_t find_or_add_variant(const std::vector<RomEntry*>& sorted, Group& group, int32_t slot) {
+  const RomEntry& record = *sorted[slot];
   for (size_t v = 0; v < group.variant_slots.size(); ++v) {
-    const RomEntry& known = *g_sorted[group.variant_slots[v]];
+    const RomEntry& known = *sorted[group.variant_slots[v]];
     if (std::memcmp(record.summary.sha256, known.summary.sha256, sha256_size) == 0) return v;
   }
   group.variant_slots.push_back(slot);
   return group.variant_slots.size() - 1;
 }
 
-void report_collisions_with_earlier(const Group& group, size_t variant, int32_t slot, CollisionReport report) {
+void report_collisions_with_earlier(const std::vector<RomEntry*>& sorted, const Group& group, size_t variant,
+                                    int32_t slot, CollisionReport report) {
   for (const VariantRun& run : group.runs) {
     if (run.variant == variant) continue;
     for (int32_t earlier = run.first_slot; earlier < run.end_slot; ++earlier) {
-      report(*g_sorted[earlier], *g_sorted[slot]);
+      report(*sorted[earlier], *sorted[slot]);
     }
   }
 }
 
-void add_to_group(Group& group, int32_t slot, CollisionReport report) {
-  const size_t variant = find_or_add_variant(group, slot);
+void add_to_group(const std::vector<RomEntry*>& sorted, Group& group, int32_t slot, CollisionReport report) {
+  const size_t variant = find_or_add_variant(sorted, group, slot);
   // Only one run means every earlier record holds a single content.
   const bool same_as_all_earlier = group.runs.size() == 1 && group.runs[0].variant == variant;
-  g_sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
-  if (!same_as_all_earlier && report != nullptr) report_collisions_with_earlier(group, variant, slot, report);
+  sorted[slot]->status = same_as_all_earlier ? RomStatus::Duplicate : RomStatus::Unique;
+  if (!same_as_all_earlier && report != nullptr) report_collisions_with_earlier(sorted, group, variant, slot, report);
 
   VariantRun& last = group.runs.back();
   if (last.variant == variant) {
@@ -82,12 +81,13 @@ bool joins_group(const RomEntry& head, const RomEntry& record) {
   return record.summary.crc == head.summary.crc && record.summary.size == head.summary.size;
 }
 
-void build_sorted_index() {
-  g_sorted.clear();
-  g_sorted.reserve(static_cast<size_t>(g_rom_count));
-  for (RomEntry* entry = g_rom_list; entry != nullptr; entry = entry->next) g_sorted.push_back(entry);
+void build_sorted_index(Catalogue& catalogue) {
+  std::vector<RomEntry*>& sorted = catalogue.sorted;
+  sorted.clear();
+  sorted.reserve(static_cast<size_t>(catalogue.count));
+  for (RomEntry* entry = catalogue.newest; entry != nullptr; entry = entry->next) sorted.push_back(entry);
   // The order is total, so any sort gives the same one.
-  std::sort(g_sorted.begin(), g_sorted.end(),
+  std::sort(sorted.begin(), sorted.end(),
             [](const RomEntry* left, const RomEntry* right) { return compare_roms(&left, &right) < 0; });
 }
 
@@ -101,23 +101,20 @@ int compare_roms(const void* a, const void* b) {
   return left.order < right.order ? -1 : (left.order > right.order ? 1 : 0);
 }
 
-void mark_duplicates(CollisionReport report) {
-  if (g_rom_count == 0) return;
+void mark_duplicates(Catalogue& catalogue, CollisionReport report) {
+  const std::vector<RomEntry*>& sorted = catalogue.sorted;
+  if (catalogue.count == 0) return;
   Group group;
   int32_t head_slot = 0;
-  g_sorted[0]->status = RomStatus::Unique;
+  sorted[0]->status = RomStatus::Unique;
   start_group(group, 0);
-  for (int32_t slot = 1; slot < g_rom_count; ++slot) {
-    if (joins_group(*g_sorted[head_slot], *g_sorted[slot])) {
-      add_to_group(group, slot, report);
+  for (int32_t slot = 1; slot < catalogue.count; ++slot) {
+    if (joins_group(*sorted[head_slot], *sorted[slot])) {
+      add_to_group(sorted, group, slot, report);
       continue;
     }
     head_slot = slot;
-    g_sorted[slot]->status = RomStatus::Unique;
+    sorted[slot]->status = RomStatus::Unique;
     start_group(group, slot);
   }
-}
-
-void clear_sorted_index() {
-  std::vector<RomEntry*>().swap(g_sorted);
 }

@@ -5,13 +5,11 @@
 
 #include "catalogue/rom_entry.h"
 
-// g_rom_count record pointers in sorted order; null until build_sorted_index.
-extern std::vector<RomEntry*> g_sorted;
+// Fills the catalogue's `sorted` from its records and sorts it with
+// compare_roms.
+void build_sorted_index(Catalogue& catalogue);
 
-// Fills g_sorted from g_rom_list and sorts it with compare_roms.
-void build_sorted_index();
-
-// qsort comparison of two g_sorted slots: by CRC as unsigned 32-bit, then by
+// qsort comparison of two slots of a catalogue's `sorted`: by CRC as unsigned 32-bit, then by
 // the names compared as unsigned bytes (strcmp's result as it comes), then
 // by admission order, so that the order is total.
 int compare_roms(const void* a, const void* b);
@@ -26,8 +24,5 @@ bool joins_group(const RomEntry& head, const RomEntry& record);
 using CollisionReport = void (*)(const RomEntry& earlier, const RomEntry& later);
 
 // Gives every record Unique or Duplicate and hands each collision to
-// `report`, when given, in sorted order.
-void mark_duplicates(CollisionReport report = nullptr);
-
-// Releases g_sorted. Only for tests, as clear_catalogue.
-void clear_sorted_index();
+// `report`, when given, in sorted order; after build_sorted_index.
+void mark_duplicates(Catalogue& catalogue, CollisionReport report = nullptr);

@@ -1,4 +1,4 @@
-// The run mode chosen on the command line; fixed before the walk starts.
+// The run mode chosen on the command line; part of the run's SumPlan.
 #pragma once
 
 enum class RunMode : int {
@@ -7,6 +7,3 @@ enum class RunMode : int {
   M2 = 2,   // only 2 KiB images, with the shift-register checksum
   Pzc = 3,  // list archive comments, catalogue nothing
 };
-
-// Written only by the driver's option loop, read by everything after it.
-extern RunMode g_mode;

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 
-#include "catalogue/run_mode.h"
 #include "catalogue/sums.h"
 
 namespace {
@@ -40,8 +39,6 @@ void check_digest_step(bool done) {
 
 }  // namespace
 
-bool g_takes_every_sum = false;
-
 bool is_sha256_available() {
   return sha256_algorithm() != nullptr;
 }
@@ -56,7 +53,7 @@ SummariserHolder::~SummariserHolder() {
   free_audit_digester(summariser.audit);
 }
 
-void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests) {
+void begin_summary(Summariser& summariser, const SumPlan& plan, uint64_t size, bool takes_crc, bool digests) {
   EVP_MD_CTX* const sha = summariser.sha;
   const AuditDigester audit = summariser.audit;  // its contexts and window are reused
   summariser = Summariser{};
@@ -64,11 +61,17 @@ void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool d
   summariser.audit = audit;
   summariser.summary.size = size;
   summariser.takes_crc = takes_crc;
-  summariser.digests = digests || g_takes_every_sum;
+  summariser.digests = digests || plan.takes_every_sum;
+  // The mode's own sums only: a cache row that lacks another mode's is
+  // read again by a run in that mode.
+  summariser.segment_sums = plan.mode == RunMode::M1;
+  summariser.shift16 = plan.mode == RunMode::M2 && (!plan.takes_every_sum || size == m2_image_size);
+  summariser.keeps_shift16 = plan.takes_every_sum;
   // An audit marks no duplicates: SHA-256 only when the plan asks for it.
-  summariser.audits = summariser.digests && plans_audit_digests();
-  if (summariser.audits) check_digest_step(begin_audit_digests(summariser.audit, size));
-  if (summariser.digests && g_digest_plan.sha256) {
+  summariser.sha256 = plan.digests.sha256;
+  summariser.audits = summariser.digests && plans_audit_digests(plan.digests);
+  if (summariser.audits) check_digest_step(begin_audit_digests(summariser.audit, plan.digests, size));
+  if (summariser.digests && summariser.sha256) {
     check_digest_call(EVP_DigestInit_ex(sha, sha256_algorithm(), nullptr));
   }
 }
@@ -77,15 +80,11 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size) {
   if (summariser.takes_crc) summariser.summary.crc = libdeflate_crc32(summariser.summary.crc, bytes, size);
   if (summariser.digests) {
     summariser.sum_total = add_to_sum(summariser.sum_total, size, bytes);
-    // The mode's own sums only: a cache row that lacks another mode's is
-    // read again by a run in that mode.
-    if (g_mode == RunMode::M1) {
+    if (summariser.segment_sums) {
       add_to_segment_sums(summariser.summary.size, summariser.done, bytes, size, summariser.segment_totals);
     }
-    if (g_mode == RunMode::M2 && (!g_takes_every_sum || summariser.summary.size == m2_image_size)) {
-      summariser.shift = continue_shift16(summariser.shift, size, bytes);
-    }
-    if (g_digest_plan.sha256) check_digest_call(EVP_DigestUpdate(summariser.sha, bytes, size));
+    if (summariser.shift16) summariser.shift = continue_shift16(summariser.shift, size, bytes);
+    if (summariser.sha256) check_digest_call(EVP_DigestUpdate(summariser.sha, bytes, size));
     if (summariser.audits) check_digest_step(feed_audit_digests(summariser.audit, bytes, size));
   }
   summariser.done += size;
@@ -96,21 +95,21 @@ const ImageSummary& finish_summary(Summariser& summariser) {
   if (!summariser.digests) return summary;
   summary.sum = static_cast<uint16_t>(summariser.sum_total);
   // A 2 KiB image has no segments, so -m2 shows its checksum in their place.
-  if (g_mode == RunMode::M2 && (!g_takes_every_sum || summary.size == m2_image_size)) {
+  if (summariser.shift16) {
     summary.mode_sums[0] = summariser.shift;
   } else {
     for (int k = 0; k < 4; ++k) summary.mode_sums[k] = static_cast<uint16_t>(summariser.segment_totals[k]);
   }
-  if (g_takes_every_sum && summary.size == m2_image_size) summary.shift16 = summariser.shift;
+  if (summariser.keeps_shift16 && summary.size == m2_image_size) summary.shift16 = summariser.shift;
   unsigned int digest_size = 0;
-  if (g_digest_plan.sha256) check_digest_call(EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size));
+  if (summariser.sha256) check_digest_call(EVP_DigestFinal_ex(summariser.sha, summary.sha256, &digest_size));
   if (summariser.audits) check_digest_step(finish_audit_digests(summariser.audit));
   return summary;
 }
 
-ImageSummary summarise_bytes(uint64_t size, const uint8_t* bytes) {
+ImageSummary summarise_bytes(const SumPlan& plan, uint64_t size, const uint8_t* bytes) {
   SummariserHolder holder;
-  begin_summary(holder.summariser, size, true, true);
+  begin_summary(holder.summariser, plan, size, true, true);
   feed_summary(holder.summariser, bytes, static_cast<size_t>(size));
   return finish_summary(holder.summariser);
 }

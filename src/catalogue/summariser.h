@@ -8,10 +8,12 @@
 
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 
 // One image's summary under way. Only images the run mode admits get their
 // sums and digest; any other is only counted, so it is only measured (and
-// its CRC-32 taken when asked, for checking an archive entry).
+// its CRC-32 taken when asked, for checking an archive entry). What to take
+// is read from the plan once, as the image begins.
 struct Summariser {
   ImageSummary summary;
   uint64_t done;  // bytes fed so far
@@ -20,16 +22,14 @@ struct Summariser {
   uint16_t shift;
   bool takes_crc;
   bool digests;
-  bool audits;      // audit digests are taken too (g_digest_plan)
+  bool segment_sums;   // -m1's
+  bool shift16;        // -m2's, kept in mode_sums[0]
+  bool keeps_shift16;  // in summary.shift16 too, for the cache's row
+  bool sha256;
+  bool audits;      // audit digests are taken too (the plan's)
   EVP_MD_CTX* sha;  // reused from image to image
   AuditDigester audit;
 };
-
-// Set before the walk when the cache is used: every image is summed whole,
-// whether the run mode admits it or not, so that its row serves a run in
-// another mode; the run mode's own sums are taken, and no other mode's
-// (see ImageSummary).
-extern bool g_takes_every_sum;
 
 // Whether OpenSSL offers SHA-256; ask once before the first summary, which
 // takes it for granted.
@@ -45,10 +45,11 @@ struct SummariserHolder {
   SummariserHolder& operator=(const SummariserHolder&) = delete;
 };
 
-// Starts an image of `size` bytes. With takes_crc false the caller supplies
-// the CRC-32 (an archive entry's, taken while checking it); with digests
-// false (a size the run mode refuses) only the bytes are counted.
-void begin_summary(Summariser& summariser, uint64_t size, bool takes_crc, bool digests);
+// Starts an image of `size` bytes, summed as `plan` says. With takes_crc
+// false the caller supplies the CRC-32 (an archive entry's, taken while
+// checking it); with digests false (a size the run mode refuses) only the
+// bytes are counted.
+void begin_summary(Summariser& summariser, const SumPlan& plan, uint64_t size, bool takes_crc, bool digests);
 
 void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size);
 
@@ -58,4 +59,4 @@ void feed_summary(Summariser& summariser, const uint8_t* bytes, size_t size);
 const ImageSummary& finish_summary(Summariser& summariser);
 
 // The whole summary of bytes in memory, for tests and small callers.
-ImageSummary summarise_bytes(uint64_t size, const uint8_t* bytes);
+ImageSummary summarise_bytes(const SumPlan& plan, uint64_t size, const uint8_t* bytes);

@@ -53,7 +53,7 @@ bool load_header_rules_asked(const char* header_path, HeaderRules& rules) {
 // A ROM is matched by its strongest digest (SHA-256, else SHA-1, else MD5):
 // only those are taken, besides what --dir2dat writes (SHA-1, and SHA-256
 // or MD5 when asked) and the SHA-256 a printed listing marks duplicates by.
-void plan_digests(const AuditSettings& settings, const AuditState& state) {
+DigestPlan plan_digests(const AuditSettings& settings, const AuditState& state) {
   bool any_sha256 = false;
   bool sha1_strongest = false;
   bool md5_alone = false;
@@ -72,22 +72,24 @@ void plan_digests(const AuditSettings& settings, const AuditState& state) {
     }
   }
   const bool dir2dat = settings.dir2dat_path != nullptr;
-  g_digest_plan.sha256 = any_sha256 || (dir2dat && settings.sha256) || state.dats.empty();
-  g_digest_plan.sha1 = sha1_strongest || dir2dat;
-  g_digest_plan.md5 = md5_alone || settings.md5;
-  g_digest_plan.header_rules = state.dats.empty() ? nullptr : &state.header_rules;
-  g_digest_plan.chd = any_disk;
+  DigestPlan plan;
+  plan.sha256 = any_sha256 || (dir2dat && settings.sha256) || state.dats.empty();
+  plan.sha1 = sha1_strongest || dir2dat;
+  plan.md5 = md5_alone || settings.md5;
+  plan.header_rules = state.dats.empty() ? nullptr : &state.header_rules;
+  plan.chd = any_disk;
+  return plan;
 }
 
 // The catalogue in listing order, as the audit reads it: about 60 bytes an
 // image, pointing into the records.
-void list_images(std::vector<AuditImage>& images) {
-  images.reserve(static_cast<size_t>(g_rom_count));
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
+void list_images(const Catalogue& catalogue, const DigestPlan& digests, std::vector<AuditImage>& images) {
+  images.reserve(static_cast<size_t>(catalogue.count));
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
     const AuditDigests* audit = rom.audit.get();
     AuditImage image{&rom.origin, {rom.summary.size, rom.summary.crc, nullptr, nullptr, nullptr}, nullptr};
-    if (g_digest_plan.sha256) image.whole.sha256 = rom.summary.sha256;
+    if (digests.sha256) image.whole.sha256 = rom.summary.sha256;
     if (audit != nullptr && (audit->taken & taken_sha1)) image.whole.sha1 = audit->sha1;
     if (audit != nullptr && (audit->taken & taken_md5)) image.whole.md5 = audit->md5;
     if (audit != nullptr && (audit->taken & taken_headerless)) image.headerless = &audit->headerless;
@@ -124,12 +126,12 @@ size_t given_size_of(const SourceFile& file, char* const* paths, int path_count)
   return best;
 }
 
-bool write_dir2dat(const AuditSettings& settings, const std::vector<AuditImage>& images, char* const* paths,
-                   int path_count) {
+bool write_dir2dat(const AuditSettings& settings, const Catalogue& catalogue, const std::vector<AuditImage>& images,
+                   char* const* paths, int path_count) {
   std::vector<CataloguedImage> catalogued;
   catalogued.reserve(images.size());
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
     catalogued.push_back(
         {&images[static_cast<size_t>(slot)], given_size_of(*rom.origin.file, paths, path_count), rom.order});
   }
@@ -174,7 +176,7 @@ bool load_dats(const AuditSettings& settings, AuditState& state) {
 
 }  // namespace
 
-bool prepare_audit(const AuditSettings& settings, AuditState& state) {
+bool prepare_audit(const AuditSettings& settings, AuditState& state, DigestPlan& digests) {
   if (settings.dat_paths.empty() && settings.dir2dat_path == nullptr) return true;
   if (!settings.dat_paths.empty() && !load_header_rules_asked(settings.header_path, state.header_rules)) return false;
   if (!load_dats(settings, state)) return false;
@@ -188,19 +190,20 @@ bool prepare_audit(const AuditSettings& settings, AuditState& state) {
       return false;
     }
   }
-  plan_digests(settings, state);
+  digests = plan_digests(settings, state);
   return true;
 }
 
-bool finish_audit(const RunSettings& settings, const AuditState& state, const RebuildState& rebuild, char* const* paths,
-                  int path_count, bool* lacking) {
+bool finish_audit(const RunSettings& settings, const Catalogue& catalogue, const DigestPlan& digests,
+                  const AuditState& state, const RebuildState& rebuild, char* const* paths, int path_count,
+                  bool* lacking) {
   *lacking = false;
   const AuditSettings& audit = settings.audit;
   if (audit.dat_paths.empty() && audit.dir2dat_path == nullptr) return true;
   std::vector<AuditImage> images;
-  list_images(images);
+  list_images(catalogue, digests, images);
   bool written = true;
-  if (audit.dir2dat_path != nullptr) written = write_dir2dat(audit, images, paths, path_count);
+  if (audit.dir2dat_path != nullptr) written = write_dir2dat(audit, catalogue, images, paths, path_count);
   const std::vector<DatFile>& dats = state.dats;
   if (dats.empty()) return written;
   AuditResult result;
@@ -215,7 +218,9 @@ bool finish_audit(const RunSettings& settings, const AuditState& state, const Re
     print_audit(dats.data(), dats.size(), images.data(), images.size(), result);
   }
   *lacking = any_rom_out_of_place(dats.data(), dats.size(), result);
-  written = rebuild_sets(settings, rebuild, dats.data(), dats.size(), images.data(), result, lacking) && written;
+  written =
+      rebuild_sets(settings, rebuild, digests.header_rules, dats.data(), dats.size(), images.data(), result, lacking) &&
+      written;
   if (audit.fixdat_path == nullptr) return written;
   DatFile fixdat;
   if (!build_fixdat(dats.data(), dats.size(), result, fixdat)) {

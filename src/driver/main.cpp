@@ -15,6 +15,7 @@
 #include "catalogue/ordering.h"
 #include "catalogue/rom_entry.h"
 #include "catalogue/run_mode.h"
+#include "catalogue/sum_plan.h"
 #include "catalogue/summariser.h"
 #include "driver/audit_run.h"
 #include "driver/interruption.h"
@@ -55,31 +56,33 @@ constexpr int progress_delay_ms = 1000;
 }
 
 // Every image is digested; without SHA-256 nothing can be compared.
-bool has_digest_algorithm() {
-  if (g_mode == RunMode::Pzc || is_sha256_available()) return true;
+bool has_digest_algorithm(RunMode mode) {
+  if (mode == RunMode::Pzc || is_sha256_available()) return true;
   write_digest_unavailable();
   return false;
 }
 
 // False when a DAT asked for could not be written; *lacking when the audit
 // found a required ROM not in place.
-bool finish_run(const RunSettings& settings, const AuditState& audit, const RebuildState& rebuild, char* const* paths,
-                int path_count, bool* lacking) {
+bool finish_run(const RunSettings& settings, const SumPlan& plan, Catalogue& catalogue, const AuditState& audit,
+                const RebuildState& rebuild, char* const* paths, int path_count, bool* lacking) {
   *lacking = false;
-  if (g_mode == RunMode::Pzc) {
+  if (plan.mode == RunMode::Pzc) {
     if (settings.json) print_json_failures();
     return true;
   }
-  build_sorted_index();
-  if (is_auditing(settings)) return finish_audit(settings, audit, rebuild, paths, path_count, lacking);
-  // In JSON each image says whether its group has a collision.
-  mark_duplicates(settings.json ? nullptr : print_collision);
-  if (settings.json) {
-    print_json_report();
-  } else {
-    print_report();
+  build_sorted_index(catalogue);
+  if (is_auditing(settings)) {
+    return finish_audit(settings, catalogue, plan.digests, audit, rebuild, paths, path_count, lacking);
   }
-  return finish_audit(settings, audit, rebuild, paths, path_count, lacking);
+  // In JSON each image says whether its group has a collision.
+  mark_duplicates(catalogue, settings.json ? nullptr : print_collision);
+  if (settings.json) {
+    print_json_report(catalogue, plan.mode);
+  } else {
+    print_report(catalogue, plan.mode);
+  }
+  return finish_audit(settings, catalogue, plan.digests, audit, rebuild, paths, path_count, lacking);
 }
 
 // The audit's exit status adds 2 for a required ROM not in place and 4 for
@@ -100,8 +103,15 @@ int finish_output() {
 
 // -pzc writes comments to standard output while walking; on the terminal
 // that shows the status line they would share its row.
-bool status_line_wanted() {
-  return !(g_mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1);
+bool status_line_wanted(RunMode mode) {
+  return !(mode == RunMode::Pzc && isatty(STDOUT_FILENO) == 1);
+}
+
+// The catalogue's consumer: each admitted image into the catalogue it is
+// given.
+void admit_image(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
+                 const AuditDigests* audit) {
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
 }
 
 int64_t now_ns() {
@@ -111,10 +121,10 @@ int64_t now_ns() {
 }
 
 // --cache without a FILE: the user's cache folder, made when missing.
-void start_cache(const RunSettings& settings, int64_t run_start_ns) {
+void start_cache(const RunSettings& settings, const SumPlan& plan, int64_t run_start_ns) {
   if (!settings.cache_wanted) return;
   if (settings.cache_file[0] != '\0') {
-    start_file_cache(settings.cache_file, settings.recheck, run_start_ns);
+    start_file_cache(settings.cache_file, settings.recheck, run_start_ns, plan);
     return;
   }
   const std::string path = default_cache_path(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME"));
@@ -126,7 +136,7 @@ void start_cache(const RunSettings& settings, int64_t run_start_ns) {
     write_cache_not_used(path.c_str(), CacheProblem::CannotOpen);
     return;
   }
-  start_file_cache(path.c_str(), settings.recheck, run_start_ns);
+  start_file_cache(path.c_str(), settings.recheck, run_start_ns, plan);
 }
 
 }  // namespace
@@ -145,16 +155,16 @@ int main(int argc, char** argv) {
     case OptionsOutcome::UsageError:
       return 1;
   }
-  // The mode and the patterns are read by the walk and the catalogue from
-  // their own rooms.
-  g_mode = settings.mode;
+  // The patterns are read by the walk from its own room.
   for (const char* pattern : settings.excluded) add_excluded_pattern(pattern);
   if (settings.worker_count == 0) settings.worker_count = default_worker_count();
-  if (!has_digest_algorithm()) return 1;
-  // Every DAT is read before any path, so a bad one ends the run at once.
+  if (!has_digest_algorithm(settings.mode)) return 1;
+  // Every DAT is read before any path, so a bad one ends the run at once;
+  // the DATs decide which digests the run takes.
   AuditState audit;
   RebuildState rebuild;
-  if (!prepare_audit(settings.audit, audit) || !prepare_rebuild(settings.rebuild, rebuild)) return 1;
+  DigestPlan digests;
+  if (!prepare_audit(settings.audit, audit, digests) || !prepare_rebuild(settings.rebuild, rebuild)) return 1;
   const int64_t run_start_ns = now_ns();
   int delay_ms = progress_delay_ms;
 #ifdef IMGCHK_TEST_HOOKS
@@ -167,16 +177,23 @@ int main(int argc, char** argv) {
 #endif
   g_walk_observer = reporting_walk_observer(settings.json);
   g_cache_observer = reporting_cache_observer();
+  start_cache(settings, SumPlan{settings.mode, digests, false}, run_start_ns);
+  // What the run sums, for the walk, the ring, the cache and the report: a
+  // run with the cache takes every sum, so that a row serves every mode.
+  const SumPlan plan{settings.mode, digests, is_file_cache_on()};
   // The walk hands what it finds to the job ring, and asks the cache first.
-  g_walk_output = job_ring_output();
+  g_walk_output = job_ring_output(plan);
   g_walk_cache = file_cache_hooks();
   // Each committed result: recorded for the cache, admitted to the
-  // catalogue, then shown.
-  install_commit_consumer(CommitConsumer{record_image, record_failure, record_comment, begin_recording, end_recording});
-  install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+  // catalogue (-pzc catalogues nothing), then shown.
+  install_commit_consumer(
+      CommitConsumer{nullptr, record_image, record_failure, record_comment, begin_recording, end_recording});
+  Catalogue catalogue;
+  if (plan.mode != RunMode::Pzc) {
+    install_commit_consumer(CommitConsumer{&catalogue, admit_image, nullptr, nullptr, nullptr, nullptr});
+  }
   install_commit_consumer(observer_consumer());
-  start_cache(settings, run_start_ns);
-  if (status_line_wanted()) progress_start(delay_ms);
+  if (status_line_wanted(plan.mode)) progress_start(delay_ms);
   start_image_workers(settings.worker_count);
   // The rebuild's output folder is part of the collection: walked first, once.
   if (const char* out = rebuild_folder_to_walk(rebuild)) scan_path(out);
@@ -188,7 +205,8 @@ int main(int argc, char** argv) {
   stop_image_workers();
   progress_stop();
   bool lacking = false;
-  const bool dats_written = finish_run(settings, audit, rebuild, argv + first_path, argc - first_path, &lacking);
+  const bool dats_written =
+      finish_run(settings, plan, catalogue, audit, rebuild, argv + first_path, argc - first_path, &lacking);
 #ifdef IMGCHK_TEST_HOOKS
   write_opened_count_hook();
 #endif

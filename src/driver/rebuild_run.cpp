@@ -207,8 +207,9 @@ bool is_rebuild_folder(const RebuildState& state, const char* path) {
          status.st_ino == state.out_inode;
 }
 
-bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const DatFile* dats, size_t dat_count,
-                  const AuditImage* images, const AuditResult& result, bool* lacking) {
+bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const HeaderRules* header_rules,
+                  const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
+                  bool* lacking) {
   const RebuildSettings& rebuild = settings.rebuild;
   if (rebuild.out_path == nullptr) return true;
   // With --backup on a dry run nothing is moved: a set that would replace
@@ -219,7 +220,7 @@ bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const 
                              rebuild.as_folders,
                              rebuild.dry_run,
                              rebuild.merge,
-                             g_digest_plan.header_rules,
+                             header_rules,
                              dats,
                              images,
                              &result};

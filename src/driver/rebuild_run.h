@@ -10,6 +10,7 @@
 
 #include "audit/audit_image.h"
 #include "audit/matching.h"
+#include "base/header_rules.h"
 #include "dat/dat_file.h"
 #include "driver/run_settings.h"
 
@@ -38,6 +39,8 @@ bool is_rebuild_folder(const RebuildState& state, const char* path);
 // ROM was found, and reports. False when a write failed (the rest of the
 // sets were then not started). When every set found was written or kept,
 // *lacking is made to say what the audit would say of the output folder
-// now: whether some set lacks a required ROM.
-bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const DatFile* dats, size_t dat_count,
-                  const AuditImage* images, const AuditResult& result, bool* lacking);
+// now: whether some set lacks a required ROM. `header_rules` are those the
+// images' digests were taken with.
+bool rebuild_sets(const RunSettings& settings, const RebuildState& state, const HeaderRules* header_rules,
+                  const DatFile* dats, size_t dat_count, const AuditImage* images, const AuditResult& result,
+                  bool* lacking);

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue/run_mode.h"
 #include "jobs/walk_observer.h"
 
 namespace {
@@ -20,48 +19,47 @@ void hand_failure(WalkFailure failure, const Provenance& origin) {
   failure.name = name.c_str();
   failure.origin = &origin;
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.failure != nullptr) consumer.failure(failure);
+    if (consumer.failure != nullptr) consumer.failure(consumer.context, failure);
   }
 }
 
 void hand_comment(const Provenance& archive, const char* comment) {
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.comment != nullptr) consumer.comment(archive, comment);
+    if (consumer.comment != nullptr) consumer.comment(consumer.context, archive, comment);
   }
 }
 
 void hand_image(const Provenance& origin, const ImageSummary& summary, bool admitted, const AuditDigests* audit) {
-  const AuditDigests* taken = plans_audit_digests() ? audit : nullptr;
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.image != nullptr) consumer.image(origin, summary, admitted, taken);
+    if (consumer.image != nullptr) consumer.image(consumer.context, origin, summary, admitted, audit);
   }
 }
 
 // The unit goes to the first consumer that takes files.
 void hand_file_start(const Provenance& file, CacheUnitHandle unit) {
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.file_start != nullptr) consumer.file_start(file, std::move(unit));
+    if (consumer.file_start != nullptr) consumer.file_start(consumer.context, file, std::move(unit));
   }
 }
 
 void hand_file_end() {
   for (const CommitConsumer& consumer : g_consumers) {
-    if (consumer.file_end != nullptr) consumer.file_end();
+    if (consumer.file_end != nullptr) consumer.file_end(consumer.context);
   }
 }
 
 namespace {
 
-void observe_image(const Provenance& /*origin*/, const ImageSummary& summary, bool /*admitted*/,
+void observe_image(void* /*context*/, const Provenance& /*origin*/, const ImageSummary& summary, bool /*admitted*/,
                    const AuditDigests* /*audit*/) {
   if (g_walk_observer.image_done != nullptr) g_walk_observer.image_done(summary.size);
 }
 
-void observe_failure(const WalkFailure& failure) {
+void observe_failure(void* /*context*/, const WalkFailure& failure) {
   if (g_walk_observer.failure != nullptr) g_walk_observer.failure(failure);
 }
 
-void observe_comment(const Provenance& archive, const char* comment) {
+void observe_comment(void* /*context*/, const Provenance& archive, const char* comment) {
   if (g_walk_observer.archive_comment != nullptr) {
     g_walk_observer.archive_comment(display_name(archive).c_str(), comment);
   }
@@ -70,7 +68,7 @@ void observe_comment(const Provenance& archive, const char* comment) {
 }  // namespace
 
 CommitConsumer observer_consumer() {
-  return CommitConsumer{observe_image, observe_failure, observe_comment, nullptr, nullptr};
+  return CommitConsumer{nullptr, observe_image, observe_failure, observe_comment, nullptr, nullptr};
 }
 
 void install_commit_consumer(const CommitConsumer& consumer) {

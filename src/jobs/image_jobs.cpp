@@ -44,6 +44,7 @@ struct JobRing {
   bool walker_sleeps = false;
   uint32_t random_state = 0;
   std::vector<pthread_t> threads;
+  SumPlan plan;  // what every job sums; set before the walk
 };
 
 JobRing g_ring;
@@ -68,7 +69,8 @@ Job image_job(JobKind kind, const Provenance& origin, uint64_t size) {
   Job job;
   job.kind = kind;
   job.state = JobState::Pending;
-  job.admitted = is_admitted_size(size);
+  job.plan = &g_ring.plan;
+  job.admitted = is_admitted_size(g_ring.plan.mode, size);
   job.origin = origin;
   return job;
 }
@@ -364,8 +366,17 @@ void stop_image_workers() {
   g_ring.stopping = false;
 }
 
-WalkOutput job_ring_output() {
-  return WalkOutput{submit_file_image,      submit_entry_image,     submit_summarised_image, submit_ordered_walk,
-                    submit_archive_comment, report_failure,         begin_cache_unit,        end_cache_unit,
-                    summarise_entry,        summarise_archive_entry};
+WalkOutput job_ring_output(const SumPlan& plan) {
+  g_ring.plan = plan;
+  return WalkOutput{submit_file_image,
+                    submit_entry_image,
+                    submit_summarised_image,
+                    submit_ordered_walk,
+                    submit_archive_comment,
+                    report_failure,
+                    begin_cache_unit,
+                    end_cache_unit,
+                    summarise_entry,
+                    summarise_archive_entry,
+                    plan};
 }

@@ -10,6 +10,7 @@
 #include "archive/archive_kind.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 #include "walk/cache_unit.h"
 #include "walk/open_archive.h"
 #include "walk/walk_failure.h"
@@ -60,5 +61,6 @@ void finish_image_jobs();
 // Stops the workers; for the end of the run.
 void stop_image_workers();
 
-// The walk's output into this ring, reading as image_reading.h does.
-WalkOutput job_ring_output();
+// The walk's output into this ring, reading as image_reading.h does; the
+// ring's jobs and the walk sum what `plan` says. Before the walk starts.
+WalkOutput job_ring_output(const SumPlan& plan);

@@ -57,9 +57,9 @@ bool fill_piece(ArchiveReader& reader, uint8_t* piece, size_t& filled) {
 }
 
 // An entry of known size: exactly that many bytes.
-StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, bool digests, Summariser& summariser,
-                                    uint8_t* piece) {
-  begin_summary(summariser, size, true, digests);
+StreamOutcome summarise_sized_entry(const SumPlan& plan, ArchiveReader& reader, uint64_t size, bool digests,
+                                    Summariser& summariser, uint8_t* piece) {
+  begin_summary(summariser, plan, size, true, digests);
   uint64_t done = 0;
   for (;;) {
     size_t got = 0;
@@ -81,21 +81,21 @@ StreamOutcome summarise_sized_entry(ArchiveReader& reader, uint64_t size, bool d
 // by size admit only small ones: an image that ends within the first
 // piece is summarised knowing its size; a longer one is admitted exactly
 // when every size is.
-StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& budget, uint64_t& part,
-                                      Summariser& summariser, uint8_t* piece, bool& admitted) {
+StreamOutcome summarise_unsized_entry(const SumPlan& plan, ArchiveReader& reader, ExpansionBudget& budget,
+                                      uint64_t& part, Summariser& summariser, uint8_t* piece, bool& admitted) {
   size_t got = 0;
   if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
   if (got > least_entry_charge && !charge_bytes(budget, part, got - least_entry_charge)) {
     return StreamOutcome::OverBudget;
   }
   if (got < zip_piece_size) {
-    admitted = is_admitted_size(got);
-    begin_summary(summariser, got, true, admitted);
+    admitted = is_admitted_size(plan.mode, got);
+    begin_summary(summariser, plan, got, true, admitted);
     feed_summary(summariser, piece, got);
     return StreamOutcome::Unpacked;
   }
-  admitted = is_admitted_size(UINT64_MAX);
-  begin_summary(summariser, 0, true, admitted);
+  admitted = is_admitted_size(plan.mode, UINT64_MAX);
+  begin_summary(summariser, plan, 0, true, admitted);
   while (got != 0) {
     feed_summary(summariser, piece, got);
     if (!fill_piece(reader, piece, got)) return StreamOutcome::Failed;
@@ -107,17 +107,18 @@ StreamOutcome summarise_unsized_entry(ArchiveReader& reader, ExpansionBudget& bu
 
 }  // namespace
 
-StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
-                                      uint64_t& part, ImageSummary& summary, AuditDigests& audit, bool& admitted) {
+StreamOutcome summarise_archive_entry(const SumPlan& plan, ArchiveReader& reader, const ArchiveEntryInfo& info,
+                                      ExpansionBudget& budget, uint64_t& part, ImageSummary& summary,
+                                      AuditDigests& audit, bool& admitted) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   uint8_t* const piece = file_piece_of(state);
   StreamOutcome outcome = StreamOutcome::Failed;
   if (info.size_known) {
-    admitted = is_admitted_size(info.size);
-    outcome = summarise_sized_entry(reader, info.size, admitted, summariser, piece);
+    admitted = is_admitted_size(plan.mode, info.size);
+    outcome = summarise_sized_entry(plan, reader, info.size, admitted, summariser, piece);
   } else {
-    outcome = summarise_unsized_entry(reader, budget, part, summariser, piece, admitted);
+    outcome = summarise_unsized_entry(plan, reader, budget, part, summariser, piece, admitted);
   }
   if (outcome != StreamOutcome::Unpacked) return outcome;
   summary = finish_summary(summariser);
@@ -125,11 +126,12 @@ StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryI
   return outcome;
 }
 
-bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, AuditDigests& audit) {
+bool summarise_file(const SumPlan& plan, int fd, uint64_t size, bool digests, ImageSummary& summary,
+                    AuditDigests& audit) {
   ReadingState& state = this_thread_state();
   file_piece_of(state);
   Summariser& summariser = state.summary.summariser;
-  begin_summary(summariser, size, true, digests);
+  begin_summary(summariser, plan, size, true, digests);
   for (uint64_t done = 0; done < size;) {
     const uint64_t wanted = size - done < zip_piece_size ? size - done : zip_piece_size;
     if (!read_exactly(fd, done, state.file_piece.get(), wanted)) return false;
@@ -141,12 +143,12 @@ bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, 
   return true;
 }
 
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
-                     AuditDigests& audit, ZipFailure* failure) {
+bool summarise_entry(const SumPlan& plan, const ZipReader& reader, const ZipExtraction& extraction, bool digests,
+                     ImageSummary& summary, AuditDigests& audit, ZipFailure* failure) {
   ReadingState& state = this_thread_state();
   Summariser& summariser = state.summary.summariser;
   // The unpacking takes the CRC-32 for its own check.
-  begin_summary(summariser, extraction.uncompressed_size, false, digests);
+  begin_summary(summariser, plan, extraction.uncompressed_size, false, digests);
   const ZipOutput output{nullptr, &summariser, feed_piece};
   if (!zip_unpack_entry(reader, extraction, state.zip, output, failure)) return false;
   summary = finish_summary(summariser);

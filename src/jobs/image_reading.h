@@ -6,6 +6,7 @@
 
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 #include "walk/walk_output.h"
 #include "zip/zip_extract.h"
 #include "zip/zip_failure.h"
@@ -16,17 +17,20 @@ struct ArchiveReader;
 struct ArchiveEntryInfo;
 struct ExpansionBudget;
 
+// Each sums what `plan` says.
+//
 // Summarises the first `size` bytes of an open file. `digests` is whether
 // the run mode admits the image: a refused one is read but not summed. False
 // when the file cannot be read or ends early. When the run takes audit
-// digests (g_digest_plan), `audit` gets them.
-bool summarise_file(int fd, uint64_t size, bool digests, ImageSummary& summary, AuditDigests& audit);
+// digests (the plan's), `audit` gets them.
+bool summarise_file(const SumPlan& plan, int fd, uint64_t size, bool digests, ImageSummary& summary,
+                    AuditDigests& audit);
 
 // Summarises an archive entry that passed zip_prepare_extraction, checking
 // its length and CRC-32. False when it cannot be unpacked, why in *failure
 // when given.
-bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
-                     AuditDigests& audit, ZipFailure* failure = nullptr);
+bool summarise_entry(const SumPlan& plan, const ZipReader& reader, const ZipExtraction& extraction, bool digests,
+                     ImageSummary& summary, AuditDigests& audit, ZipFailure* failure = nullptr);
 
 // Summarises the current entry of a libarchive reader as it is read. An
 // entry of known size must give exactly that many bytes (the caller has
@@ -34,5 +38,6 @@ bool summarise_entry(const ZipReader& reader, const ZipExtraction& extraction, b
 // gzip image) is charged to `part` of `budget` as it comes. Unpacked, with
 // whether the run mode admits it in `admitted`; Failed (the reason in the
 // reader); or OverBudget (the budget is exhausted).
-StreamOutcome summarise_archive_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, ExpansionBudget& budget,
-                                      uint64_t& part, ImageSummary& summary, AuditDigests& audit, bool& admitted);
+StreamOutcome summarise_archive_entry(const SumPlan& plan, ArchiveReader& reader, const ArchiveEntryInfo& info,
+                                      ExpansionBudget& budget, uint64_t& part, ImageSummary& summary,
+                                      AuditDigests& audit, bool& admitted);

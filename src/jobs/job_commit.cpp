@@ -10,13 +10,13 @@
 void run_job(Job& job) {
   switch (job.kind) {
     case JobKind::File:
-      job.succeeded = summarise_file(job.fd, job.size, job.admitted, job.summary, job.audit);
+      job.succeeded = summarise_file(*job.plan, job.fd, job.size, job.admitted, job.summary, job.audit);
       close(job.fd);
       job.fd = -1;
       return;
     case JobKind::Entry:
-      job.succeeded = summarise_entry(job.archive->archive.reader, job.extraction, job.admitted, job.summary, job.audit,
-                                      &job.zip_failure);
+      job.succeeded = summarise_entry(*job.plan, job.archive->archive.reader, job.extraction, job.admitted, job.summary,
+                                      job.audit, &job.zip_failure);
       return;
     case JobKind::WalkInOrder:
       job.walk(job.origin, job.fd, job.size, job.archive_kind, job.results);
@@ -33,11 +33,13 @@ void run_job(Job& job) {
 
 namespace {
 
-void commit_results(WalkResults& results) {
+// The audit digests go on only when the run takes them.
+void commit_results(WalkResults& results, const SumPlan& plan) {
+  const bool audits = plans_audit_digests(plan.digests);
   for (WalkResult& result : results) {
     switch (result.kind) {
       case WalkResultKind::Image:
-        hand_image(result.origin, result.summary, result.admitted, &result.audit);
+        hand_image(result.origin, result.summary, result.admitted, audits ? &result.audit : nullptr);
         break;
       case WalkResultKind::Failure:
         hand_failure(result.failure, result.origin);
@@ -56,7 +58,8 @@ void commit_read_image(Job& job) {
   const bool records = job.unit != nullptr;
   if (records) hand_file_start(job.origin, std::move(job.unit));
   if (job.succeeded) {
-    hand_image(job.origin, job.summary, job.admitted, &job.audit);
+    const bool audits = plans_audit_digests(job.plan->digests);
+    hand_image(job.origin, job.summary, job.admitted, audits ? &job.audit : nullptr);
   } else if (job.kind == JobKind::File) {
     hand_failure(failure_at(WalkMessage::ReadError, FailureReason::ReadError, job.origin), job.origin);
   } else {
@@ -79,7 +82,7 @@ void commit_job(Job& job) {
     hand_comment(job.origin, job.comment.get());
     job.comment.reset();
   } else if (job.kind == JobKind::WalkInOrder) {
-    commit_results(job.results);
+    commit_results(job.results, *job.plan);
   } else {
     commit_read_image(job);
   }

@@ -9,6 +9,7 @@
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 #include "jobs/image_jobs.h"
 #include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
@@ -27,6 +28,7 @@ struct Job {
   JobState state = JobState::Done;
   bool succeeded = false;
   bool admitted = false;                      // by the run mode's size filter, asked once
+  const SumPlan* plan = nullptr;              // the ring's, for jobs that read images
   Provenance origin;                          // the image's, the failure's, or the archive's
   std::unique_ptr<char[]> comment;            // Comment: the archive's comment
   WalkFailure failure{};                      // Failure: of `origin`

@@ -22,14 +22,14 @@ struct StatusCounts {
   int32_t unchecked = 0;
 };
 
-void print_record_line(const RomEntry& rom) {
+void print_record_line(RunMode mode, const RomEntry& rom) {
   if (rom.status == RomStatus::Unique) std::putchar('\n');
   const char mark = rom.status == RomStatus::Duplicate ? 'D' : ' ';
   // The size column shows only the low 32 bits of sizes from 4 GiB up.
   const ImageSummary& summary = rom.summary;
   const auto size_low_bits = static_cast<uint32_t>(summary.size);
   std::printf("%c %08" PRIX32 " %04X %6" PRIX32 " ", mark, summary.crc, unsigned{summary.sum}, size_low_bits);
-  print_mode_sums(summary.size, summary.mode_sums);
+  print_mode_sums(mode, summary.size, summary.mode_sums);
   print_escaped_name(display_name(rom.origin).c_str(), EscapedBytes::ControlsAndHigh);
   std::putchar('\n');
 }
@@ -48,22 +48,22 @@ void count_status(StatusCounts& counts, RomStatus status) {
   }
 }
 
-void print_summary(const StatusCounts& counts) {
+void print_summary(const Catalogue& catalogue, RunMode mode, const StatusCounts& counts) {
   // The words stay plural whatever the counts; scripts read this line.
-  std::printf("\n%" PRId32 " ROMs, %" PRId32 " unique, %" PRId32 " duplicates, %" PRId32 " unchecked", g_rom_count,
+  std::printf("\n%" PRId32 " ROMs, %" PRId32 " unique, %" PRId32 " duplicates, %" PRId32 " unchecked", catalogue.count,
               counts.unique, counts.duplicate, counts.unchecked);
-  if (g_mode != RunMode::All) std::printf(", %" PRId32 " skipped\n", g_skipped);
+  if (mode != RunMode::All) std::printf(", %" PRId32 " skipped\n", catalogue.skipped);
   std::putchar('\n');
 }
 
 }  // namespace
 
-void print_mode_sums(uint64_t size, const uint16_t mode_sums[max_segments]) {
-  if (g_mode == RunMode::M2) {
+void print_mode_sums(RunMode mode, uint64_t size, const uint16_t mode_sums[max_segments]) {
+  if (mode == RunMode::M2) {
     std::printf("%04X ", unsigned{mode_sums[0]});
     return;
   }
-  if (g_mode != RunMode::M1) return;
+  if (mode != RunMode::M1) return;
   const SegmentLayout* layout = m1_layout_of(size);
   if (layout == nullptr) return;
   for (const Segment& segment : layout->segments) {
@@ -75,14 +75,14 @@ void print_mode_sums(uint64_t size, const uint16_t mode_sums[max_segments]) {
   }
 }
 
-void print_report() {
+void print_report(const Catalogue& catalogue, RunMode mode) {
   StatusCounts counts;
-  for (int32_t slot = 0; slot < g_rom_count; ++slot) {
-    const RomEntry& rom = *g_sorted[slot];
-    print_record_line(rom);
+  for (int32_t slot = 0; slot < catalogue.count; ++slot) {
+    const RomEntry& rom = *catalogue.sorted[slot];
+    print_record_line(mode, rom);
     count_status(counts, rom.status);
   }
-  print_summary(counts);
+  print_summary(catalogue, mode, counts);
 }
 
 void print_collision(const RomEntry& earlier, const RomEntry& later) {

@@ -13,6 +13,7 @@
 #include "walk/expansion_budget.h"
 #include "walk/nested_archives.h"
 #include "walk/open_archive.h"
+#include "walk/walk_output.h"
 #include "walk/walk_sink.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_entry.h"
@@ -73,7 +74,7 @@ void walk_nested_archive(const OpenArchive& archive, uint32_t index, ArchiveKind
 void scan_entry(const Provenance& archive_origin, const std::shared_ptr<OpenArchive>& archive, uint32_t index,
                 const ZipEntryStat& stat, WalkSink sink, ExpansionBudget& budget, int level) {
   const ArchiveKind kind = archive_kind_of(stat.name);
-  if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return;
+  if (g_walk_output.plan.mode == RunMode::Pzc && kind == ArchiveKind::None) return;
   const Provenance entry = entry_of(archive_origin, static_cast<uint8_t>(ArchiveKind::Zip), index, stat.name);
   if (kind != ArchiveKind::None) {
     walk_nested_archive(*archive, index, kind, stat.uncompressed_size, entry, sink, budget, level);
@@ -88,7 +89,7 @@ void scan_entry(const Provenance& archive_origin, const std::shared_ptr<OpenArch
 void walk_zip_archive(const Provenance& origin, const std::shared_ptr<OpenArchive>& open_archive, WalkSink sink,
                       ExpansionBudget& budget, int level) {
   const ZipArchive& archive = open_archive->archive;
-  if (g_mode == RunMode::Pzc && archive.comment_size != 0) sink_comment(sink, origin, archive.comment);
+  if (g_walk_output.plan.mode == RunMode::Pzc && archive.comment_size != 0) sink_comment(sink, origin, archive.comment);
   for (uint32_t index = 0; index < zip_entry_count(archive.reader); ++index) {
     ZipEntryStat stat{};
     if (!zip_stat_entry(archive.reader, index, stat)) {

@@ -131,7 +131,7 @@ bool is_cache_on() {
 // CHD is read.
 bool is_cacheable(const char* path, ArchiveKind archive_kind) {
   if (archive_kind != ArchiveKind::None) return !has_excluded_patterns();
-  if (!g_digest_plan.chd) return true;
+  if (!g_walk_output.plan.digests.chd) return true;
   const size_t size = std::strlen(path);
   return size < 4 || strcasecmp(path + size - 4, ".chd") != 0;
 }
@@ -162,7 +162,7 @@ void scan_path_below(const char* path, OpenFrom from, DirectoryStack& stack, boo
   const ArchiveKind archive_kind = archive_kind_of(path);
   const bool named_archive = archive_kind != ArchiveKind::None;
   // Outside the archives, -pzc has nothing to read.
-  const bool reads_plain_files = g_mode != RunMode::Pzc;
+  const bool reads_plain_files = g_walk_output.plan.mode != RunMode::Pzc;
   if (!reads_plain_files && !named_archive && is_plain_file) return;
   if (g_before_opening_path != nullptr) g_before_opening_path(path);
   // A plain file (not a link) lies on its directory's device.

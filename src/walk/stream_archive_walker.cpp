@@ -116,7 +116,7 @@ bool walk_nested_entry(ArchiveReader& reader, const ArchiveEntryInfo& info, Arch
 bool walk_entry(const Provenance& archive, ArchiveReader& reader, const ArchiveEntryInfo& info, WalkSink sink,
                 ExpansionBudget& budget, int level) {
   const ArchiveKind kind = archive_kind_of(info.name);
-  if (g_mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
+  if (g_walk_output.plan.mode == RunMode::Pzc && kind == ArchiveKind::None) return true;
   if (is_excluded_entry(info.name)) return true;
   const Provenance entry = entry_origin(archive, reader, info);
   if (kind != ArchiveKind::None) {
@@ -130,7 +130,8 @@ bool walk_entry(const Provenance& archive, ArchiveReader& reader, const ArchiveE
   ImageSummary summary{};
   AuditDigests audit{};
   bool admitted = false;
-  switch (g_walk_output.summarise_streamed_entry(reader, info, budget, part, summary, audit, admitted)) {
+  switch (g_walk_output.summarise_streamed_entry(g_walk_output.plan, reader, info, budget, part, summary, audit,
+                                                 admitted)) {
     case StreamOutcome::Unpacked:
       sink_summarised_image(sink, entry, summary, admitted, &audit);
       return true;
@@ -152,7 +153,7 @@ void report_remaining_entries(const Provenance& archive, ArchiveReader& reader, 
   if (!archive_reopen_after(reader, failed_index)) return;
   ArchiveEntryInfo info{};
   while (archive_next_entry(reader, info) == ArchiveStep::Entry) {
-    if (g_mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
+    if (g_walk_output.plan.mode == RunMode::Pzc && archive_kind_of(info.name) == ArchiveKind::None) continue;
     if (is_excluded_entry(info.name)) continue;
     report_unpack_failure(sink, entry_origin(archive, reader, info), failure);
   }

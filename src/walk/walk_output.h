@@ -12,6 +12,7 @@
 #include "base/provenance.h"
 #include "catalogue/audit_digests.h"
 #include "catalogue/image_summary.h"
+#include "catalogue/sum_plan.h"
 #include "walk/cache_unit.h"
 #include "walk/walk_failure.h"
 #include "walk/walk_results.h"
@@ -59,11 +60,16 @@ struct WalkOutput {
   // current entry of a libarchive reader, charged to `part` of `budget`
   // when its size shows only at its end. `digests` and `admitted`: whether
   // the run mode admits the image.
-  bool (*summarise_entry)(const ZipReader& reader, const ZipExtraction& extraction, bool digests, ImageSummary& summary,
-                          AuditDigests& audit, ZipFailure* failure);
-  StreamOutcome (*summarise_streamed_entry)(ArchiveReader& reader, const ArchiveEntryInfo& info,
+  bool (*summarise_entry)(const SumPlan& plan, const ZipReader& reader, const ZipExtraction& extraction, bool digests,
+                          ImageSummary& summary, AuditDigests& audit, ZipFailure* failure);
+  StreamOutcome (*summarise_streamed_entry)(const SumPlan& plan, ArchiveReader& reader, const ArchiveEntryInfo& info,
                                             ExpansionBudget& budget, uint64_t& part, ImageSummary& summary,
                                             AuditDigests& audit, bool& admitted);
+
+  // What the run sums: the walk reads its mode (what -pzc reads) and its
+  // digest plan (whether CHD headers matter), and hands it to the two
+  // above.
+  SumPlan plan;
 };
 
 // The cache's hooks; all null when the run has no cache.

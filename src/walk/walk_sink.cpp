@@ -54,11 +54,12 @@ void sink_entry_image(WalkSink sink, const Provenance& origin, const std::shared
     g_walk_output.entry_image(origin, archive, extraction);
     return;
   }
-  const bool admitted = is_admitted_size(extraction.uncompressed_size);
+  const SumPlan& plan = g_walk_output.plan;
+  const bool admitted = is_admitted_size(plan.mode, extraction.uncompressed_size);
   ImageSummary summary{};
   AuditDigests audit{};
   ZipFailure failure = ZipFailure::None;
-  if (!g_walk_output.summarise_entry(archive->archive.reader, extraction, admitted, summary, audit, &failure)) {
+  if (!g_walk_output.summarise_entry(plan, archive->archive.reader, extraction, admitted, summary, audit, &failure)) {
     sink_failure(sink, failure_at(WalkMessage::UncompressFailed, reason_of_zip_failure(failure), origin));
     return;
   }

@@ -45,19 +45,28 @@ void walk_input(const uint8_t* data, size_t size) {
   }
 }
 
+// Each input's catalogue, dropped after it.
+Catalogue g_catalogue;
+
+void admit(void* catalogue, const Provenance& origin, const ImageSummary& summary, bool admitted,
+           const AuditDigests* audit) {
+  add_summarised_rom(*static_cast<Catalogue*>(catalogue), origin, summary, admitted, audit);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  g_mode = static_cast<RunMode>(data[size - 1] & 3);
+  SumPlan plan;
+  plan.mode = static_cast<RunMode>(data[size - 1] & 3);
+  g_walk_output = job_ring_output(plan);
   static const bool installed = [] {
-    g_walk_output = job_ring_output();
-    install_commit_consumer(CommitConsumer{add_summarised_rom, nullptr, nullptr, nullptr, nullptr});
+    install_commit_consumer(CommitConsumer{&g_catalogue, admit, nullptr, nullptr, nullptr, nullptr});
     return true;
   }();
   (void)installed;
   walk_input(data, size);
   finish_image_jobs();
-  clear_catalogue();
+  g_catalogue = Catalogue{};
   return 0;
 }

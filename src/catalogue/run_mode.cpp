@@ -1,4 +1,0 @@
-// Storage for the run mode.
-#include "catalogue/run_mode.h"
-
-RunMode g_mode = RunMode::All;
