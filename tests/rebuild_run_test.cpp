@@ -435,26 +435,39 @@ TEST(RebuildRun, AFullDiskStopsTheRebuild) {
   }
 }
 
+// Starts `imgchk -j1 --dat k.dat --rebuild out c` in `tree`, paused before
+// it writes set `set`, and returns once it has paused (or ended, with its
+// status in `exited`). With `until_gone` it goes on when `ready` is
+// removed; otherwise it waits to be killed. Standard error stays the
+// test's when `err` is null.
+pid_t start_paused_rebuild(const TempDir& tree, const char* set, const std::string& ready, bool until_gone,
+                           const char* out, const char* err, int& exited) {
+  const pid_t child = fork();
+  if (child != 0) {
+    struct stat status {};
+    while (child > 0 && stat(ready.c_str(), &status) != 0 && waitpid(child, &exited, WNOHANG) == 0) usleep(1000);
+    return child;
+  }
+  setenv("IMGCHK_TEST_PAUSE_REBUILD_SET", set, 1);
+  setenv("IMGCHK_TEST_PAUSE_READY_FILE", ready.c_str(), 1);
+  if (until_gone) setenv("IMGCHK_TEST_PAUSE_UNTIL_GONE", "1", 1);
+  if (chdir(tree.path.c_str()) != 0) _exit(127);
+  if (freopen(out, "w", stdout) == nullptr) _exit(127);
+  if (err != nullptr && freopen(err, "w", stderr) == nullptr) _exit(127);
+  execl(imgchk_test_hooks_path(), "imgchk", "-j1", "--dat", "k.dat", "--rebuild", "out", "c",
+        static_cast<char*>(nullptr));
+  _exit(127);
+}
+
 // Killed while a set is half written: no file under the set's name, and
 // the next run clears what was left and writes it.
 TEST(RebuildRun, AKilledRunLeavesNoPartialSetAndTheNextOneFinishes) {
   Collection k;
   build_collection(k);
   const std::string ready = k.tree.at("paused");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    setenv("IMGCHK_TEST_PAUSE_REBUILD_SET", "clone", 1);
-    setenv("IMGCHK_TEST_PAUSE_READY_FILE", ready.c_str(), 1);
-    if (chdir(k.tree.path.c_str()) != 0) _exit(127);
-    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-    execl(imgchk_test_hooks_path(), "imgchk", "-j1", "--dat", "k.dat", "--rebuild", "out", "c",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  struct stat status {};
   int exited = 0;
-  while (stat(ready.c_str(), &status) != 0 && waitpid(child, &exited, WNOHANG) == 0) usleep(1000);
+  const pid_t child = start_paused_rebuild(k.tree, "clone", ready, false, "/dev/null", nullptr, exited);
+  ASSERT_GE(child, 0);
   kill(child, SIGKILL);
   waitpid(child, &exited, 0);
   ASSERT_TRUE(WIFSIGNALED(exited));
@@ -498,29 +511,16 @@ TEST(RebuildRun, ASourceChangedDuringTheRunGoesIntoNoArchive) {
       {"c/member.zip", build_zip(zip_of({deflated_entry("m.bin", member + "longer")}))},
       {"c/solid.7z", read_file(tree.at("later/solid.7z"))},
   };
-  const std::string ready = tree.at("paused"), err = tree.at("err.txt");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    setenv("IMGCHK_TEST_PAUSE_REBUILD_SET", "first", 1);
-    setenv("IMGCHK_TEST_PAUSE_READY_FILE", ready.c_str(), 1);
-    setenv("IMGCHK_TEST_PAUSE_UNTIL_GONE", "1", 1);
-    if (chdir(tree.path.c_str()) != 0) _exit(127);
-    if (freopen((err + ".out").c_str(), "w", stdout) == nullptr) _exit(127);
-    if (freopen(err.c_str(), "w", stderr) == nullptr) _exit(127);
-    execl(imgchk_test_hooks_path(), "imgchk", "-j1", "--dat", "k.dat", "--rebuild", "out", "c",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  struct stat status {};
+  const std::string ready = tree.at("paused"), err = tree.at("err.txt"), out_file = err + ".out";
   int exited = 0;
-  while (stat(ready.c_str(), &status) != 0 && waitpid(child, &exited, WNOHANG) == 0) usleep(1000);
+  const pid_t child = start_paused_rebuild(tree, "first", ready, true, out_file.c_str(), err.c_str(), exited);
+  ASSERT_GE(child, 0);
   for (const Change& change : changes) tree.write(change.file, change.bytes);
   unlink(ready.c_str());
   waitpid(child, &exited, 0);
   ASSERT_TRUE(WIFEXITED(exited));
-  EXPECT_EQ(WEXITSTATUS(exited), 2) << read_file(err + ".out");  // the unwritten sets still lack their place
-  const std::string out = read_file(err + ".out");
+  EXPECT_EQ(WEXITSTATUS(exited), 2) << read_file(out_file);  // the unwritten sets still lack their place
+  const std::string out = read_file(out_file);
   EXPECT_NE(out.find("\nwrote out/first.zip (1 of 1)\nrebuild: 1 written, 0 kept, 3 not written\n"), std::string::npos)
       << out;
   EXPECT_EQ(read_file(err),
